@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/temp_dir.h"
+#include "text/AtomicFile.h"
+
+using namespace orvane::text;
+using orvane::test::TempDir;
+
+TEST(AtomicWriteFile, ReplacesTheFileAndLeavesNoTemporaries) {
+  TempDir dir;
+  const std::string target = dir.File("a.xml");
+  ASSERT_TRUE(AtomicWriteFile(target, "first"));
+  ::chmod(target.c_str(), 0600);
+  ASSERT_TRUE(AtomicWriteFile(target, "second"));
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(target, bytes));
+  EXPECT_EQ(bytes, "second");
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);  // the replaced file's permissions are kept
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+
+TEST(AtomicWriteFile, FailureKeepsTheOldFileAndSaysWhy) {
+  TempDir dir;
+  std::string error;
+  EXPECT_FALSE(AtomicWriteFile(dir.File("missing/a.xml"), "x", &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(AtomicWriteFile("", "x"));
+
+  if (::geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
+  const std::string target = dir.File("a.xml");
+  ASSERT_TRUE(AtomicWriteFile(target, "old"));
+  ::chmod(dir.Path().c_str(), 0500);
+  EXPECT_FALSE(AtomicWriteFile(target, "new"));
+  ::chmod(dir.Path().c_str(), 0700);
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(target, bytes));
+  EXPECT_EQ(bytes, "old");
+}
+
+TEST(ReadWholeFile, FailsOnMissingFilesAndFolders) {
+  TempDir dir;
+  std::string bytes = "stale";
+  EXPECT_FALSE(ReadWholeFile(dir.File("nope"), bytes));
+  EXPECT_TRUE(bytes.empty());
+  EXPECT_FALSE(ReadWholeFile(dir.Path().string(), bytes));
+}

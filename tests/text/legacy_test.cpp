@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include "text/Legacy.h"
+
+using namespace orvane::text;
+
+TEST(FromLegacy, DecodesEachKindOfInput) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"ascii", "Hello", "Hello"},
+      {"utf8 stays", "\xE4\xB8\xAD\xE6\x96\x87 Caf\xC3\xA9", "中文 Café"},
+      {"utf8 bom stripped", "\xEF\xBB\xBF\xE4\xB8\xAD", "中"},
+      {"gbk", "\xD6\xD0\xCE\xC4", "中文"},
+      {"gbk mixed with ascii", "\xC1\xF5\xB5\xC2\xBB\xAA - \xCD\xFC\xC7\xE9\xCB\xAE", "刘德华 - 忘情水"},
+      {"gbk-only character", "\xD6\xEC\xE9\x46\xBB\xF9", "朱镕基"},
+      {"gb18030 four-byte", "\x81\x30\x81\x30\xD6\xD0", "\xC2\x80中"},
+      {"latin1 at end", "Beyonc\xE9", "Beyoncé"},
+      {"latin1 before blank", "Caf\xE9 au lait", "Café au lait"},
+      {"latin1 before letter", "\xC9lan", "Élan"},
+      {"latin1 pair", "Cr\xE8me br\xFBl\xE9" "e", "Crème brûlée"},
+      {"cp1252 quotes", "\x93hi\x94", "\xE2\x80\x9Chi\xE2\x80\x9D"},
+      {"utf16le bom", std::string("\xFF\xFE\x2D\x4E\x41\x00", 6), "中A"},
+      {"utf16be bom", std::string("\xFE\xFF\x4E\x2D\x00\x41", 6), "中A"},
+      {"utf16 odd tail", std::string("\xFF\xFE\x41\x00\x42", 5), "A"},
+      {"empty", "", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FromLegacy(c.bytes), c.expected) << c.name;
+}
+
+TEST(FromLegacy, AlwaysReturnsValidUtf8ForRandomBytes) {
+  uint32_t seed = 12345;
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes(static_cast<size_t>(round % 40), '\0');
+    for (char& c : bytes) {
+      seed = seed * 1103515245 + 12345;
+      c = static_cast<char>(seed >> 16);
+    }
+    EXPECT_TRUE(IsValidUtf8(FromLegacy(bytes)));
+  }
+}
+
+TEST(IsValidUtf8, RejectsMalformedSequences) {
+  for (const char* bad : {"\xC0\x80", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE4\xB8", "\x80", "\xFF"})
+    EXPECT_FALSE(IsValidUtf8(bad)) << bad;
+  EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x8E\xB5 \xC3\xA9"));
+}
+
+TEST(RepairLatin1Misread, RestoresGbkButKeepsGenuineAccents) {
+  // "中文" as GBK bytes D6 D0 CE C4 read as Latin-1.
+  EXPECT_EQ(RepairLatin1Misread("\xC3\x96\xC3\x90\xC3\x8E\xC3\x84"), "中文");
+  EXPECT_EQ(RepairLatin1Misread("Café"), "Café");
+  EXPECT_EQ(RepairLatin1Misread("Élan"), "Élan");
+  EXPECT_EQ(RepairLatin1Misread("中文"), "中文");  // beyond Latin-1: never touched
+  EXPECT_EQ(RepairLatin1Misread("plain"), "plain");
+}
+
+TEST(Gb18030, RoundTripsAllOfUnicode) {
+  const std::string text = "中文 é ß 🎵 镕 𠀀";
+  std::string back;
+  ASSERT_TRUE(DecodeGb18030(ToGb18030(text), back));
+  EXPECT_EQ(back, text);
+  EXPECT_EQ(ToGb18030("\xFF"), "");
+}
