@@ -1,0 +1,73 @@
+#pragma once
+// The rows of one list view (the music list or the random list) as a Qt list model the scene
+// renders. Main thread only.
+//
+// A row holds the texts the list binds by name: "lno" (row number), "caption" (title, or
+// title + " - " + singer), "title" and "songer" (hidden), the location as the row's tag, the mark of
+// the playing row and the row height (25, or 35 while marked).
+
+#include <QAbstractListModel>
+#include <string>
+#include <vector>
+
+namespace orvane::ui {
+
+struct PlayListRow {
+  std::string Lno;
+  std::string Caption;
+  std::string Title;
+  std::string Songer;
+  std::string Location;  // the row's tag text
+  bool Marked = false;
+};
+
+class PlayListModel : public QAbstractListModel {
+  Q_OBJECT
+  Q_PROPERTY(int count READ Count NOTIFY countChanged)
+  Q_PROPERTY(int selectedIndex READ SelectedIndex WRITE SetSelectedIndex NOTIFY selectedIndexChanged)
+
+ public:
+  enum Role { LnoRole = Qt::UserRole + 1, CaptionRole, TitleRole, SongerRole, LocationRole, MarkRole, HeightRole };
+
+  explicit PlayListModel(QObject* parent = nullptr);
+
+  static constexpr int RowHeight = 25;
+  static constexpr int MarkedRowHeight = 35;
+
+  // The caption rule: title + " - " + singer, or the title alone when the singer is empty.
+  static std::string MakeCaption(const std::string& title, const std::string& singer);
+
+  int Count() const { return static_cast<int>(rows.size()); }
+  const PlayListRow& Row(int index) const { return rows.at(static_cast<size_t>(index)); }
+  const std::vector<PlayListRow>& Rows() const { return rows; }
+
+  void AddRow(int number, const std::string& title, const std::string& singer, const std::string& location);
+  // Appends many rows in one model reset (start-up, a fetched random list).
+  void AddRows(std::vector<PlayListRow> newRows);
+  void RemoveRow(int index);
+  void Clear();
+  void SetLno(int index, const std::string& lno);
+  void SetLocation(int index, const std::string& location);
+  // Unmarks the first marked row (from the top), then marks index. index must be a row.
+  void MarkRow(int index);
+
+  // The selected row (ItemIndex of the view); -1 when none.
+  int SelectedIndex() const { return selectedIndex; }
+  void SetSelectedIndex(int index);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QHash<int, QByteArray> roleNames() const override;
+
+ signals:
+  void countChanged();
+  void selectedIndexChanged();
+
+ private:
+  void EmitRowChanged(int index, const QList<int>& roles);
+
+  std::vector<PlayListRow> rows;
+  int selectedIndex = -1;
+};
+
+}  // namespace orvane::ui
