@@ -1,0 +1,46 @@
+#pragma once
+// Blocking HTTP GET and form POST for the player's own exchanges (audio streams and the lyric
+// library make their own).
+//
+// Threads: both calls may run on any thread, several at once. Each call creates, uses and frees its
+// own libcurl handle and shares nothing with other calls; the library's process-wide set-up is done
+// once, thread-safely, on the first call. Both block the calling thread until the transfer ends,
+// fails or stalls; callers that must keep a window responsive run them on a worker thread.
+//
+// Failures are not reported: the result is the empty text or the bytes read before the failure.
+// The HTTP status is not examined, so an error page comes back like any other body. Bodies are the
+// bytes as received (no character-set conversion, no content coding asked for). Neither call
+// throws.
+
+#include <string>
+#include <string_view>
+
+namespace orvane::net {
+
+struct HttpOptions {
+  // Limit for name resolution plus the TCP (and TLS) connection.
+  int connectTimeoutMs = 10000;
+  // A transfer that sends and receives nothing for this long is aborted, so no worker waits on a
+  // dead server forever. Checked about once a second.
+  int stallTimeoutMs = 30000;
+  // Redirects HttpGetText follows (HttpPostForm follows none).
+  int maxRedirects = 10;
+  // The form POST always goes to port 80; only tests point it elsewhere.
+  int postPort = 80;
+};
+
+// GET of url with blanks and control bytes (0x00..0x20) trimmed off both ends, user agent
+// "Internet Explorer", no cookies, redirects followed; the empty text for an empty url. Only
+// http:// and https:// URLs are fetched. Blanks, control and non-ASCII bytes inside the URL are
+// sent percent-escaped, as a browser would.
+std::string HttpGetText(std::string_view url, const HttpOptions& options = {});
+
+// POST of body (already form-encoded; sent as its bytes) to SplitHostPath(url): request line
+// "POST /<Path> HTTP/1.0" to Host on port 80, headers "Accept: */*",
+// "Content-Type: application/x-www-form-urlencoded", the host and the content length, no user
+// agent. Returns the reply body. A Host that is not a bare host name (empty, another scheme, a
+// ":port" suffix, user information) fails with the empty text, as does a url without a "/" after
+// the host.
+std::string HttpPostForm(std::string_view url, std::string_view body, const HttpOptions& options = {});
+
+}  // namespace orvane::net

@@ -1,0 +1,227 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/HttpClient.h"
+#include "support/fixture_server.h"
+
+using namespace orvane::net;
+using orvane::test::FixtureReply;
+using orvane::test::FixtureServer;
+using orvane::test::RecordedRequest;
+
+namespace {
+
+// Bytes that survive no text conversion: NUL, GBK 中文, a lone 0xFF, CR LF.
+const std::string kBinaryBody = std::string("a\0b", 3) + "\xD6\xD0\xCE\xC4\xFF\r\nend";
+
+// Short time-outs so failure paths finish quickly.
+HttpOptions QuickOptions() {
+  HttpOptions options;
+  options.connectTimeoutMs = 2000;
+  options.stallTimeoutMs = 1000;
+  return options;
+}
+
+// A loopback port that refuses connections for as long as the object lives: bound, never listening.
+class RefusingPort {
+ public:
+  RefusingPort() {
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    port = ntohs(address.sin_port);
+  }
+  ~RefusingPort() { ::close(fd); }
+  int port = 0;
+
+ private:
+  int fd = -1;
+};
+
+std::vector<std::string> RequestLines(const std::vector<RecordedRequest>& requests) {
+  std::vector<std::string> lines;
+  for (const auto& request : requests) lines.push_back(request.requestLine);
+  return lines;
+}
+
+}  // namespace
+
+TEST(HttpGetText, ReturnsTheBodyBytesHoweverTheyAreFramed) {
+  FixtureServer server;
+  struct Case {
+    const char* path;
+    FixtureReply reply;
+  };
+  FixtureReply noLength = FixtureReply::Bytes(kBinaryBody);
+  noLength.contentLength = false;
+  FixtureReply chunked = FixtureReply::Bytes(kBinaryBody);
+  chunked.chunked = true;
+  chunked.trickleBytes = 3;
+  FixtureReply trickled = FixtureReply::Bytes(kBinaryBody);
+  trickled.trickleBytes = 4;
+  trickled.trickleIntervalMs = 20;
+  const Case cases[] = {{"/length", FixtureReply::Bytes(kBinaryBody)},
+                        {"/no-length", noLength},
+                        {"/chunked", chunked},
+                        {"/trickled", trickled},
+                        {"/error", FixtureReply::Status(500, kBinaryBody)}};  // the status is not examined
+  for (const auto& c : cases) {
+    server.Serve(c.path, c.reply);
+    EXPECT_EQ(HttpGetText(server.Url(c.path)), kBinaryBody) << c.path;
+  }
+  EXPECT_EQ(HttpGetText(server.Url("/missing")), FixtureServer::NotFoundBody("/missing"));
+}
+
+TEST(HttpGetText, SendsTheTrimmedUrlWithTheAgentAndNoCookies) {
+  FixtureServer server;
+  server.Serve("/soft/cfg.xml", FixtureReply::Text("<cfg/>"));
+  server.Serve("/a%20b", FixtureReply::Text("escaped"));
+
+  EXPECT_EQ(HttpGetText(std::string(" \t\r\n\x01") + server.Url("/soft/cfg.xml?v=4") + " \r\n"), "<cfg/>");
+  EXPECT_EQ(HttpGetText(server.Url("/a b")), "escaped");  // an inner blank is escaped, not refused
+
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, "GET");
+  EXPECT_EQ(requests[0].target, "/soft/cfg.xml?v=4");
+  EXPECT_EQ(requests[0].Header("User-Agent"), "Internet Explorer");
+  EXPECT_FALSE(requests[0].HasHeader("Cookie"));
+  EXPECT_FALSE(requests[0].HasHeader("Accept-Encoding"));  // bodies arrive as stored, never compressed
+  EXPECT_EQ(requests[1].target, "/a%20b");
+}
+
+TEST(HttpGetText, EmptyOrUnreachableGivesEmptyText) {
+  FixtureServer server;
+  RefusingPort refusing;
+  EXPECT_EQ(HttpGetText(""), "");
+  EXPECT_EQ(HttpGetText(" \t\r\n"), "");
+  EXPECT_EQ(HttpGetText("http://127.0.0.1:" + std::to_string(refusing.port) + "/x", QuickOptions()), "");
+  EXPECT_EQ(HttpGetText("not a url at all"), "");
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST(HttpGetText, BrokenTransferGivesTheBytesReadSoFar) {
+  FixtureServer server;
+  const std::string body(20000, 'x');
+  FixtureReply reset = FixtureReply::Bytes(body);
+  reset.resetAfter = 3000;
+  FixtureReply resetNoLength = reset;
+  resetNoLength.contentLength = false;
+  FixtureReply stalled = FixtureReply::Bytes(body);
+  stalled.stallAfter = 1234;
+  FixtureReply silent = FixtureReply::Bytes(body);
+  silent.delayMs = 600000;  // accepts, then never answers
+
+  const struct {
+    const char* path;
+    FixtureReply reply;
+    std::size_t expectedBytes;
+  } cases[] = {{"/reset", reset, 3000}, {"/reset-no-length", resetNoLength, 3000},
+               {"/stalled", stalled, 1234}, {"/silent", silent, 0}};
+  for (const auto& c : cases) {
+    server.Serve(c.path, c.reply);
+    EXPECT_EQ(HttpGetText(server.Url(c.path), QuickOptions()), body.substr(0, c.expectedBytes)) << c.path;
+  }
+}
+
+TEST(HttpGetText, FollowsHttpRedirectsOnly) {
+  FixtureServer server;
+  server.Serve("/list", FixtureReply::Text("the list"));
+  server.Serve("/old", FixtureReply::Redirect("/moved"));
+  server.Serve("/moved", FixtureReply::Redirect(server.Url("/list"), 301));
+  server.Serve("/loop", FixtureReply::Redirect("/loop"));
+  server.Serve("/to-file", FixtureReply::Redirect("file:///etc/passwd"));
+
+  EXPECT_EQ(HttpGetText(server.Url("/old")), "the list");
+  EXPECT_THAT(RequestLines(server.Requests()),
+              testing::ElementsAre("GET /old HTTP/1.1", "GET /moved HTTP/1.1", "GET /list HTTP/1.1"));
+
+  HttpOptions options = QuickOptions();
+  options.maxRedirects = 3;
+  server.ClearRequests();
+  HttpGetText(server.Url("/loop"), options);
+  EXPECT_EQ(server.Requests().size(), 4u);  // the first request and three redirects, then it gives up
+
+  EXPECT_EQ(HttpGetText(server.Url("/to-file"), options).find("root:"), std::string::npos);
+}
+
+TEST(HttpGetText, CallsOnSeveralThreadsAreIndependent) {
+  FixtureServer server;
+  constexpr int kThreads = 6;
+  for (int i = 0; i < kThreads; ++i) {
+    FixtureReply reply = FixtureReply::Text(std::string(5000 + i, static_cast<char>('a' + i)));
+    reply.trickleBytes = 1000;
+    reply.trickleIntervalMs = 10;
+    server.Serve("/t" + std::to_string(i), reply);
+  }
+  std::vector<std::string> results(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] { results[i] = HttpGetText(server.Url("/t" + std::to_string(i))); });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int i = 0; i < kThreads; ++i) EXPECT_EQ(results[i], std::string(5000 + i, static_cast<char>('a' + i)));
+}
+
+TEST(HttpPostForm, SendsTheFormExactlyAndReturnsTheReply) {
+  FixtureServer server;
+  server.Serve("/a/b", FixtureReply::Status(500, "server says no"));
+  HttpOptions options = QuickOptions();
+  options.postPort = server.Port();
+
+  EXPECT_EQ(HttpPostForm("http://127.0.0.1/a/b?c=1", kBinaryBody, options), "server says no");
+  EXPECT_EQ(HttpPostForm("127.0.0.1/a/b", "", options), "server says no");
+
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+  using Headers = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(requests[0].requestLine, "POST /a/b?c=1 HTTP/1.0");
+  EXPECT_THAT(requests[0].headers, testing::UnorderedElementsAreArray(Headers{
+                                       {"Host", host},
+                                       {"Accept", "*/*"},
+                                       {"Content-Type", "application/x-www-form-urlencoded"},
+                                       {"Content-Length", std::to_string(kBinaryBody.size())}}));
+  EXPECT_EQ(requests[0].body, kBinaryBody);
+  EXPECT_EQ(requests[1].requestLine, "POST /a/b HTTP/1.0");
+  EXPECT_EQ(requests[1].Header("Content-Length"), "0");
+  EXPECT_EQ(requests[1].body, "");
+}
+
+TEST(HttpPostForm, NeverLetsThePathBreakTheRequestLine) {
+  FixtureServer server;
+  HttpOptions options = QuickOptions();
+  options.postPort = server.Port();
+  HttpPostForm("http://127.0.0.1/up load\r\nX-Injected: 1", "a=1", options);
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].requestLine, "POST /up%20load%0D%0AX-Injected:%201 HTTP/1.0");
+  EXPECT_FALSE(requests[0].HasHeader("X-Injected"));
+}
+
+TEST(HttpPostForm, FailsWithEmptyTextWithoutABareHostOrAServer) {
+  FixtureServer server;
+  RefusingPort refusing;
+  HttpOptions options = QuickOptions();
+  options.postPort = server.Port();
+  const std::string port = std::to_string(server.Port());
+  for (const std::string& url : std::vector<std::string>{"http://127.0.0.1", "https://127.0.0.1/x", "http://127.0.0.1:" + port + "/x",
+                                "http://user@127.0.0.1/x", "/x", ""}) {
+    EXPECT_EQ(HttpPostForm(url, "a=1", options), "") << url;
+  }
+  EXPECT_TRUE(server.Requests().empty());
+
+  options.postPort = refusing.port;
+  EXPECT_EQ(HttpPostForm("http://127.0.0.1/x", "a=1", options), "");
+}
