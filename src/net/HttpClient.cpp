@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -63,6 +64,7 @@ int CheckStall(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t upNow)
     transfer->lastActivity = now;
     return 0;
   }
+  if (transfer->stallTimeout.count() <= 0) return 0;
   return now - transfer->lastActivity >= transfer->stallTimeout ? 1 : 0;
 }
 
@@ -108,7 +110,7 @@ EasyHandle NewHandle(Transfer& transfer, const HttpOptions& options) {
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);  // signals cannot be used from worker threads
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(options.connectTimeoutMs, 0)));
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &SeeHeader);

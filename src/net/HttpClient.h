@@ -18,10 +18,10 @@
 namespace orvane::net {
 
 struct HttpOptions {
-  // Limit for name resolution plus the TCP (and TLS) connection.
+  // Limit for name resolution plus the TCP (and TLS) connection; 0 leaves libcurl's own limit.
   int connectTimeoutMs = 10000;
   // A transfer that sends and receives nothing for this long is aborted, so no worker waits on a
-  // dead server forever. Checked about once a second.
+  // dead server forever. Checked about once a second; 0 or less turns the check off.
   int stallTimeoutMs = 30000;
   // Redirects HttpGetText follows (HttpPostForm follows none).
   int maxRedirects = 10;

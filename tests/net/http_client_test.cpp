@@ -101,13 +101,13 @@ TEST(HttpGetText, SendsTheTrimmedUrlWithTheAgentAndNoCookies) {
   EXPECT_EQ(requests[1].target, "/a%20b");
 }
 
-TEST(HttpGetText, EmptyOrUnreachableGivesEmptyText) {
+TEST(HttpGetText, EmptyUnreachableOrNonHttpGivesEmptyText) {
   FixtureServer server;
   RefusingPort refusing;
   EXPECT_EQ(HttpGetText(""), "");
   EXPECT_EQ(HttpGetText(" \t\r\n"), "");
   EXPECT_EQ(HttpGetText("http://127.0.0.1:" + std::to_string(refusing.port) + "/x", QuickOptions()), "");
-  EXPECT_EQ(HttpGetText("not a url at all"), "");
+  EXPECT_EQ(HttpGetText("file:///etc/passwd"), "");  // only HTTP is spoken
   EXPECT_TRUE(server.Requests().empty());
 }
 
