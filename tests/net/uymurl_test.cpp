@@ -52,7 +52,7 @@ TEST(DecodeUrlValue, SurvivesRandomAndTruncatedInput) {
   std::mt19937 random(20240611);
   const std::string alphabet = "%%%&+ 0123456789abcdefABCDEFxyz\xD6\xD0";
   auto decodeExact = [](const std::string& text) {
-    auto block = std::make_unique<char[]>(text.size() + 1);
+    auto block = std::make_unique<char[]>(text.size());
     std::copy(text.begin(), text.end(), block.get());
     return DecodeUrlValue(std::string_view(block.get(), text.size()));
   };
