@@ -1,0 +1,118 @@
+#include "lyrics/OutlinedText.h"
+
+#include <QFontDatabase>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPen>
+#include <QTextLayout>
+
+#include <algorithm>
+
+namespace orvane::lyrics {
+namespace {
+
+constexpr qreal kTop = 5;           // the layout rectangle starts 5 px below the image's top
+constexpr qreal kOutlineWidth = 3;  // px
+
+QColor FromWindowsColour(uint32_t value) {
+  return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
+                static_cast<int>((value >> 16) & 0xFF), 255);
+}
+
+// Line breaks inside a lyric line end a line of the picture, as the Windows text layout did.
+QString LayoutText(const std::string& utf8) {
+  QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+  text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
+  text.replace(QChar('\r'), QChar::LineSeparator);
+  text.replace(QChar('\n'), QChar::LineSeparator);
+  return text;
+}
+
+// Glyph outlines of the text, each line centred in the width W and wrapped, the first line box
+// starting at y 5. The Windows string layout keeps 1/6 em free at both ends of every line so
+// overhanging glyphs are not cut; the wrap width leaves the same room.
+QPainterPath TextPath(const QString& text, const QFont& font, int W, int H) {
+  QPainterPath path;
+  QTextOption option(Qt::AlignHCenter);
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  QTextLayout layout(text, font);
+  layout.setTextOption(option);
+  const qreal padding = font.pixelSize() / 6.0;
+  const qreal wrapWidth = std::max<qreal>(1, W - 2 * padding);
+
+  layout.beginLayout();
+  qreal y = 0;
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(wrapWidth);
+    line.setPosition(QPointF(0, y));
+    if (kTop + y >= H) break;  // this line and the rest fall below the image
+    QString part = text.mid(line.textStart(), line.textLength());
+    part.remove(QChar::LineSeparator);
+    const qreal x = (W - line.naturalTextWidth()) / 2;
+    path.addText(QPointF(x, kTop + y + line.ascent()), font, part);
+    y += line.height();
+  }
+  layout.endLayout();
+  path.setFillRule(Qt::OddEvenFill);  // the Windows path's "alternate" fill mode
+  return path;
+}
+
+void ApplyConstantAlpha(QImage& image, uint8_t alpha) {
+  if (alpha == 255) return;
+  for (int y = 0; y < image.height(); ++y) {
+    auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < image.width(); ++x) {
+      const QRgb p = row[x];
+      auto scale = [alpha](int c) { return (c * alpha + 127) / 255; };
+      row[x] = qRgba(scale(qRed(p)), scale(qGreen(p)), scale(qBlue(p)), scale(qAlpha(p)));
+    }
+  }
+}
+
+}  // namespace
+
+std::string ResolveLyricFontFamily(const std::string& fontName) {
+  const QString requested = QString::fromStdString(fontName);
+  const QStringList installed = QFontDatabase::families();
+  if (!requested.isEmpty() && installed.contains(requested, Qt::CaseInsensitive)) return fontName;
+  const QString preferred = QStringLiteral("Noto Sans CJK SC");
+  if (installed.contains(preferred, Qt::CaseInsensitive)) return preferred.toStdString();
+  const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+  if (!chinese.isEmpty()) return chinese.front().toStdString();
+  return fontName;
+}
+
+QImage RenderOutlinedText(int W, int H, const std::string& textUtf8, const std::string& fontName, int P,
+                          uint32_t fillTopColour, uint32_t fillBottomColour, uint32_t outlineColour,
+                          uint8_t constantAlpha) {
+  if (W <= 0 || H <= 0) return QImage();
+  QImage image(W, H, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  if (textUtf8.empty() || P <= 0) return image;
+
+  QFont font(QString::fromStdString(ResolveLyricFontFamily(fontName)));
+  font.setPixelSize(P);  // em height P px
+  font.setBold(true);
+  const QPainterPath path = TextPath(LayoutText(textUtf8), font, W, H);
+
+  QLinearGradient gradient(QPointF(0, kTop), QPointF(0, kTop + P));
+  gradient.setColorAt(0, FromWindowsColour(fillTopColour));
+  gradient.setColorAt(1, FromWindowsColour(fillBottomColour));
+  gradient.setSpread(QGradient::ReflectSpread);  // mirrored above and below the band
+
+  // Miter joins with limit 10, as the Windows pen draws by default.
+  QPen pen(FromWindowsColour(outlineColour), kOutlineWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+  pen.setMiterLimit(10);
+
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.strokePath(path, pen);
+  painter.fillPath(path, gradient);
+  painter.end();
+
+  ApplyConstantAlpha(image, constantAlpha);
+  return image;
+}
+
+}  // namespace orvane::lyrics

@@ -1,0 +1,35 @@
+#pragma once
+// The desktop lyric's picture: bold text with a light outline and a two-colour vertical gradient fill,
+// on an image that is fully transparent everywhere else.
+// Needs a QGuiApplication (fonts). Call it on the GUI thread; it keeps no state between calls.
+
+#include <QImage>
+
+#include <cstdint>
+#include <string>
+
+namespace orvane::lyrics {
+
+// Draws textUtf8 into a new W × H image (ARGB32 premultiplied) and returns it; a null image when
+// W or H is not positive.
+// - The text is laid out in the rectangle (0, 5, W, H) — the first line box starts 5 px below the
+//   top —, each line centred horizontally, wrapped at word boundaries (or inside a word too long
+//   for a line); lines below the image are cut off.
+// - Font: family fontName, bold, em height P pixels. A family that is not installed is replaced by
+//   an installed font that covers Chinese, so the lyric never goes blank for want of one font.
+// - The glyph outlines are stroked with a 3 px pen in outlineColour, then filled over that with a
+//   vertical gradient from fillTopColour at y 5 to fillBottomColour at y 5 + P, mirrored beyond.
+// - Colours are Windows colour values: red in the low byte (0x00BBGGRR); the high byte is ignored
+//   and every colour is opaque.
+// - constantAlpha scales the whole finished picture (255: unchanged), as a layered window's
+//   constant alpha would; a window that shows the image needs no opacity of its own.
+QImage RenderOutlinedText(int W, int H, const std::string& textUtf8, const std::string& fontName, int P,
+                          uint32_t fillTopColour, uint32_t fillBottomColour, uint32_t outlineColour,
+                          uint8_t constantAlpha = 255);
+
+// The family RenderOutlinedText draws with for a requested name: the name itself when installed
+// (compared ignoring case), else "Noto Sans CJK SC", else any family that covers Simplified
+// Chinese, else the name (left to Qt's own fallback).
+std::string ResolveLyricFontFamily(const std::string& fontName);
+
+}  // namespace orvane::lyrics

@@ -1,0 +1,193 @@
+// The outlined-text picture of the desktop lyrics, checked pixel by pixel.
+#include <gtest/gtest.h>
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QImage>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "lyrics/OutlinedText.h"
+
+namespace orvane::lyrics {
+namespace {
+
+// The desktop-lyrics window's font and colours (Windows colour values: red in the low byte).
+constexpr int kWidth = 957;
+constexpr int kHeight = 92;
+constexpr int kSize = 28;
+const std::string kFont = "新宋体";  // not installed here: exercises the fallback
+constexpr uint32_t kTop = 0xFF0000;     // blue (0, 0, 255)
+constexpr uint32_t kBottom = 0x9ACD32;  // (50, 205, 154)
+constexpr uint32_t kOutline = 0xDCDCDC;
+
+struct Rgb {
+  double r, g, b;
+};
+const Rgb kBlue{0, 0, 255};
+const Rgb kGreen{50, 205, 154};
+const Rgb kGrey{220, 220, 220};
+
+double Distance(Rgb a, Rgb b) { return std::sqrt((a.r - b.r) * (a.r - b.r) + (a.g - b.g) * (a.g - b.g) + (a.b - b.b) * (a.b - b.b)); }
+
+Rgb Mix(Rgb a, Rgb b, double t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
+
+// The fill the recipe asks for on pixel row y: top colour at y 5, bottom colour at y 5 + P, mirrored.
+Rgb ExpectedFill(int y) {
+  double t = std::fmod((y + 0.5 - 5) / kSize, 2.0);
+  if (t < 0) t += 2;
+  if (t > 1) t = 2 - t;
+  return Mix(kBlue, kGreen, t);
+}
+
+// The stored (premultiplied) pixel.
+QRgb Raw(const QImage& image, int x, int y) { return reinterpret_cast<const QRgb*>(image.constScanLine(y))[x]; }
+int AlphaAt(const QImage& image, int x, int y) { return qAlpha(Raw(image, x, y)); }
+
+// Unpremultiplied colour of a visible pixel.
+Rgb ColourAt(const QImage& image, int x, int y) {
+  const QRgb p = Raw(image, x, y);
+  const double a = qAlpha(p) / 255.0;
+  return {qRed(p) / a, qGreen(p) / a, qBlue(p) / a};
+}
+
+std::string Repeat(const std::string& s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+// Distance of c from the segment a–b: anti-aliased fill edges blend the fill over the outline.
+double DistanceToBlend(Rgb c, Rgb a, Rgb b) {
+  double best = 1e9;
+  for (int k = 0; k <= 100; ++k) best = std::min(best, Distance(c, Mix(a, b, k / 100.0)));
+  return best;
+}
+
+struct Box {
+  int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+  bool Empty() const { return right < 0; }
+};
+
+Box VisibleBox(const QImage& image) {
+  Box box;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (AlphaAt(image, x, y) > 0) {
+        box.left = std::min(box.left, x);
+        box.right = std::max(box.right, x);
+        box.top = std::min(box.top, y);
+        box.bottom = std::max(box.bottom, y);
+      }
+  return box;
+}
+
+// Counts opaque pixels on row y whose colour lies within tolerance of c.
+int CountNear(const QImage& image, int y, Rgb c, double tolerance) {
+  int n = 0;
+  for (int x = 0; x < image.width(); ++x)
+    if (AlphaAt(image, x, y) == 255 && Distance(ColourAt(image, x, y), c) <= tolerance) ++n;
+  return n;
+}
+
+class RenderTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "render_test";
+    static char* argv[] = {name, nullptr};
+    app = std::make_unique<QGuiApplication>(argc, argv);
+  }
+  static void TearDownTestSuite() { app.reset(); }
+
+  static QImage Render(const std::string& text, const std::string& font = kFont, uint8_t alpha = 255) {
+    return RenderOutlinedText(kWidth, kHeight, text, font, kSize, kTop, kBottom, kOutline, alpha);
+  }
+
+  static std::unique_ptr<QGuiApplication> app;
+};
+
+std::unique_ptr<QGuiApplication> RenderTest::app;
+
+TEST_F(RenderTest, EmptyTextIsFullyTransparent) {
+  const QImage image = Render("");
+  ASSERT_EQ(image.size(), QSize(kWidth, kHeight));
+  EXPECT_EQ(image.format(), QImage::Format_ARGB32_Premultiplied);
+  EXPECT_TRUE(VisibleBox(image).Empty());
+  EXPECT_TRUE(RenderOutlinedText(0, kHeight, "x", kFont, kSize, kTop, kBottom, kOutline).isNull());
+}
+
+// Two lines of text, so that both ends of the gradient band and its mirror image are covered: the
+// first line box starts at y 5, the second one line height lower, past y 5 + 2P where the top
+// colour comes back.
+TEST_F(RenderTest, OutlineAndMirroredGradientFill) {
+  const QImage image = Render(Repeat("国", 40));
+  const Box box = VisibleBox(image);
+  ASSERT_FALSE(box.Empty());
+
+  // Every visible pixel is outline grey, its row's gradient colour, or the anti-aliased blend of the
+  // two; everything outside the text is fully transparent (checked by the box below).
+  int checked = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (AlphaAt(image, x, y) >= 192) {
+        ++checked;
+        ASSERT_LE(DistanceToBlend(ColourAt(image, x, y), kGrey, ExpectedFill(y)), 12.0) << x << "," << y;
+      }
+  EXPECT_GT(checked, 1000);
+
+  // Near y 33 the fill is the bottom colour; at y 61 (= 5 + 2P) it is the top colour again.
+  EXPECT_GT(CountNear(image, 32, kGreen, 10), 20);
+  EXPECT_GT(CountNear(image, 61, kBlue, 10), 20);
+  // The outline shows as grey at the sides of the vertical strokes.
+  EXPECT_GT(CountNear(image, 25, kGrey, 3), 20);
+  EXPECT_GT(CountNear(image, 70, kGrey, 3), 20);
+
+  // The wrapped text keeps to the window, with a second line below the first.
+  EXPECT_GE(box.left, 0);
+  EXPECT_LE(box.right, kWidth - 1);
+  EXPECT_GT(box.bottom, 5 + kSize + 20);
+}
+
+TEST_F(RenderTest, ShortTextIsCentredAndSurroundedByTransparency) {
+  const QImage image = Render("国");
+  const Box box = VisibleBox(image);
+  ASSERT_FALSE(box.Empty());
+  EXPECT_NEAR((box.left + box.right) / 2.0, kWidth / 2.0, 3);
+  EXPECT_LT(box.right - box.left, 2 * kSize);
+  EXPECT_GE(box.top, 5);           // nothing above the layout rectangle
+  EXPECT_LT(box.bottom, 5 + 2 * kSize);  // a single line
+}
+
+TEST_F(RenderTest, MissingFontStillDraws) {
+  const std::string resolved = ResolveLyricFontFamily("No Such Font 123");
+  EXPECT_TRUE(QFontDatabase::families(QFontDatabase::SimplifiedChinese).contains(QString::fromStdString(resolved)))
+      << resolved;
+  const QString installed = QFontDatabase::families().front();
+  EXPECT_EQ(ResolveLyricFontFamily(installed.toStdString()), installed.toStdString());
+
+  for (const std::string& font : {std::string("No Such Font 123"), std::string()}) {
+    SCOPED_TRACE(font);
+    const QImage image = Render("歌词 lyric", font);
+    EXPECT_GT(CountNear(image, 25, kGrey, 3), 10);
+  }
+}
+
+TEST_F(RenderTest, ConstantAlphaScalesTheWholePicture) {
+  const QImage full = Render("国");
+  const QImage half = Render("国", kFont, 128);
+  for (int y = 0; y < full.height(); ++y)
+    for (int x = 0; x < full.width(); ++x) {
+      const QRgb a = Raw(full, x, y);
+      const QRgb b = Raw(half, x, y);
+      ASSERT_NEAR(qAlpha(b), qAlpha(a) * 128 / 255.0, 1) << x << "," << y;
+      ASSERT_NEAR(qBlue(b), qBlue(a) * 128 / 255.0, 1) << x << "," << y;
+    }
+}
+
+}  // namespace
+}  // namespace orvane::lyrics
