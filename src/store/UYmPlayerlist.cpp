@@ -1,0 +1,81 @@
+#include "store/UYmPlayerlist.h"
+
+#include <libxml/tree.h>
+
+#include <charconv>
+#include <cmath>
+
+#include "text/TextUtil.h"
+
+namespace orvane::store {
+namespace {
+
+std::string FormatNumber(double value) {
+  if (!std::isfinite(value)) return "0";
+  char buffer[64];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return ec == std::errc() ? std::string(buffer, end) : std::string("0");
+}
+
+}  // namespace
+
+TYkPlist::TYkPlist(const std::string& fileName, const std::string& rootName) : document(fileName, rootName) {}
+
+TYkPlist::~TYkPlist() { document.SaveOnClose("playlist"); }
+
+void TYkPlist::Load(const std::string& listName) {
+  const xmlNode* list = FirstChildElement(document.Root(), listName);
+  if (list == nullptr) return;
+  for (const xmlNode* song = list->children; song != nullptr; song = song->next) {
+    // Comments and stray text inside a list are not songs.
+    if (song->type != XML_ELEMENT_NODE) continue;
+    TPList record;
+    record.Title = AttributeText(song, "Title");
+    record.Artist = AttributeText(song, "Artist");
+    record.Url = AttributeText(song, "Url");
+    record.Path = AttributeText(song, "Path");
+    // A song whose "Ltime" is damaged still loads: it is written as 0 and never used.
+    record.Ltime = text::ParseDouble(AttributeText(song, "Ltime")).value_or(0.0);
+    items.push_back(std::move(record));
+  }
+}
+
+const TPList* TYkPlist::Item(int32_t index) const {
+  if (index < 0 || index >= Count()) return nullptr;
+  return &items[static_cast<size_t>(index)];
+}
+
+void TYkPlist::ClearList(const std::string& listName) {
+  xmlNode* list = FirstChildElement(document.Root(), listName);
+  if (list != nullptr) {
+    xmlNode* child = list->children;
+    while (child != nullptr) {
+      xmlNode* next = child->next;
+      xmlUnlinkNode(child);
+      xmlFreeNode(child);
+      child = next;
+    }
+  }
+  document.SetModified();
+}
+
+void TYkPlist::AddItem(const std::string& itemPath, const std::string& title, const std::string& artist,
+                       const std::string& url, const std::string& path, double ltime) {
+  const std::string_view whole = itemPath;
+  const size_t slash = whole.rfind('/');
+  const std::string_view songName = slash == std::string_view::npos ? whole : whole.substr(slash + 1);
+  if (!IsXmlName(songName)) return;
+  xmlNode* parent = slash == std::string_view::npos ? document.Root() : document.FindElement(whole.substr(0, slash), true);
+  xmlNode* song = document.AppendElement(parent, songName);
+  if (song == nullptr) return;
+  SetAttributeText(song, "Path", path);
+  SetAttributeText(song, "Title", title);
+  SetAttributeText(song, "Artist", artist);
+  SetAttributeText(song, "Url", url);
+  SetAttributeText(song, "Ltime", FormatNumber(ltime));
+  document.SetModified();
+}
+
+bool TYkPlist::Save(std::string* error) { return document.Save(error); }
+
+}  // namespace orvane::store
