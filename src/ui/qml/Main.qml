@@ -1,0 +1,365 @@
+import QtQuick
+import QtQuick.Window
+import Qt5Compat.GraphicalEffects
+
+// The main window's scene. Every piece carries the component name the rest of the program uses as
+// its objectName. All logic lives in the context object `main`: the scene binds its properties and
+// calls its handlers.
+Window {
+    id: window
+
+    width: 290
+    height: 418
+    minimumWidth: 290
+    maximumWidth: 290
+    minimumHeight: 418
+    maximumHeight: 418
+    flags: Qt.Window | Qt.FramelessWindowHint
+    color: "transparent"
+    title: "Orvane4"
+    visible: true
+
+    Component.onCompleted: {
+        x = Screen.virtualX + Math.round((Screen.width - width) / 2)
+        y = Screen.virtualY + Math.round((Screen.height - height) / 2)
+    }
+
+    // The 3-D layer that holds every face. The settings flip turns it about its vertical axis and
+    // pushes it back in depth; mini mode shrinks it about the window's centre.
+    Item {
+        id: mainBox
+        objectName: "MainBox"
+
+        property real rotateAngleY: 0
+        property real positionZ: 0
+
+        width: 290
+        height: 418
+        x: Math.round((window.width - width) / 2)
+        y: Math.round((window.height - height) / 2)
+
+        transform: [
+            Scale {
+                // A point pushed back by positionZ looks smaller as seen from 1000 units away.
+                origin.x: mainBox.width / 2
+                origin.y: mainBox.height / 2
+                xScale: 1000 / (1000 + Math.max(-900, mainBox.positionZ))
+                yScale: xScale
+            },
+            Rotation {
+                origin.x: mainBox.width / 2
+                origin.y: mainBox.height / 2
+                axis { x: 0; y: 1; z: 0 }
+                angle: mainBox.rotateAngleY
+            }
+        ]
+
+        Item {
+            id: root2
+            objectName: "Root2"
+            anchors.fill: parent
+            opacity: 0
+
+            NumberAnimation on opacity { to: 1; duration: 1000 }
+
+            // Dragging the window by any part of the face that is not a control.
+            MouseArea {
+                id: dragArea
+                anchors.fill: parent
+                property point pressAt
+                property bool manualMove: false
+                onPressed: (mouse) => {
+                    manualMove = !window.startSystemMove()
+                    pressAt = Qt.point(mouse.x, mouse.y)
+                }
+                onPositionChanged: (mouse) => {
+                    if (!manualMove || !pressed) return
+                    window.x += mouse.x - pressAt.x
+                    window.y += mouse.y - pressAt.y
+                }
+                onReleased: manualMove = false
+            }
+
+            RectangularGlow {
+                id: glow
+                anchors.fill: mainFace
+                visible: mainFace.visible && GraphicsInfo.api !== GraphicsInfo.Software
+                glowRadius: 3
+                spread: 0.3
+                cornerRadius: mainFace.radius + glowRadius
+                color: "#E6FFFFFF"
+                cached: true
+                opacity: mainFace.opacity
+            }
+
+            Rectangle {
+                id: mainFace
+                objectName: "Main"
+
+                readonly property int padding: 15
+
+                anchors.fill: parent
+                anchors.leftMargin: 2
+                anchors.topMargin: 2
+                anchors.rightMargin: 2
+                anchors.bottomMargin: 3
+                radius: 3
+                border.width: 2
+                border.color: Style.faceStroke
+                gradient: Gradient {
+                    GradientStop { position: 0; color: Style.face0 }
+                    GradientStop { position: 0.127; color: Style.face1 }
+                    GradientStop { position: 0.865; color: Style.face2 }
+                    GradientStop { position: 1; color: Style.face3 }
+                }
+
+                // The control bar.
+                Item {
+                    id: layout1
+                    objectName: "Layout1"
+                    x: mainFace.padding
+                    y: mainFace.padding
+                    width: 256
+                    height: 66
+
+                    SceneText {
+                        objectName: "lbl_title"
+                        x: 14
+                        y: 17
+                        width: 211
+                        height: 15
+                        verticalAlignment: Text.AlignVCenter
+                        elide: Text.ElideRight
+                        font.bold: true
+                        color: "#FFFFFFFF"
+                        text: main.titleText
+                    }
+
+                    SeekBar {
+                        objectName: "tbrmain"
+                        x: 14
+                        y: 15
+                        width: 211
+                        height: 17
+                        maximum: main.seekMaximum
+                        position: main.seekPosition
+                        // The tick refreshes the bar only while it is fully shown, so the owner
+                        // has to see every step of the fade.
+                        onOpacityChanged: main.seekOpacity = opacity
+                        onSeekPressed: (px, barWidth) => main.tbrmainMouseDown(px, barWidth)
+                    }
+
+                    ImageButton {
+                        objectName: "btnLast"
+                        x: 11; y: 34; width: 30; height: 30
+                        glyph: "last"
+                        hint: "上一曲"
+                        restOpacity: 0.5
+                        onClicked: main.btn_previousClick()
+                    }
+                    ImageButton {
+                        objectName: "btnPlay"
+                        x: 46; y: 34; width: 30; height: 30
+                        glyph: main.playGlyph
+                        hint: "播放"
+                        restOpacity: 0.5
+                        onClicked: main.btn_playClick()
+                    }
+                    ImageButton {
+                        objectName: "btnNext"
+                        x: 80; y: 34; width: 30; height: 30
+                        glyph: "next"
+                        hint: "下一曲"
+                        restOpacity: 0.5
+                        onClicked: main.btn_nextClick()
+                    }
+
+                    TrackBar {
+                        objectName: "tbrV"
+                        x: 117; y: 41; width: 78; height: 15
+                        from: 0
+                        to: 100
+                        value: main.volume
+                        onMoved: (v) => main.volume = v
+                    }
+
+                    ImageButton {
+                        objectName: "btnAbout"
+                        x: 195; y: 34; width: 30; height: 30
+                        glyph: "comment"
+                        hint: "设置"
+                        restOpacity: 0.5
+                        onClicked: main.btnAboutClick()
+                    }
+
+                    ImageButton {
+                        objectName: "btnClose"
+                        x: 231; y: 2; width: 20; height: 20
+                        glyph: "关闭"
+                        hint: "关闭"
+                        onClicked: main.btn_closeClick()
+                    }
+                    ImageButton {
+                        id: btnMenu
+                        objectName: "btnMenu"
+                        x: 231; y: 21; width: 20; height: 20
+                        glyph: "缩小"
+                        hint: "菜单"
+                        onClicked: {
+                            // The menu opens at the button's lower-left corner.
+                            const p = btnMenu.mapToGlobal(0, btnMenu.height)
+                            main.btnMenuClick(Math.round(p.x), Math.round(p.y))
+                        }
+                    }
+                    ImageButton {
+                        objectName: "btnMin"
+                        x: 231; y: 41; width: 20; height: 20
+                        glyph: "最小化"
+                        hint: "音乐魔方"
+                        onClicked: main.btn_minClick()
+                    }
+                }
+
+                // The lists.
+                Item {
+                    id: layout2
+                    objectName: "Layout2"
+                    x: mainFace.padding
+                    y: layout1.y + layout1.height
+                    width: mainFace.width - 2 * mainFace.padding
+                    height: mainFace.height - y - mainFace.padding
+
+                    Item {
+                        id: tabControl
+                        objectName: "TabControl1"
+                        anchors.fill: parent
+
+                        readonly property int currentIndex: main.tabIndex
+
+                        Row {
+                            id: tabHeader
+                            x: 2
+                            height: 24
+                            spacing: 2
+
+                            TabHeader {
+                                height: tabHeader.height
+                                text: "我的音乐列表"
+                                checked: tabControl.currentIndex === 0
+                                onClicked: main.tabIndex = 0
+                            }
+                            TabHeader {
+                                id: rndTab
+                                height: tabHeader.height
+                                text: "随便听听"
+                                extraRight: 18
+                                checked: tabControl.currentIndex === 1
+                                onClicked: main.tabIndex = 1
+
+                                ImageButton {
+                                    objectName: "btnRndMusic"
+                                    anchors.right: parent.right
+                                    anchors.rightMargin: 8
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    width: 16
+                                    height: 16
+                                    glyph: "arrow_refresh"
+                                    hint: "换歌"
+                                    enabled: main.rndMusicEnabled
+                                    onClicked: main.btn_rndlistClick()
+                                }
+                            }
+                        }
+
+                        Rectangle {
+                            id: pageArea
+                            y: tabHeader.height
+                            width: parent.width
+                            height: parent.height - y
+                            radius: 3
+                            color: Style.panel
+                            border.width: 1
+                            border.color: Style.panelBorder
+
+                            Item {
+                                id: musicPage
+                                anchors.fill: parent
+                                anchors.margins: 1
+                                visible: tabControl.currentIndex === 0
+
+                                PlayList {
+                                    objectName: "lstDefault"
+                                    anchors.fill: parent
+                                    model: main.musicList
+                                    visible: main.musicListVisible
+                                    onRowDoubleClicked: main.plst_listItemDblClick()
+                                    onContextMenuRequested: (sx, sy) => main.showListMenu(sx, sy)
+                                }
+
+                                AddMsg {
+                                    objectName: "layAddMsg"
+                                    anchors.fill: parent
+                                    visible: main.addMsgVisible
+                                    text: "歌曲列表里面没有歌曲，赶快添加歌曲开始不一样的音乐体验！\n"
+                                    buttonText: "添加歌曲"
+                                    button.objectName: "btnAddFiles"
+                                    onAddClicked: main.lbl_openClick()
+                                }
+                            }
+
+                            Item {
+                                id: rndPage
+                                anchors.fill: parent
+                                anchors.margins: 1
+                                visible: tabControl.currentIndex === 1
+
+                                PlayList {
+                                    objectName: "lstRndMusic"
+                                    anchors.fill: parent
+                                    model: main.rndList
+                                    onRowDoubleClicked: main.plst_listItemDblClick()
+                                }
+                            }
+                        }
+                    }
+                }
+
+                NoticeToast {
+                    objectName: "notice"
+                    anchors.left: parent.left
+                    anchors.right: parent.right
+                    anchors.bottom: parent.bottom
+                    anchors.margins: mainFace.padding + 6
+                    text: main.noticeText
+                    onShown: main.noticeShown()
+                }
+
+                // While the message pop-up shows, the rest of the face takes no input.
+                MouseArea {
+                    anchors.fill: parent
+                    visible: main.msgVisible
+                    acceptedButtons: Qt.AllButtons
+                    hoverEnabled: true
+                    onWheel: (wheel) => wheel.accepted = true
+
+                    Rectangle {
+                        anchors.fill: parent
+                        radius: mainFace.radius
+                        color: "#66000000"
+                    }
+                }
+
+                MsgPop {
+                    objectName: "MsgPop1"
+                    x: layout1.x
+                    y: layout1.y
+                    width: 256
+                    height: 140
+                    visible: main.msgVisible
+                    text: main.msgText
+                    onResult: (code) => main.MsgPop1Result(code)
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,303 @@
+// Loads the main window's scene with a stand-in for the player's logic and checks the pieces the
+// rest of the program relies on: every component by its name, at its place and size; the handler
+// each control calls; the list's selection, double click and context menu; the seek bar's fade;
+// the modal pop-up. Any QML warning while loading or driving the scene fails the test.
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QtTest/QTest>
+
+#include <functional>
+#include <memory>
+
+#include "stand_in_main.h"
+
+namespace orvane::test {
+namespace {
+
+QStringList& Warnings() {
+  static QStringList warnings;
+  return warnings;
+}
+
+void CollectWarnings(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtDebugMsg || type == QtInfoMsg) return;
+  Warnings() << message;
+  std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+// The item and everything under it in the visual tree (list rows are not QObject children).
+QList<QQuickItem*> AllItems(QQuickItem* root) {
+  QList<QQuickItem*> items{root};
+  for (qsizetype i = 0; i < items.size(); ++i) items += items[i]->childItems();
+  return items;
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 3000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QTest::qWait(10);
+  }
+  return true;
+}
+
+class SceneTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // No display and no GPU needed: the scene is checked for structure and behaviour, not pixels.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QUICK_BACKEND", "software");
+    qInstallMessageHandler(CollectWarnings);
+    static int argc = 1;
+    static char name[] = "scene_test";
+    static char* argv[] = {name, nullptr};
+    app = new QGuiApplication(argc, argv);
+  }
+
+  void SetUp() override { Warnings().clear(); }
+
+  // Loads the scene with `rows` songs in the music list and waits until the fade-in is over.
+  void Load(int rows) {
+    stand.Fill(rows);
+    engine = std::make_unique<QQmlApplicationEngine>();
+    engine->rootContext()->setContextProperty(QStringLiteral("main"), &stand);
+    engine->load(QUrl(QStringLiteral("qrc:/qt/qml/Orvane/Main.qml")));
+    ASSERT_FALSE(engine->rootObjects().isEmpty());
+    window = qobject_cast<QQuickWindow*>(engine->rootObjects().first());
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    ASSERT_TRUE(WaitFor([&] { return Item("Root2") && Item("Root2")->opacity() == 1.0; }));
+  }
+
+  void TearDown() override {
+    engine.reset();
+    EXPECT_TRUE(Warnings().isEmpty()) << qPrintable(Warnings().join(QLatin1Char('\n')));
+  }
+
+  QQuickItem* Item(const char* name) const {
+    return window->findChild<QQuickItem*>(QString::fromLatin1(name));
+  }
+
+  QPoint Centre(QQuickItem* item) const {
+    return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
+  }
+
+  static QGuiApplication* app;
+  StandInMain stand;
+  std::unique_ptr<QQmlApplicationEngine> engine;
+  QQuickWindow* window = nullptr;
+};
+
+QGuiApplication* SceneTest::app = nullptr;
+
+TEST_F(SceneTest, ComponentsSitWhereTheLayoutPutsThem) {
+  Load(12);
+  EXPECT_EQ(window->title(), QStringLiteral("Orvane4"));
+  EXPECT_EQ(window->size(), QSize(290, 418));
+  EXPECT_TRUE(window->flags() & Qt::FramelessWindowHint);
+
+  struct Case {
+    const char* name;
+    const char* relativeTo;  // positions are checked relative to this component
+    double x, y, width, height;
+  };
+  const Case cases[] = {
+      {"MainBox", nullptr, 0, 0, 290, 418},
+      {"Root2", "MainBox", 0, 0, 290, 418},
+      {"Main", "Root2", 2, 2, 286, 413},
+      {"Layout1", "Main", 15, 15, 256, 66},
+      {"btnLast", "Layout1", 11, 34, 30, 30},
+      {"btnPlay", "Layout1", 46, 34, 30, 30},
+      {"btnNext", "Layout1", 80, 34, 30, 30},
+      {"tbrV", "Layout1", 117, 41, 78, 15},
+      {"btnAbout", "Layout1", 195, 34, 30, 30},
+      {"btnClose", "Layout1", 231, 2, 20, 20},
+      {"btnMenu", "Layout1", 231, 21, 20, 20},
+      {"btnMin", "Layout1", 231, 41, 20, 20},
+      {"lbl_title", "Layout1", 14, 17, 211, 15},
+      {"tbrmain", "Layout1", 14, 15, 211, 17},
+      {"Layout2", "Main", 15, 81, 256, 317},
+      {"TabControl1", "Layout2", 0, 0, 256, 317},
+      {"MsgPop1", "Layout1", 0, 0, 256, 140},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QQuickItem* item = Item(c.name);
+    ASSERT_NE(item, nullptr);
+    QQuickItem* reference = c.relativeTo ? Item(c.relativeTo) : window->contentItem();
+    ASSERT_NE(reference, nullptr);
+    const QPointF at = item->mapToItem(reference, QPointF(0, 0));
+    EXPECT_DOUBLE_EQ(at.x(), c.x);
+    EXPECT_DOUBLE_EQ(at.y(), c.y);
+    EXPECT_DOUBLE_EQ(item->width(), c.width);
+    EXPECT_DOUBLE_EQ(item->height(), c.height);
+  }
+
+  // The lists and the hint fill the tab pages; the random list's button is small.
+  for (const char* name : {"lstDefault", "lstRndMusic", "layAddMsg", "btnAddFiles", "lblMsg"}) {
+    EXPECT_NE(Item(name), nullptr) << name;
+  }
+  QQuickItem* rnd = Item("btnRndMusic");
+  ASSERT_NE(rnd, nullptr);
+  EXPECT_EQ(QSizeF(rnd->width(), rnd->height()), QSizeF(16, 16));
+  EXPECT_FALSE(rnd->isEnabled());
+  EXPECT_GT(Item("lstDefault")->height(), 250);
+  EXPECT_EQ(Item("lstDefault")->width(), Item("lstRndMusic")->width());
+
+  EXPECT_EQ(Item("lbl_title")->property("text").toString(), stand.titleText);
+  EXPECT_TRUE(Item("lbl_title")->property("font").value<QFont>().bold());
+  EXPECT_EQ(Item("tbrmain")->opacity(), 0.0);
+  for (const char* name : {"btnPlay", "btnNext", "btnLast", "btnAbout"}) {
+    EXPECT_DOUBLE_EQ(Item(name)->opacity(), 0.5) << name;
+  }
+  EXPECT_EQ(Item("btnPlay")->property("hint").toString(), QStringLiteral("播放"));
+  EXPECT_EQ(Item("btnMin")->property("hint").toString(), QStringLiteral("音乐魔方"));
+}
+
+TEST_F(SceneTest, ControlsCallTheirHandlers) {
+  Load(12);
+  struct Case {
+    const char* name;
+    QString call;  // the recorded call starts with this
+  };
+  const Case cases[] = {
+      {"btnPlay", "btn_playClick"},       {"btnNext", "btn_nextClick"},   {"btnLast", "btn_previousClick"},
+      {"btnAbout", "btnAboutClick"},      {"btnClose", "btn_closeClick"}, {"btnMin", "btn_minClick"},
+      {"btnMenu", "btnMenuClick("},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    stand.calls.clear();
+    QTest::mouseClick(window, Qt::LeftButton, {}, Centre(Item(c.name)));
+    ASSERT_EQ(stand.calls.size(), 1) << qPrintable(stand.calls.join(' '));
+    EXPECT_TRUE(stand.calls.first().startsWith(c.call)) << qPrintable(stand.calls.first());
+  }
+
+  // A press on the seek bar hands over where, in the bar's own units, and the bar's width.
+  stand.calls.clear();
+  QTest::mouseClick(window, Qt::LeftButton, {}, Item("tbrmain")->mapToScene(QPointF(50, 8)).toPoint());
+  EXPECT_EQ(stand.calls, QStringList{QStringLiteral("tbrmainMouseDown(50,211)")});
+
+  // The menu opens at the menu button's lower-left corner, in screen coordinates.
+  stand.calls.clear();
+  QQuickItem* menu = Item("btnMenu");
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(menu));
+  const QPointF corner = menu->mapToGlobal(QPointF(0, menu->height()));
+  EXPECT_EQ(stand.calls.value(0),
+            QStringLiteral("btnMenuClick(%1,%2)").arg(qRound(corner.x())).arg(qRound(corner.y())));
+
+  // Dragging the volume slider writes the volume as it goes.
+  QQuickItem* volume = Item("tbrV");
+  QTest::mousePress(window, Qt::LeftButton, {}, volume->mapToScene(QPointF(0, 7)).toPoint());
+  EXPECT_NEAR(stand.volume, 0, 0.01);
+  QTest::mouseMove(window, volume->mapToScene(QPointF(39, 7)).toPoint());
+  EXPECT_NEAR(stand.volume, 50, 0.01);
+  QTest::mouseRelease(window, Qt::LeftButton, {}, volume->mapToScene(QPointF(39, 7)).toPoint());
+
+  // The second tab: selecting it goes through the logic object, which enables the button there.
+  stand.calls.clear();
+  QTest::mouseClick(window, Qt::LeftButton, {}, Item("TabControl1")->mapToScene(QPointF(150, 12)).toPoint());
+  EXPECT_EQ(stand.calls.value(0), QStringLiteral("tabIndex(1)"));
+  ASSERT_TRUE(Item("btnRndMusic")->isEnabled());
+  EXPECT_TRUE(Item("lstRndMusic")->isVisible());
+  EXPECT_FALSE(Item("lstDefault")->isVisible());
+  stand.calls.clear();
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(Item("btnRndMusic")));
+  EXPECT_EQ(stand.calls, QStringList{QStringLiteral("btn_rndlistClick")});
+}
+
+TEST_F(SceneTest, EmptyListShowsTheHintWithItsButton) {
+  Load(0);
+  EXPECT_FALSE(Item("lstDefault")->isVisible());
+  QQuickItem* hint = Item("layAddMsg");
+  ASSERT_TRUE(hint->isVisible());
+  EXPECT_EQ(hint->property("text").toString(),
+            QStringLiteral("歌曲列表里面没有歌曲，赶快添加歌曲开始不一样的音乐体验！\n"));
+  QQuickItem* add = Item("btnAddFiles");
+  EXPECT_EQ(add->property("text").toString(), QStringLiteral("添加歌曲"));
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(add));
+  EXPECT_EQ(stand.calls, QStringList{QStringLiteral("lbl_openClick")});
+}
+
+TEST_F(SceneTest, ListRowsSelectPlayAndOpenTheMenu) {
+  Load(12);
+  QQuickItem* list = Item("lstDefault");
+  auto* model = qobject_cast<ui::PlayListModel*>(stand.MusicList());
+
+  // Rows 0 and 1 are 25 high, row 2 plays and is 35 high: a point 10 into row 3 is at 25+25+35+10.
+  const QPoint row3 = list->mapToScene(QPointF(80, 25 + 25 + 35 + 10)).toPoint();
+  QTest::mouseClick(window, Qt::LeftButton, {}, row3);
+  EXPECT_EQ(model->SelectedIndex(), 3);
+  EXPECT_TRUE(stand.calls.isEmpty());
+
+  const QPoint row1 = list->mapToScene(QPointF(80, 25 + 10)).toPoint();
+  QTest::mouseDClick(window, Qt::LeftButton, {}, row1);
+  EXPECT_EQ(model->SelectedIndex(), 1);
+  EXPECT_EQ(stand.calls, QStringList{QStringLiteral("plst_listItemDblClick")});
+
+  // A right click selects the row under the mouse first, so the menu acts on what was clicked.
+  stand.calls.clear();
+  QTest::mouseClick(window, Qt::RightButton, {}, row3);
+  EXPECT_EQ(model->SelectedIndex(), 3);
+  const QPointF global = window->mapToGlobal(QPointF(row3));
+  EXPECT_EQ(stand.calls, QStringList{QStringLiteral("showListMenu(%1,%2)").arg(global.x()).arg(global.y())});
+
+  // The playing row's number and caption are highlighted and its caption bold.
+  int marked = 0;
+  for (QQuickItem* text : AllItems(list)) {
+    if (!text->inherits("QQuickText")) continue;
+    const bool isMark = text->property("color").value<QColor>() == QColor(QStringLiteral("#FFF7FD7B"));
+    if (!isMark) continue;
+    ++marked;
+    EXPECT_EQ(text->parentItem()->height(), 35);
+  }
+  EXPECT_EQ(marked, 2);
+}
+
+TEST_F(SceneTest, SeekBarFadesInUnderTheMouseAndReportsItsOpacity) {
+  Load(12);
+  QQuickItem* bar = Item("tbrmain");
+  QTest::mouseMove(window, Centre(bar));
+  ASSERT_TRUE(WaitFor([&] { return stand.seekOpacity == 1.0; }));
+  EXPECT_EQ(bar->opacity(), 1.0);
+  QTest::mouseMove(window, Centre(Item("Layout2")));
+  ASSERT_TRUE(WaitFor([&] { return stand.seekOpacity == 0.0; }));
+}
+
+TEST_F(SceneTest, MessagePopUpIsModalAndAnswers) {
+  Load(12);
+  stand.msgText = QStringLiteral("确定要清空当前歌曲列表？");
+  stand.msgVisible = true;
+  stand.Refresh();
+  QQuickItem* pop = Item("MsgPop1");
+  ASSERT_TRUE(WaitFor([&] { return pop->isVisible(); }));
+  EXPECT_EQ(Item("lblMsg")->property("text").toString(), stand.msgText);
+
+  // The control bar underneath takes no clicks while the pop-up shows.
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(Item("btnAbout")));
+  EXPECT_TRUE(stand.calls.isEmpty());
+
+  QTest::keyClick(window, Qt::Key_Escape);
+  EXPECT_EQ(stand.calls, QStringList{QStringLiteral("MsgPop1Result(7)")});
+  EXPECT_FALSE(pop->isVisible());
+
+  stand.calls.clear();
+  stand.msgVisible = true;
+  stand.Refresh();
+  QQuickItem* yes = pop->findChild<QQuickItem*>(QStringLiteral("btnYes"));
+  ASSERT_NE(yes, nullptr);
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(yes));
+  EXPECT_EQ(stand.calls, QStringList{QStringLiteral("MsgPop1Result(6)")});
+}
+
+}  // namespace
+}  // namespace orvane::test
