@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "text/TextUtil.h"
 
@@ -65,10 +66,10 @@ struct TimeTag {
   std::size_t close = 0;  // position of its ']'
 };
 
-std::string TwoDigits(int v) {
-  char buf[4];
-  std::snprintf(buf, sizeof buf, "%02d", v);
-  return buf;
+// Appends a field as two digits (fields are already cut to their last two digits).
+void AppendTwoDigits(std::string& out, int v) {
+  out += static_cast<char>('0' + v / 10);
+  out += static_cast<char>('0' + v % 10);
 }
 
 // Time and rebuilt tag text from the tag's digits and separators, e.g. "01:02.5" → 62,050 ms and
@@ -88,33 +89,37 @@ TimeTag TimeFromTagText(std::string_view t) {
     f[count++] = v;
   }
 
-  TimeTag tag;
+  // How many fields make up the time, and the separator written after each.
+  int used = 1;
+  std::array<char, 4> joins{};
   int64_t ms = 0;
   if (lastSeparator == '.' && count >= 2) {
-    const int base = count - 2;  // index of the seconds field
-    ms = f[base] * 1000 + f[base + 1] * 10;
-    tag.tagText = TwoDigits(f[base]) + "." + TwoDigits(f[base + 1]);
-    if (base >= 1) {
-      ms += f[base - 1] * 60000;
-      tag.tagText = TwoDigits(f[base - 1]) + ":" + tag.tagText;
-    }
-    if (base >= 2) {
-      ms += f[0] * 3600000LL;
-      tag.tagText = TwoDigits(f[0]) + ":" + tag.tagText;
-    }
+    used = count;  // h:m:s.f, m:s.f or s.f
+    const int sec = count - 2;
+    ms = f[sec] * 1000 + f[sec + 1] * 10;
+    if (sec >= 1) ms += f[sec - 1] * 60000;
+    if (sec >= 2) ms += f[0] * 3600000LL;
+    for (int k = 0; k < sec; ++k) joins[k] = ':';
+    joins[sec] = '.';
   } else if (count >= 3) {
+    used = 3;  // h:m:s; a fourth field is ignored
     ms = f[0] * 3600000LL + f[1] * 60000 + f[2] * 1000;
-    tag.tagText = TwoDigits(f[0]) + ":" + TwoDigits(f[1]) + ":" + TwoDigits(f[2]);
+    joins = {':', ':'};
   } else if (count == 2) {
+    used = 2;
     ms = f[0] * 60000 + f[1] * 1000;
-    tag.tagText = TwoDigits(f[0]) + ":" + TwoDigits(f[1]);
+    joins = {':'};
   } else {
-    // One field (a lone seconds value); with two-digit fields the maximum fits 32 bits easily.
     ms = f[0] * 1000;
-    tag.tagText = TwoDigits(f[0]);
   }
+
+  TimeTag tag;
   tag.time = static_cast<int32_t>(negative ? -ms : ms);
-  if (negative && tag.time != 0) tag.tagText = "-" + tag.tagText;
+  if (negative && tag.time != 0) tag.tagText += '-';
+  for (int k = 0; k < used; ++k) {
+    AppendTwoDigits(tag.tagText, f[k]);
+    if (k + 1 < used) tag.tagText += joins[k];
+  }
   return tag;
 }
 
@@ -311,8 +316,9 @@ class LrcScanner {
     return WithoutWordStamps(text::Trim(s.substr(start, end - start)));
   }
 
-  void Emit(const std::vector<TimeTag>& tags, const std::string& line) {
-    for (const TimeTag& tag : tags) out.push_back(TLyricItem{line, tag.tagText, tag.time});
+  void Emit(const std::vector<TimeTag>& tags, std::string line) {
+    for (std::size_t k = 0; k + 1 < tags.size(); ++k) out.push_back(TLyricItem{line, tags[k].tagText, tags[k].time});
+    out.push_back(TLyricItem{std::move(line), tags.back().tagText, tags.back().time});
   }
 
   std::string_view s;
@@ -360,8 +366,16 @@ TLyricItem TLyricHandle::GetItem(int index) const {
 }
 
 void TLyricHandle::SortByTime() {
-  std::stable_sort(items.begin(), items.end(),
-                   [](const TLyricItem& a, const TLyricItem& b) { return a.Time < b.Time; });
+  if (items.size() < 2) return;
+  // Sort small (time, position) keys, then move every item once: far cheaper than moving the
+  // items themselves around during the sort. The position keeps equal times in list order.
+  std::vector<std::pair<int32_t, std::size_t>> keys(items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) keys[i] = {items[i].Time, i};
+  std::sort(keys.begin(), keys.end());
+  std::vector<TLyricItem> sorted;
+  sorted.reserve(items.size());
+  for (const auto& key : keys) sorted.push_back(std::move(items[key.second]));
+  items = std::move(sorted);
   sortedCount = items.size();
 }
 
