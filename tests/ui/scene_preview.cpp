@@ -1,12 +1,12 @@
 // Shows the main window's scene with a stand-in for the player's logic, so it can be looked at
 // without the player behind it.
 //
-//   scene_preview [--rows N] [--empty] [--tab 1] [--msg] [--notice TEXT] [--hover-seek]
-//                 [--hover-row N] [--screenshot out.png] [--first-frame] [--bench-scroll]
+//   scene_preview [--rows N] [--empty] [--tab 1] [--msg] [--notice TEXT] [--hover-seek] [--hover NAME]
+//                 [--hover-row N] [--screenshot out.png] [--first-frame] [--idle] [--bench-scroll]
 //
 // --screenshot grabs the window once the fade-in is over and quits; --first-frame prints the time
 // from process start to the first frame and quits; --bench-scroll scrolls a long list through and
-// prints frame times.
+// prints frame times; --idle counts the frames drawn while nothing changes.
 #include <QCommandLineParser>
 #include <QCursor>
 #include <QElapsedTimer>
@@ -68,9 +68,12 @@ int main(int argc, char** argv) {
   parser.addOption({"msg", "Show the Yes/No pop-up."});
   parser.addOption({"notice", "Show a notice.", "text"});
   parser.addOption({"hover-seek", "Rest the mouse on the seek bar."});
+  parser.addOption({"hover", "Rest the mouse on the component of this name.", "name"});
   parser.addOption({"hover-row", "Rest the mouse on row N of the music list.", "n"});
   parser.addOption({"screenshot", "Grab the window after the fade-in, save it and quit.", "png"});
   parser.addOption({"first-frame", "Print the time to the first frame and quit."});
+  parser.addOption({"flip", "Turn the 3-D layer by DEG about its vertical axis, pushed back 300.", "deg"});
+  parser.addOption({"idle", "Count the frames drawn in 2 s once the fade-in is over, and quit."});
   parser.addOption({"bench-scroll", "Scroll a 10,000-song list through and print frame times."});
   parser.process(app);
 
@@ -102,11 +105,23 @@ int main(int argc, char** argv) {
     if (parser.isSet("first-frame")) QTimer::singleShot(0, &app, &QCoreApplication::quit);
   });
 
+  if (parser.isSet("flip")) {
+    QQuickItem* box = Find(window, "MainBox");
+    box->setProperty("rotateAngleY", parser.value("flip").toDouble());
+    box->setProperty("positionZ", 300);
+  }
+
   // Xvfb's pointer starts in the middle of the screen, over the window: park it outside so no
   // hover state shows unless asked for.
   QCursor::setPos(0, 0);
   if (parser.isSet("hover-seek")) {
     QTimer::singleShot(500, &app, [&] { PointAt(Find(window, "tbrmain"), QPointF(100, 8)); });
+  }
+  if (parser.isSet("hover")) {
+    QTimer::singleShot(500, &app, [&] {
+      QQuickItem* item = Find(window, qPrintable(parser.value("hover")));
+      if (item) PointAt(item, QPointF(item->width() / 2, item->height() / 2));
+    });
   }
   if (parser.isSet("hover-row")) {
     QTimer::singleShot(500, &app, [&] {
@@ -123,6 +138,19 @@ int main(int argc, char** argv) {
       std::printf("%s %s (%dx%d)\n", saved ? "saved" : "could not save", qPrintable(out), image.width(),
                   image.height());
       app.exit(saved ? 0 : 1);
+    });
+  }
+
+  int idleFrames = -1;
+  if (parser.isSet("idle")) {
+    // A scene at rest must not draw: every frame here is wasted CPU while a song plays.
+    QTimer::singleShot(1500, &app, [&] {
+      idleFrames = 0;
+      QObject::connect(window, &QQuickWindow::frameSwapped, &app, [&] { ++idleFrames; });
+      QTimer::singleShot(2000, &app, [&] {
+        std::printf("idle: %d frames in 2 s\n", idleFrames);
+        app.exit(idleFrames == 0 ? 0 : 1);
+      });
     });
   }
 

@@ -299,5 +299,32 @@ TEST_F(SceneTest, MessagePopUpIsModalAndAnswers) {
   EXPECT_EQ(stand.calls, QStringList{QStringLiteral("MsgPop1Result(6)")});
 }
 
+TEST_F(SceneTest, NoticeShowsForAWhileThenReportsShown) {
+  Load(12);
+  QQuickItem* notice = Item("notice");
+  ASSERT_NE(notice, nullptr);
+  EXPECT_FALSE(notice->isVisible());
+  notice->setProperty("holdMs", 50);
+  stand.noticeText = QStringLiteral("播放列表文件已损坏，已另存一份");
+  stand.Refresh();
+  ASSERT_TRUE(WaitFor([&] { return notice->isVisible(); }));
+  EXPECT_TRUE(stand.calls.isEmpty());
+  ASSERT_TRUE(WaitFor([&] { return stand.calls.contains(QStringLiteral("noticeShown")); }));
+  ASSERT_TRUE(WaitFor([&] { return !notice->isVisible(); }));
+}
+
+TEST_F(SceneTest, BackgroundDragsTheWindow) {
+  Load(12);
+  // The face's bottom padding, below the lists: background, not a control.
+  const QPoint grip(145, 406);
+  const QPoint before = window->position();
+  QTest::mousePress(window, Qt::LeftButton, {}, grip);
+  QTest::mouseMove(window, grip + QPoint(30, 8));
+  // The window followed the pointer, so the pointer is back over the grip.
+  QTest::mouseRelease(window, Qt::LeftButton, {}, grip);
+  EXPECT_EQ(window->position(), before + QPoint(30, 8));
+  EXPECT_TRUE(stand.calls.isEmpty());
+}
+
 }  // namespace
 }  // namespace orvane::test

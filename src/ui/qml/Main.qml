@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Window
-import Qt5Compat.GraphicalEffects
 
 // The main window's scene. Every piece carries the component name the rest of the program uses as
 // its objectName. All logic lives in the context object `main`: the scene binds its properties and
@@ -18,6 +17,11 @@ Window {
     color: "transparent"
     title: "Orvane4"
     visible: true
+
+    // Hints in the face's colours rather than the desktop's.
+    palette.toolTipBase: "#F2062F50"
+    palette.toolTipText: "#FFFFFFFF"
+    palette.dark: "#FF49B6F5"
 
     Component.onCompleted: {
         x = Screen.virtualX + Math.round((Screen.width - width) / 2)
@@ -80,16 +84,29 @@ Window {
                 onReleased: manualMove = false
             }
 
-            RectangularGlow {
+            // The white glow around the face. It has only the face's margins (2-3 px) to spread
+            // into, so a few fading outlines give the same look as a blur, draw with any scene
+            // backend (the software one too) and cost nothing per frame.
+            Item {
                 id: glow
                 anchors.fill: mainFace
-                visible: mainFace.visible && GraphicsInfo.api !== GraphicsInfo.Software
-                glowRadius: 3
-                spread: 0.3
-                cornerRadius: mainFace.radius + glowRadius
-                color: "#E6FFFFFF"
-                cached: true
+                visible: mainFace.visible
                 opacity: mainFace.opacity
+
+                Repeater {
+                    model: [0.50, 0.26, 0.10]
+                    Rectangle {
+                        required property int index
+                        required property real modelData
+                        anchors.fill: parent
+                        anchors.margins: -(index + 1)
+                        radius: mainFace.radius + index + 1
+                        color: "transparent"
+                        border.width: 1
+                        // Glow opacity 0.9, fading outwards.
+                        border.color: Qt.rgba(1, 1, 1, 0.9 * modelData)
+                    }
+                }
             }
 
             Rectangle {
