@@ -177,6 +177,12 @@ class Gb2312Encoder {
   Gb2312Encoder& operator=(const Gb2312Encoder&) = delete;
   bool Ok() const { return cd != reinterpret_cast<iconv_t>(-1); }
 
+  // True when every character of utf8 exists in GB2312.
+  bool Fits(std::string_view utf8) {
+    std::string out;
+    return Append(utf8, out) && out.find("&#") == std::string::npos;
+  }
+
   bool Append(std::string_view utf8, std::string& out) {
     size_t i = 0;
     while (i < utf8.size()) {
@@ -215,6 +221,40 @@ class Gb2312Encoder {
   iconv_t cd;
 };
 
+bool HasNonAscii(const xmlChar* name) {
+  for (; name != nullptr && *name != 0; ++name) {
+    if (*name >= 0x80) return true;
+  }
+  return false;
+}
+
+// A character reference is no help inside an element or attribute name. Names the program writes
+// are ASCII, but a loaded file may hold any.
+bool NamesFitGb2312(xmlDoc* doc, Gb2312Encoder& encoder) {
+  auto fits = [&encoder](const xmlChar* name) {
+    return !HasNonAscii(name) || encoder.Fits(reinterpret_cast<const char*>(name));
+  };
+  xmlNode* node = xmlDocGetRootElement(doc);
+  while (node != nullptr) {
+    if (node->type == XML_ELEMENT_NODE) {
+      if (!fits(node->name)) return false;
+      for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+        if (!fits(a->name)) return false;
+      }
+      if (node->children != nullptr) {
+        node = node->children;
+        continue;
+      }
+    }
+    while (node != nullptr && node->next == nullptr) {
+      node = node->parent;
+      if (node != nullptr && node->type != XML_ELEMENT_NODE) node = nullptr;
+    }
+    if (node != nullptr) node = node->next;
+  }
+  return true;
+}
+
 bool Serialize(xmlDoc* doc, std::string& bytes, std::string& why) {
   xmlChar* raw = nullptr;
   int size = 0;
@@ -236,6 +276,12 @@ bool Serialize(xmlDoc* doc, std::string& bytes, std::string& why) {
   bytes.clear();
   bytes.reserve(utf8.size() + utf8.size() / 8);
   bytes.append(utf8.substr(0, at));
+  if (!NamesFitGb2312(doc, encoder)) {
+    // The one document GB2312 cannot carry: declare its superset rather than write a broken file.
+    bytes += "encoding=\"GB18030\"";
+    bytes += text::ToGb18030(utf8.substr(at + kWritten.size()));
+    return true;
+  }
   bytes += "encoding=\"";
   bytes += kSaveEncoding;
   bytes += '"';

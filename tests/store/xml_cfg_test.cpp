@@ -292,3 +292,19 @@ TEST(TYkConfig, FailedSaveIsReportedAndKeepsModified) {
   // The destructor of a store whose save fails only reports it.
   { TYkConfig lost(dir.File("missing/x.xml"), "MainConfig"); lost.WriteBool("A", "B", true); }
 }
+
+TEST(TYkConfig, ANameGb2312CannotHoldStillGivesAReadableFile) {
+  // Character references cannot stand in a name: such a document is saved as GB18030 instead.
+  TempDir dir;
+  const std::string file = dir.File("Orvane.xml");
+  WriteFileBytes(file, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Cfg><Straße größe=\"1\"/><配置 值=\"中\"/></Cfg>");
+  {
+    TYkConfig cfg(file, "MainConfig");
+    cfg.WriteString("Window/PLAY", "PATTERN", "\xF0\x9F\x8E\xB5");
+  }
+  TYkConfig cfg(file, "MainConfig");
+  EXPECT_FALSE(cfg.MovedAside()) << cfg.LoadError();
+  EXPECT_EQ(cfg.ReadString("Straße", "größe", ""), "1");
+  EXPECT_EQ(cfg.ReadString("配置", "值", ""), "中");
+  EXPECT_EQ(cfg.ReadString("Window/PLAY", "PATTERN", ""), "\xF0\x9F\x8E\xB5");
+}
