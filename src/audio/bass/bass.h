@@ -236,7 +236,8 @@ BOOL BASS_SetConfig(DWORD option, DWORD value);
 DWORD BASS_GetConfig(DWORD option);  // (DWORD)-1 + BASS_ERROR_ILLTYPE for an unknown option
 
 // Opens the output. device -1 (or 1) = the default device (PulseAudio, PipeWire or ALSA as SDL
-// finds them; SDL_AUDIODRIVER=dummy/disk for headless runs); device N > 1 = SDL's device N-1.
+// finds them; SDL_AUDIODRIVER=dummy/disk for headless runs); device N > 1 = SDL's output device N-2
+// (counting from 0).
 // freq and flags are accepted and ignored (output is 44,100 Hz stereo float), win is an opaque
 // window id and unused, dsguid unused. The output is started.
 // Fails: BASS_ERROR_ALREADY (already open), BASS_ERROR_DEVICE (no such device / none opens),

@@ -1,0 +1,35 @@
+#pragma once
+// The library's process-wide state: the handle table, the output device and the configuration.
+// Created on first use and never destroyed, so no thread of the library can outlive it at exit.
+//
+// Threads: initMutex serialises BASS_Init/BASS_Free/BASS_Start/BASS_Stop and plug-in loading;
+// the registry has its own lock; configuration values are atomics.
+
+#include <atomic>
+#include <mutex>
+
+#include "Device.h"
+#include "Registry.h"
+
+namespace orvane::bass {
+
+struct Config {
+  std::atomic<int> netTimeoutMs{5000};
+  std::atomic<int> netBufferMs{5000};
+  std::atomic<int> netPrebufPercent{75};
+  std::atomic<int> netPlaylist{0};
+};
+
+struct Library {
+  std::mutex initMutex;
+  Device device;
+  Registry registry;
+  Config config;
+};
+
+Library& Lib();
+
+// Frees a stream and the handles of its syncs and effects. False when handle is no stream.
+bool FreeStream(DWORD handle);
+
+}  // namespace orvane::bass
