@@ -140,7 +140,7 @@ std::string HttpGetText(std::string_view url, const HttpOptions& options) {
     CURL* h = handle.get();
     curl_easy_setopt(h, CURLOPT_URL, target.c_str());
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(h, CURLOPT_USERAGENT, "Internet Explorer");
+    curl_easy_setopt(h, CURLOPT_USERAGENT, options.userAgent.c_str());
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, static_cast<long>(options.maxRedirects));
     return Perform(h, transfer);

@@ -27,10 +27,12 @@ struct HttpOptions {
   int maxRedirects = 10;
   // The form POST always goes to port 80; only tests point it elsewhere.
   int postPort = 80;
+  // User agent of HttpGetText; the lyric provider names itself, the player's own calls keep this.
+  std::string userAgent = "Internet Explorer";
 };
 
 // GET of url with blanks and control bytes (0x00..0x20) trimmed off both ends, user agent
-// "Internet Explorer", no cookies, redirects followed; the empty text for an empty url. Only
+// options.userAgent ("Internet Explorer" unless changed), no cookies, redirects followed; the empty text for an empty url. Only
 // http:// and https:// URLs are fetched. Blanks, control and non-ASCII bytes inside the URL are
 // sent percent-escaped, as a browser would.
 std::string HttpGetText(std::string_view url, const HttpOptions& options = {});

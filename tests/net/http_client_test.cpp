@@ -101,6 +101,17 @@ TEST(HttpGetText, SendsTheTrimmedUrlWithTheAgentAndNoCookies) {
   EXPECT_EQ(requests[1].target, "/a%20b");
 }
 
+TEST(HttpGetText, SendsTheUserAgentItIsGiven) {
+  FixtureServer server;
+  server.Serve("/x", FixtureReply::Text("ok"));
+  HttpOptions options;
+  options.userAgent = "Orvane 4.0.1.15 (http://home.example)";
+  EXPECT_EQ(HttpGetText(server.Url("/x"), options), "ok");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Header("User-Agent"), "Orvane 4.0.1.15 (http://home.example)");
+}
+
 TEST(HttpGetText, EmptyUnreachableOrNonHttpGivesEmptyText) {
   FixtureServer server;
   RefusingPort refusing;
