@@ -68,11 +68,11 @@ void TYkPlist::AddItem(const std::string& itemPath, const std::string& title, co
   xmlNode* parent = slash == std::string_view::npos ? document.Root() : document.FindElement(whole.substr(0, slash), true);
   xmlNode* song = document.AppendElement(parent, songName);
   if (song == nullptr) return;
-  SetAttributeText(song, "Path", path);
-  SetAttributeText(song, "Title", title);
-  SetAttributeText(song, "Artist", artist);
-  SetAttributeText(song, "Url", url);
-  SetAttributeText(song, "Ltime", FormatNumber(ltime));
+  AppendAttributeText(song, "Path", path);
+  AppendAttributeText(song, "Title", title);
+  AppendAttributeText(song, "Artist", artist);
+  AppendAttributeText(song, "Url", url);
+  AppendAttributeText(song, "Ltime", FormatNumber(ltime));
   document.SetModified();
 }
 

@@ -471,4 +471,10 @@ void SetAttributeText(_xmlNode* element, std::string_view name, std::string_view
   xmlSetProp(element, BAD_CAST nameText.c_str(), BAD_CAST valueText.c_str());
 }
 
+void AppendAttributeText(_xmlNode* element, const char* name, std::string_view value) {
+  if (element == nullptr) return;
+  const std::string valueText = XmlSafeText(value);
+  xmlNewProp(element, BAD_CAST name, BAD_CAST valueText.c_str());
+}
+
 }  // namespace orvane::store

@@ -88,4 +88,8 @@ std::string AttributeText(const _xmlNode* element, std::string_view name, bool* 
 // Sets (creates or replaces) an attribute; the value is passed through XmlSafeText.
 void SetAttributeText(_xmlNode* element, std::string_view name, std::string_view value);
 
+// Appends an attribute to an element known not to have it yet, under a name known to be valid
+// (a constant of the program); faster than SetAttributeText for bulk writes.
+void AppendAttributeText(_xmlNode* element, const char* name, std::string_view value);
+
 }  // namespace orvane::store
