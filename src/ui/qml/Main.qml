@@ -62,9 +62,8 @@ Window {
             id: root2
             objectName: "Root2"
             anchors.fill: parent
-            opacity: 0
 
-            NumberAnimation on opacity { to: 1; duration: 1000 }
+            NumberAnimation on opacity { from: 0; to: 1; duration: 1000 }
 
             // Dragging the window by any part of the face that is not a control.
             MouseArea {
