@@ -1,0 +1,426 @@
+// Threads:
+// - Main thread: every public method, the tick, OpenCompleted, and the raising of OnStateChange,
+//   OnError, OnTick and OnTrackEnd. The engine's fields are touched only here.
+// - Open worker (a detached std::thread, one at a time): reads only its own TStreamCreateURLThread
+//   (Source in, Stream and ErrorCode out, under its mutex) and the shared byte counters. For a URL
+//   it posts the 1005 notification to the main thread and waits until that handler has returned
+//   or the open was stopped. It then posts OnCompleted; the main thread reads its results there.
+// - Library threads: the end sync (decoder thread) only posts the ended stream's handle and serial
+//   to the main thread; the download procedure (download thread) calls OnDownloadData under
+//   TEngineLink::engineMutex.
+// Lifetime: the worker and the library's callbacks reach the engine only through TEngineLink,
+// which they share. The destructor first clears link->engine (no more download data), and after
+// the library is closed clears link->context and deletes the context object, so queued calls still
+// pending are dropped and a late worker finds nobody to post to. Nothing on the main thread ever
+// waits for the worker, so the 1005 wait cannot deadlock at shutdown: Stop (also run by the
+// destructor) releases it.
+
+#include "audio/AudioEngine.h"
+
+#include <dirent.h>
+#include <fnmatch.h>
+
+#include <QMetaObject>
+#include <QObject>
+#include <QTimer>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "audio/bass/tags.h"
+
+namespace orvane::audio {
+
+// What the engine shares with its workers and the library's callbacks.
+struct TEngineLink {
+  std::mutex engineMutex;
+  TAudioEngine* engine = nullptr;  // null once the engine is going; guards OnDownloadData
+  std::mutex contextMutex;
+  QObject* context = nullptr;  // null once the engine is going; queued calls target it
+  // Changes whenever the current stream's run ends by the owner's hand (Open, Stop), so an end
+  // that was already on its way to the main thread is recognised as stale.
+  std::atomic<uint64_t> runSerial{0};
+
+  static void CALLBACK DownloadProc(const void* buffer, DWORD length, void* user);
+  static void CALLBACK EndSyncProc(HSYNC sync, DWORD endedChannel, DWORD data, void* user);
+  // The open worker's body. Holds the link and its own record, never the engine.
+  static void RunOpenWorker(std::shared_ptr<TStreamCreateURLThread> openWorker, std::shared_ptr<TEngineLink> link,
+                            std::shared_ptr<TDownloadCounters> counters);
+
+  // Queues f on the main thread; false when the engine is gone (f is then dropped).
+  template <class F>
+  bool Post(F&& f) {
+    std::lock_guard lock(contextMutex);
+    if (!context) return false;
+    QMetaObject::invokeMethod(context, std::forward<F>(f), Qt::QueuedConnection);
+    return true;
+  }
+};
+
+// One open in progress. Freed when neither the worker nor the engine holds it any more.
+struct TStreamCreateURLThread {
+  const std::string Source;  // the worker's own copy
+  std::mutex mutex;
+  std::condition_variable wake;
+  HSTREAM Stream = 0;             // what the worker obtained; 0 = none
+  int ErrorCode = BASS_OK;        // the library's code of the worker's last failed open
+  bool terminated = false;        // Stop asked the open to end
+  bool connectingHandled = false;  // the 1005 notification has been handled (or dropped)
+
+  explicit TStreamCreateURLThread(std::string source) : Source(std::move(source)) {}
+
+  bool Terminated() {
+    std::lock_guard lock(mutex);
+    return terminated;
+  }
+  void Terminate() {
+    std::lock_guard lock(mutex);
+    terminated = true;
+    wake.notify_all();
+  }
+  void ConnectingHandled() {
+    std::lock_guard lock(mutex);
+    connectingHandled = true;
+    wake.notify_all();
+  }
+  // Waits for the 1005 handler; true when the URL attempt should go ahead.
+  bool WaitForConnectingHandled() {
+    std::unique_lock lock(mutex);
+    wake.wait(lock, [this] { return connectingHandled || terminated; });
+    return !terminated;
+  }
+};
+
+namespace {
+
+constexpr QWORD kBadPosition = static_cast<QWORD>(-1);
+
+}  // namespace
+
+void CALLBACK TEngineLink::DownloadProc(const void* buffer, DWORD length, void* user) {
+  // Nothing may call the library on this thread before the handler: during the end mark the
+  // handler reads BASS_ErrorGetCode to learn how the download ended.
+  auto* link = static_cast<TEngineLink*>(user);
+  try {
+    std::lock_guard lock(link->engineMutex);
+    if (link->engine && link->engine->OnDownloadData) link->engine->OnDownloadData(buffer, length, nullptr);
+  } catch (...) {
+    // The handler writes the cache file; its failures must not reach the library's thread.
+  }
+}
+
+void CALLBACK TEngineLink::EndSyncProc(HSYNC, DWORD endedChannel, DWORD, void* user) {
+  auto* link = static_cast<TEngineLink*>(user);
+  const uint64_t serial = link->runSerial.load();
+  try {
+    link->Post([link, endedChannel, serial] {
+      // Runs on the main thread while the context, and so the engine, exists.
+      if (link->engine) link->engine->TrackEnded(endedChannel, serial);
+    });
+  } catch (...) {
+    // Out of memory while queueing: the end is lost rather than the library's thread.
+  }
+}
+
+void TEngineLink::RunOpenWorker(std::shared_ptr<TStreamCreateURLThread> openWorker,
+                                std::shared_ptr<TEngineLink> link, std::shared_ptr<TDownloadCounters> counters) {
+  counters->DownloadReceived = 0;
+  counters->DownloadTotal = 0;
+  const char* source = openWorker->Source.c_str();
+  HSTREAM stream = BASS_StreamCreateFile(FALSE, source, 0, 0, 0);
+  int errorCode = stream ? BASS_OK : BASS_ErrorGetCode();
+  if (!stream && !openWorker->Terminated()) {
+    // The owner prepares its cache names in the 1005 handler, so no download block may arrive
+    // before it has returned: the worker waits.
+    bool posted = false;
+    try {
+      posted = link->Post([link, openWorker] {
+        if (link->engine) link->engine->AnnounceConnecting(openWorker);
+        else openWorker->ConnectingHandled();
+      });
+    } catch (...) {
+    }
+    if (posted && openWorker->WaitForConnectingHandled()) {
+      stream = BASS_StreamCreateURL(source, 0, 0, DownloadProc, link.get());
+      if (stream) {
+        const QWORD total = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END);
+        counters->DownloadTotal = total == kBadPosition ? 0 : total;
+      } else {
+        errorCode = BASS_ErrorGetCode();
+      }
+    }
+  }
+  {
+    std::lock_guard lock(openWorker->mutex);
+    if (openWorker->terminated && stream) {
+      BASS_StreamFree(stream);
+      stream = 0;
+    }
+    openWorker->Stream = stream;
+    openWorker->ErrorCode = errorCode;
+  }
+  bool posted = false;
+  try {
+    posted = link->Post([link, openWorker] {
+      if (link->engine) link->engine->OpenCompleted(openWorker);
+    });
+  } catch (...) {
+  }
+  // Nobody will take the stream over: the engine is gone (or the hand-off failed).
+  if (!posted && stream) BASS_StreamFree(stream);
+}
+
+int32_t SecondsToMs(double seconds) {
+  const float single = static_cast<float>(seconds);
+  if (!(single >= 0)) return 0;
+  const double ms = static_cast<double>(single) * 1000.0;
+  if (ms >= static_cast<double>(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(ms);
+}
+
+TAudioEngine::TAudioEngine(void* window, std::string pluginFolder, std::shared_ptr<TDownloadCounters> counters)
+    : link(std::make_shared<TEngineLink>()),
+      counters(counters ? std::move(counters) : std::make_shared<TDownloadCounters>()),
+      context(std::make_unique<QObject>()),
+      pluginFolder(std::move(pluginFolder)),
+      window(window) {
+  link->engine = this;
+  link->context = context.get();
+  StartLibrary();
+  timer = std::make_unique<QTimer>();
+  timer->setInterval(TickIntervalMs);
+  QObject::connect(timer.get(), &QTimer::timeout, context.get(), [this] { Tick(); });
+  timer->start();
+}
+
+TAudioEngine::~TAudioEngine() {
+  timer.reset();
+  {
+    // From here on download data reaches nobody, and queued hand-offs find no engine.
+    std::lock_guard lock(link->engineMutex);
+    link->engine = nullptr;
+  }
+  Stop();
+  // Every plug-in loaded, not only the last one, so a later engine in the same process can load
+  // them again.
+  for (HPLUGIN plugin : loadedPlugins) BASS_PluginFree(plugin);
+  BASS_Stop();
+  BASS_Free();
+  {
+    std::lock_guard lock(link->contextMutex);
+    link->context = nullptr;
+  }
+  context.reset();
+}
+
+void TAudioEngine::StartLibrary() {
+  if (HIWORD(BASS_GetVersion()) != BASSVERSION) {
+    startupError = ErrVersion;
+    RaiseError(StateEnded, ErrVersion);
+    return;
+  }
+  if (!BASS_Init(-1, 44100, 0, window, nullptr)) {
+    startupError = ErrInit;
+    RaiseError(state, ErrInit);
+    return;
+  }
+  fileFilter = BaseFileFilter;
+  LoadPlugins();
+  BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
+  BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
+  BASS_SetConfig(BASS_CONFIG_NET_TIMEOUT, 2000);
+  BASS_Start();
+}
+
+void TAudioEngine::LoadPlugins() {
+  DIR* dir = ::opendir(pluginFolder.c_str());
+  if (!dir) return;
+  std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
+  // In the order the folder listing gives, as the file dialog's filter lists them.
+  while (const dirent* entry = ::readdir(dir)) {
+    if (::fnmatch("b_*.so", entry->d_name, 0) != 0) continue;
+    // The full path, so the plug-in folder need not be the executable's.
+    const std::string path = pluginFolder + entry->d_name;
+    lastPlugin = BASS_PluginLoad(path.c_str(), 0);
+    if (!lastPlugin) continue;
+    loadedPlugins.push_back(lastPlugin);
+    const BASS_PLUGININFO* info = BASS_PluginGetInfo(lastPlugin);
+    if (!info) continue;
+    for (DWORD i = 0; i < info->formatc; ++i) {
+      if (info->formats[i].exts) fileFilter += std::string(";") + info->formats[i].exts;
+    }
+  }
+}
+
+void TAudioEngine::Open(const std::string& newSource) {
+  if (worker) {
+    RaiseError(StateEnded, ErrBusy);
+    return;
+  }
+  source = newSource;
+  BASS_StreamFree(channel);  // the handle stays in Channel until the completion replaces it
+  ++link->runSerial;
+  auto openWorker = std::make_shared<TStreamCreateURLThread>(newSource);
+  std::thread(TEngineLink::RunOpenWorker, openWorker, link, counters).detach();
+  worker = std::move(openWorker);
+}
+
+void TAudioEngine::AnnounceConnecting(const std::shared_ptr<TStreamCreateURLThread>& openWorker) {
+  // Released however the handler leaves, so the worker never waits for ever.
+  struct Release {
+    TStreamCreateURLThread& w;
+    ~Release() { w.ConnectingHandled(); }
+  } release{*openWorker};
+  // An open already stopped does not go back to "connecting".
+  if (openWorker->Terminated()) return;
+  RaiseStateChange(StateConnecting);
+}
+
+void TAudioEngine::OpenCompleted(const std::shared_ptr<TStreamCreateURLThread>& openWorker) {
+  if (openWorker != worker) return;
+  worker.reset();  // before the events, so a handler may open the next song
+  HSTREAM stream;
+  int errorCode;
+  bool stopped;
+  {
+    std::lock_guard lock(openWorker->mutex);
+    stream = openWorker->Stream;
+    errorCode = openWorker->ErrorCode;
+    stopped = openWorker->terminated;
+  }
+  // Stop came after the worker had finished but before this completion: the stream is unwanted.
+  if (stopped && stream) {
+    BASS_StreamFree(stream);
+    stream = 0;
+  }
+  channel = stream;
+  if (channel) {
+    StartStream();
+    return;
+  }
+  lengthBytes = 0;
+  state = StateOpenFailed;
+  // The library keeps its error codes per thread: the worker's code is the one that explains the
+  // failure. An open the owner stopped is no failure of the source: detail 0.
+  RaiseError(StateOpenFailed, stopped ? BASS_OK : errorCode);
+}
+
+void TAudioEngine::StartStream() {
+  const QWORD length = BASS_ChannelGetLength(channel, BASS_POS_BYTE);
+  lengthBytes = length == kBadPosition ? -1 : static_cast<int64_t>(length);
+  CreateEqFilters();
+  SetEqGains(eqGains);
+  BASS_ChannelSetAttribute(channel, BASS_ATTRIB_VOL, volume / 100);
+  // The end sync goes on before playback starts, so even a stream shorter than the gap between the
+  // two calls reports its end.
+  BASS_ChannelSetSync(channel, BASS_SYNC_END, 0, TEngineLink::EndSyncProc, link.get());
+  BASS_ChannelPlay(channel, FALSE);
+  RaiseStateChange(StatePlaying);
+}
+
+void TAudioEngine::CreateEqFilters() {
+  for (size_t i = 0; i < eqFilters.size(); ++i) {
+    eqFilters[i] = BASS_ChannelSetFX(channel, BASS_FX_DX8_PARAMEQ, 1);
+    const BASS_DX8_PARAMEQ params{static_cast<float>(EqCentres[i]), EqBandwidth, 0.0f};
+    BASS_FXSetParameters(eqFilters[i], &params);
+  }
+}
+
+void TAudioEngine::Pause() {
+  BASS_ChannelPause(channel);
+  RaiseStateChange(StatePaused);
+}
+
+void TAudioEngine::Resume() {
+  BASS_ChannelPlay(channel, FALSE);
+  RaiseStateChange(StatePlaying);
+}
+
+void TAudioEngine::Stop() {
+  if (worker) worker->Terminate();
+  BASS_ChannelStop(channel);
+  ++link->runSerial;
+  RaiseStateChange(StateStopped);
+}
+
+int32_t TAudioEngine::GetPosition() {
+  const QWORD bytes = BASS_ChannelGetPosition(channel, BASS_POS_BYTE);
+  return SecondsToMs(BASS_ChannelBytes2Seconds(channel, bytes));
+}
+
+int32_t TAudioEngine::GetLength() {
+  return SecondsToMs(BASS_ChannelBytes2Seconds(channel, static_cast<QWORD>(lengthBytes)));
+}
+
+void TAudioEngine::SetPosition(int32_t ms) {
+  const QWORD bytes = BASS_ChannelSeconds2Bytes(channel, ms / 1000.0);
+  BASS_ChannelSetPosition(channel, bytes, BASS_POS_BYTE);
+}
+
+void TAudioEngine::SetVolume(float value) {
+  volume = value;
+  BASS_ChannelSetAttribute(channel, BASS_ATTRIB_VOL, value / 100);
+}
+
+void TAudioEngine::SetEqGains(const TEqGains& gains) {
+  eqGains = gains;
+  for (size_t i = 0; i < eqFilters.size(); ++i) {
+    BASS_DX8_PARAMEQ params{};
+    BASS_FXGetParameters(eqFilters[i], &params);
+    params.fGain = static_cast<float>(gains[i]);
+    BASS_FXSetParameters(eqFilters[i], &params);
+  }
+}
+
+void TAudioEngine::ReadTags(const std::string& fileName, TTags& tags) {
+  const HSTREAM h = BASS_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0);
+  if (h) {
+    const double seconds = BASS_ChannelBytes2Seconds(h, BASS_ChannelGetLength(h, BASS_POS_BYTE));
+    const double days = static_cast<float>(seconds / 86400);
+    tags.Duration = days >= 0 ? days : 0;
+    tags.Title = TAGS_Read(h, "%TITL");
+    tags.Artist = TAGS_Read(h, "%ARTI");
+    tags.Album = TAGS_Read(h, "%ALBM");
+  } else {
+    tags.Title.clear();
+    tags.Artist.clear();
+    tags.Album.clear();
+    tags.Duration = 0;
+  }
+  BASS_StreamFree(h);
+}
+
+void TAudioEngine::Tick() {
+  if (!OnTick || state == StateStopped) return;
+  const int32_t positionMs = GetPosition();
+  const TWaveData* waveBlock = &idleWave;
+  if (state == StatePlaying) {
+    BASS_ChannelGetData(channel, wave.data(), 2048);
+    waveBlock = &wave;
+  }
+  const int32_t lengthMs = GetLength();
+  OnTick(state, lengthMs, positionMs, idleSpectrum, *waveBlock);
+}
+
+void TAudioEngine::TrackEnded(HSTREAM endedChannel, uint64_t serial) {
+  // The end of a stream that is no longer current, or of a run the owner has since stopped or
+  // replaced, must not move the player on.
+  if (worker || endedChannel != channel || serial != link->runSerial.load()) return;
+  state = StateEnded;
+  if (OnTrackEnd) OnTrackEnd(StateEnded);
+}
+
+void TAudioEngine::RaiseStateChange(int32_t newState) {
+  state = newState;
+  if (OnStateChange) OnStateChange(newState);
+}
+
+void TAudioEngine::RaiseError(int32_t code, int32_t detail) {
+  if (OnError) OnError(code, detail);
+}
+
+}  // namespace orvane::audio

@@ -1,0 +1,127 @@
+#pragma once
+// TAudioEngine: the player's one audio engine over the audio library (bass.h). It opens a local
+// file or an HTTP URL on a background worker and plays it, pauses, resumes, stops and seeks, reports
+// position and length in ms, sets the volume, runs a ten-band peaking equaliser, reads tags, and
+// reports to its owner through the five events of IAudioEngine.
+//
+// Threads: construct, call and destroy the engine on the main thread (the thread running the Qt
+// event loop); every event except OnDownloadData is raised there. OnDownloadData runs on the
+// library's download thread. See AudioEngine.cpp for how the worker and the library's callbacks
+// hand over to the main thread.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/DownloadCounters.h"
+#include "audio/IAudioEngine.h"
+#include "audio/bass/bass.h"
+
+class QObject;
+class QTimer;
+
+namespace orvane::audio {
+
+// The engine's milliseconds of a seconds value: rounded to single precision, then truncated toward
+// zero (1.9996 s is 1999 ms); negative or not a number gives 0; beyond 32 bits gives INT32_MAX.
+int32_t SecondsToMs(double seconds);
+
+struct TEngineLink;
+struct TStreamCreateURLThread;
+
+class TAudioEngine final : public IAudioEngine {
+ public:
+  static constexpr std::array<int32_t, 10> EqCentres = {80, 170, 310, 600, 1000, 3000, 6000, 10000, 12000, 14000};
+  static constexpr float EqBandwidth = 5.0f;  // semitones
+  static constexpr int32_t TickIntervalMs = 50;
+  // The file dialog's filter before plug-ins add their formats.
+  static constexpr const char* BaseFileFilter =
+      "所有音乐|*.mp1;*.mp2;*.mp3;*.wav;*.ogg;*.mod;*.s3m;*.it;*.umx;*.mo3;*.mtm;*.xm;*.aif";
+
+  // window: the main window's id, handed to BASS_Init. pluginFolder: the folder searched for
+  // "b_*.so" format plug-ins, ending in "/". counters: the song cache's byte counters, which the
+  // open worker resets and fills. Runs the library's start-up and starts the 50 ms tick. Start-up
+  // failures are not raised (no event is bound yet); StartupError() tells them.
+  TAudioEngine(void* window, std::string pluginFolder, std::shared_ptr<TDownloadCounters> counters);
+  // Frees the tick, stops (raising OnStateChange(1001)), unloads the plug-ins and closes the library.
+  // A pending worker is told to stop and finishes on its own without touching the engine.
+  ~TAudioEngine() override;
+  TAudioEngine(const TAudioEngine&) = delete;
+  TAudioEngine& operator=(const TAudioEngine&) = delete;
+
+  // Releases the current stream and opens source on the worker (a file first, then as a URL),
+  // then plays it. While a worker is pending the request is dropped with OnError(1004, -3).
+  void Open(const std::string& source) override;
+  void Pause() override;
+  void Resume() override;
+  // Asks a pending worker to stop (without waiting; its completion then gives 1006) and stops the
+  // current stream: State 1001 at once.
+  void Stop() override;
+  int32_t GetPosition() override;
+  void SetPosition(int32_t ms) override;
+  int32_t GetLength() override;
+  void SetVolume(float value) override;
+  void SetEqGains(const TEqGains& gains) override;
+  // Synchronous; independent of the current stream. Texts are UTF-8; Duration in days.
+  void ReadTags(const std::string& fileName, TTags& tags) override;
+  int32_t State() const override { return state; }
+  const std::string& FileFilter() const override { return fileFilter; }
+
+  // The current stream; 0 before the first open and after a failed one.
+  HSTREAM Channel() const { return channel; }
+  // What the last plug-in load attempt returned (0 when it failed or none was found).
+  HPLUGIN LastPlugin() const { return lastPlugin; }
+  // Length of the current stream in bytes of the library's channel format; 64-bit, so a
+  // four-hour mix has its whole length.
+  int64_t LengthBytes() const { return lengthBytes; }
+  const std::string& Source() const { return source; }
+  float Volume() const { return volume; }
+  const TEqGains& EqGains() const { return eqGains; }
+  // The current stream's ten equaliser filters, 80 Hz first.
+  const std::array<HFX, 10>& EqFilters() const { return eqFilters; }
+  bool OpenPending() const { return worker != nullptr; }
+  // 0 when the library started; ErrVersion or ErrInit when start-up failed (the player then runs
+  // without sound and every open fails).
+  int32_t StartupError() const { return startupError; }
+
+ private:
+  friend struct TEngineLink;
+
+  void StartLibrary();
+  void LoadPlugins();
+  void Tick();
+  void AnnounceConnecting(const std::shared_ptr<TStreamCreateURLThread>& openWorker);
+  void OpenCompleted(const std::shared_ptr<TStreamCreateURLThread>& openWorker);
+  void StartStream();
+  void CreateEqFilters();
+  void TrackEnded(HSTREAM endedChannel, uint64_t serial);
+  void RaiseStateChange(int32_t newState);
+  void RaiseError(int32_t code, int32_t detail);
+
+  std::shared_ptr<TEngineLink> link;
+  std::shared_ptr<TDownloadCounters> counters;
+  std::unique_ptr<QObject> context;  // target of the hand-offs to the main thread
+  std::unique_ptr<QTimer> timer;
+  std::string pluginFolder;
+  void* window = nullptr;
+
+  HSTREAM channel = 0;
+  HPLUGIN lastPlugin = 0;
+  std::vector<HPLUGIN> loadedPlugins;
+  int64_t lengthBytes = 0;
+  std::array<HFX, 10> eqFilters{};
+  TEqGains eqGains{};
+  TWaveData idleWave{};
+  TSpectrumData idleSpectrum{};
+  TWaveData wave{};  // the tick's wave block while playing; kept here so the tick allocates nothing
+  int32_t state = StateStopped;
+  int32_t startupError = 0;
+  std::string source;
+  float volume = 0;
+  std::string fileFilter;
+  std::shared_ptr<TStreamCreateURLThread> worker;
+};
+
+}  // namespace orvane::audio
