@@ -1,0 +1,257 @@
+// liblrcdown.so: the lyric provider object behind LRC_CreateObj, speaking the LRCLIB HTTP API
+// (GET {base}/api/search?track_name=…&artist_name=… and GET {base}/api/get/{id}).
+//
+// Threads: any number of threads may call one object at once. The object's own members are fixed
+// at creation (base address, HTTP options) apart from the atomic reference count; each thread's
+// results and last downloaded lyric live in thread-local storage keyed by the object's serial
+// number, so callers on different threads never see or replace each other's lists. Every entry
+// point catches everything: no exception crosses the library's boundary.
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QJsonValue>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "lyrics/LRC_Header.h"
+#include "net/HttpClient.h"
+#include "net/Hosts.h"
+#include "net/UYmUrl.h"
+#include "orvane_version.h"
+#include "text/TextUtil.h"
+
+namespace {
+
+constexpr const char* kDefaultBaseUrl = "https://lrclib.net";
+
+struct StoredResult {
+  std::string title;
+  std::string singer;
+  std::string extra;
+  int32_t id = 0;
+};
+
+// One thread's state for one object.
+struct ThreadState {
+  std::vector<StoredResult> stored;
+  std::vector<TLrcResult> views;  // point into stored; rebuilt whenever stored changes
+  std::optional<int32_t> lyricId;  // the last lyric downloaded on this thread, kept for a second,
+  std::string lyric;               // larger buffer
+};
+
+thread_local std::unordered_map<uint64_t, ThreadState> threadStates;
+std::atomic<uint64_t> lastSerial{0};
+
+std::string EnvironmentText(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(orvane::text::Trim(value)) : std::string();
+}
+
+std::string BaseUrlFromEnvironment() {
+  std::string base = EnvironmentText("ORVANE_LYRICS_URL");
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  return base.empty() ? std::string(kDefaultBaseUrl) : base;
+}
+
+orvane::net::HttpOptions HttpOptionsFromEnvironment() {
+  orvane::net::HttpOptions options;
+  options.userAgent = std::string("Orvane ") + orvane::kVersion + " (http://" + orvane::net::HomeHost() + ")";
+  const std::optional<int32_t> timeoutMs = orvane::text::ParseInt32(EnvironmentText("ORVANE_LYRICS_TIMEOUT_MS"));
+  if (timeoutMs && *timeoutMs > 0) {
+    options.connectTimeoutMs = *timeoutMs;
+    options.stallTimeoutMs = *timeoutMs;
+  }
+  return options;
+}
+
+std::string Utf8(const QJsonValue& value) { return value.isString() ? value.toString().toStdString() : std::string(); }
+
+// A lyric is handed out as a zero-terminated text: an embedded zero would cut it short.
+std::string WithoutZeros(std::string text) {
+  std::erase(text, '\0');
+  return text;
+}
+
+std::optional<QJsonDocument> ParseJson(const std::string& body) {
+  QJsonParseError error{};
+  QJsonDocument document = QJsonDocument::fromJson(QByteArray(body.data(), static_cast<qsizetype>(body.size())), &error);
+  if (error.error != QJsonParseError::NoError) return std::nullopt;
+  return document;
+}
+
+std::optional<int32_t> Int32Id(const QJsonValue& value) {
+  if (!value.isDouble()) return std::nullopt;
+  const double id = value.toDouble();
+  if (std::trunc(id) != id || id < std::numeric_limits<int32_t>::min() || id > std::numeric_limits<int32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<int32_t>(id);
+}
+
+// The results of a search reply, or nothing when the reply is not a JSON array.
+std::optional<std::vector<StoredResult>> ReadSearchReply(const std::string& body) {
+  const std::optional<QJsonDocument> document = ParseJson(body);
+  if (!document || !document->isArray()) return std::nullopt;
+  std::vector<StoredResult> results;
+  for (const QJsonValue& item : document->array()) {
+    if (!item.isObject()) continue;
+    const QJsonObject track = item.toObject();
+    const std::optional<int32_t> id = Int32Id(track.value("id"));
+    if (!id) continue;  // without an id it could never be downloaded
+    results.push_back({Utf8(track.value("trackName")), Utf8(track.value("artistName")),
+                       Utf8(track.value("albumName")), *id});
+  }
+  return results;
+}
+
+// The time-tagged lyric of a track reply ("" when the track has none, or for a "not found" reply,
+// which is a JSON object too), or nothing when the reply is not a JSON object.
+std::optional<std::string> ReadLyricReply(const std::string& body) {
+  const std::optional<QJsonDocument> document = ParseJson(body);
+  if (!document || !document->isObject()) return std::nullopt;
+  return WithoutZeros(Utf8(document->object().value("syncedLyrics")));
+}
+
+std::string_view TextOrEmpty(const char* text) { return text ? std::string_view(text) : std::string_view(); }
+
+class TLrcDown final : public ILrcDown {
+ public:
+  TLrcDown() : serial(++lastSerial), baseUrl(BaseUrlFromEnvironment()), http(HttpOptionsFromEnvironment()) {}
+
+  int32_t QueryInterface(const LRC_GUID* iid, void** object) override {
+    if (!object) return LRC_E_POINTER;
+    *object = nullptr;
+    if (!iid) return LRC_E_POINTER;
+    if (!(*iid == IID_LrcDown) && !(*iid == IID_LrcUnknown)) return LRC_E_NOINTERFACE;
+    AddRef();
+    *object = static_cast<ILrcDown*>(this);
+    return LRC_S_OK;
+  }
+
+  uint32_t AddRef() override { return refs.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+  uint32_t Release() override {
+    const uint32_t left = refs.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  int32_t Reserved4() override { return 0; }
+  int32_t Reserved6() override { return 0; }
+
+  const TLrcResult* ResultAt(int32_t index) override {
+    try {
+      const ThreadState* state = Existing();
+      if (!state || index < 0 || static_cast<size_t>(index) >= state->views.size()) return nullptr;
+      return &state->views[static_cast<size_t>(index)];
+    } catch (...) {
+      return nullptr;
+    }
+  }
+
+  int32_t ResultCount() override {
+    try {
+      const ThreadState* state = Existing();
+      return state ? static_cast<int32_t>(state->views.size()) : 0;
+    } catch (...) {
+      return 0;
+    }
+  }
+
+  int32_t ClearResults() override {
+    try {
+      if (ThreadState* state = Existing()) Store(*state, {});
+    } catch (...) {
+    }
+    return 0;
+  }
+
+  int32_t DownloadLyric(int32_t id, char* buffer, int32_t size) override {
+    try {
+      if (buffer && size > 0) buffer[0] = '\0';
+      ThreadState& state = Mine();
+      if (state.lyricId != id) {
+        state.lyricId.reset();
+        std::optional<std::string> lyric =
+            ReadLyricReply(orvane::net::HttpGetText(baseUrl + "/api/get/" + std::to_string(id), http));
+        if (!lyric) return -1;
+        state.lyric = std::move(*lyric);
+        state.lyricId = id;
+      }
+      if (buffer && size > 0) {
+        // Whole characters only, so a cut text is still valid UTF-8.
+        const std::string_view fits = orvane::text::CutUtf8(state.lyric, static_cast<size_t>(size) - 1);
+        std::memcpy(buffer, fits.data(), fits.size());
+        buffer[fits.size()] = '\0';
+      }
+      return static_cast<int32_t>(std::min<size_t>(state.lyric.size(), std::numeric_limits<int32_t>::max() - 1));
+    } catch (...) {
+      if (buffer && size > 0) buffer[0] = '\0';
+      return -1;
+    }
+  }
+
+  int32_t SearchLyrics(const char* title, const char* singer, const char* extra, int32_t /*flags*/) override {
+    try {
+      ThreadState& state = Mine();
+      Store(state, {});
+      std::string url = baseUrl + "/api/search?track_name=" + orvane::net::EncodeUrlValue(TextOrEmpty(title));
+      if (!TextOrEmpty(singer).empty()) url += "&artist_name=" + orvane::net::EncodeUrlValue(TextOrEmpty(singer));
+      if (!TextOrEmpty(extra).empty()) url += "&album_name=" + orvane::net::EncodeUrlValue(TextOrEmpty(extra));
+      std::optional<std::vector<StoredResult>> results = ReadSearchReply(orvane::net::HttpGetText(url, http));
+      if (!results) return -1;
+      Store(state, std::move(*results));
+      return static_cast<int32_t>(state.views.size());
+    } catch (...) {
+      return -1;
+    }
+  }
+
+ private:
+  ~TLrcDown() {
+    // Other threads' states for this object go with those threads; the serial is never reused.
+    threadStates.erase(serial);
+  }
+
+  ThreadState& Mine() { return threadStates[serial]; }
+
+  ThreadState* Existing() {
+    const auto found = threadStates.find(serial);
+    return found == threadStates.end() ? nullptr : &found->second;
+  }
+
+  static void Store(ThreadState& state, std::vector<StoredResult> results) {
+    state.views.clear();
+    state.stored = std::move(results);
+    state.views.reserve(state.stored.size());
+    for (const StoredResult& r : state.stored) {
+      state.views.push_back({r.title.c_str(), r.singer.c_str(), r.extra.c_str(), r.id});
+    }
+  }
+
+  std::atomic<uint32_t> refs{1};
+  const uint64_t serial;
+  const std::string baseUrl;
+  const orvane::net::HttpOptions http;
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) ILrcDown* LRC_CreateObj(const LRC_GUID* iid) {
+  try {
+    if (!iid || !(*iid == IID_LrcDown)) return nullptr;
+    return new TLrcDown();
+  } catch (...) {
+    return nullptr;
+  }
+}

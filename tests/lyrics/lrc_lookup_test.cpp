@@ -1,0 +1,355 @@
+// The automatic lyric lookup: similarity, the beside file, the lyric folder, the download step,
+// the upload, and what the main window does with the result.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lyrics/LrcClass.h"
+#include "lyrics/LyricDownloader.h"
+#include "lyrics/Similarity.h"
+#include "lyrics/UntLrcThread.h"
+#include "net/UYmUrl.h"
+#include "net/WorkerHost.h"
+#include "support/fixture_server.h"
+#include "support/temp_dir.h"
+#include "text/Legacy.h"
+
+namespace orvane::lyrics {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FixtureReply;
+using test::FixtureServer;
+using test::TempDir;
+
+const std::string kLibrary = std::string(ORVANE_BIN_DIR) + "/liblrcdown.so";
+
+FixtureReply Json(const std::string& body) { return FixtureReply::Text(body, "application/json"); }
+
+std::vector<std::string> Lines(const TLrcClass& doc) {
+  std::vector<std::string> out;
+  for (const TLyricItem& item : doc.Document().Items()) out.push_back(item.Text);
+  return out;
+}
+
+// A music folder, a lyric folder, a server standing for both the lyric service and the upload
+// address, and the provider library pointed at it.
+class LookupTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(lyricFolder);
+    ::setenv("ORVANE_LYRICS_URL", server.BaseUrl().c_str(), 1);
+    ::setenv("ORVANE_LYRICS_TIMEOUT_MS", "2000", 1);
+    downloader = TLyricDownloader::LoadFile(kLibrary);
+    ASSERT_TRUE(downloader);
+    server.Serve("/lrc/up.aspx", FixtureReply::Text("ok"));
+  }
+  void TearDown() override {
+    ::unsetenv("ORVANE_LYRICS_URL");
+    ::unsetenv("ORVANE_LYRICS_TIMEOUT_MS");
+  }
+
+  TLrcTextThread Lookup(const TLyricTrack& track, bool online, std::shared_ptr<TLyricDownloader> provider) {
+    TLrcTextThread lookup(track, lyricFolder, online, "http://127.0.0.1/lrc/up.aspx", std::move(provider));
+    lookup.Http.postPort = server.Port();
+    lookup.Execute();
+    return lookup;
+  }
+  TLrcTextThread Lookup(const TLyricTrack& track, bool online) { return Lookup(track, online, downloader); }
+
+  TLyricTrack Track(const std::string& title, const std::string& singer, const std::string& file = "song.mp3") {
+    return {++serial, music.File(file), title, singer};
+  }
+
+  std::vector<std::string> Targets() {
+    std::vector<std::string> out;
+    for (const auto& request : server.Requests()) out.push_back(request.method + " " + request.target);
+    return out;
+  }
+
+  std::vector<std::string> Uploads() {
+    std::vector<std::string> out;
+    for (const auto& request : server.Requests()) {
+      if (request.method == "POST") out.push_back(request.body);
+    }
+    return out;
+  }
+
+  TempDir music;
+  TempDir lyrics;
+  std::string lyricFolder = lyrics.File("lrc");
+  FixtureServer server;
+  std::shared_ptr<TLyricDownloader> downloader;
+  uint64_t serial = 0;
+};
+
+}  // namespace
+
+TEST(Similarity, MeasuresHowAlikeTwoTextsAre) {
+  struct Case {
+    std::string a, b;
+    bool soundAlike;
+    int expected;
+  };
+  const Case cases[] = {
+      {"abc", "abc", true, 100},
+      {"abcd", "abc", true, 75},
+      {"abc", "abcd", true, 75},
+      {"bat", "pad", true, 100},
+      {"bat", "pad", false, 33},
+      {"ABC", "abc", true, 100},
+      {"ABC", "abc", false, 0},
+      {"cijy", "ZJYI", true, 100},
+      {"s", "z", true, 0},  // S matches only S
+      {"", "abc", true, 0},
+      {"abc", "", true, 0},
+      {"abXc", "abc", true, 75},
+      {"xxxxab", "abxxxx", true, 66},  // "ab" is too far from where it would line up
+      {std::string(24, 'a') + "x", std::string(24, 'a'), true, 96},
+      {std::string(23, 'a') + "x", std::string(23, 'a'), true, 95},
+      {"晴天周杰伦", "晴天周杰伦", true, 100},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Similarity(c.a, c.b, c.soundAlike), c.expected) << c.a << " / " << c.b;
+}
+
+TEST(LyricLookupPieces, BesideFileLinesFileNameAndUploadForm) {
+  const std::pair<std::string, std::string> beside[] = {
+      {"/m/Song.mp3", "/m/Song.lrc"},   {"/m/song.flac", "/m/song.lrc"}, {"/m/歌曲.wma", "/m/歌曲.lrc"},
+      {"/m/a.b/x歌曲", "/m/a.b/x歌曲.lrc"},  // no extension: the folder's dot does not count
+      {"/m/.mp3", "/m/.mp3.lrc"},       {"song.ape", "song.lrc"},
+      {"/m/", ""},                      {"", ""},
+      {"http://host/a.mp3", ""},  // a stream has no file beside it
+  };
+  for (const auto& [location, expected] : beside) EXPECT_EQ(BesideFileName(location), expected) << location;
+
+  const std::pair<std::string, std::string> lines[] = {
+      {"a\nb", "a\r\nb\r\n"}, {"a\r\nb\r\n", "a\r\nb\r\n"}, {"a\rb\r", "a\r\nb\r\n"}, {"a\n\nb", "a\r\n\r\nb\r\n"},
+      {"", ""}, {"\n", "\r\n"}};
+  for (const auto& [text, expected] : lines) EXPECT_EQ(LinesWithCrLf(text), expected) << text;
+
+  EXPECT_EQ(LyricFileName("What?", "A/B"), "What AB.lrc");
+  std::string chinese;  // 40 × "中" is 120 bytes: cut to 33 whole characters
+  for (int i = 0; i < 40; ++i) chinese += "中";
+  EXPECT_EQ(LyricFileName(chinese, "s"), chinese.substr(0, 99) + ".lrc");
+  EXPECT_EQ(LyricFileName(std::string(99, 'x'), "singer"), std::string(99, 'x') + " .lrc");
+}
+
+TEST_F(LookupTest, FolderSearchFindsExactNamesAndNearNamesOfLongKeysOnly) {
+  // Title + " " + singer of 24 characters: a name one character longer still matches (96)…
+  test::WriteFileBytes(fs::path(lyricFolder) / "abcdefghij klmnopqrstuvwx.lrc", "[00:01.00]near\n");
+  EXPECT_EQ(FindInLyricFolder(lyricFolder, "abcdefghij", "klmnopqrstuvw"),
+            lyricFolder + "/abcdefghij klmnopqrstuvwx.lrc");
+  // …with 23 it does not (95).
+  test::WriteFileBytes(fs::path(lyricFolder) / "abcdefghij klmnopqrstuvx.lrc", "[00:01.00]too short\n");
+  EXPECT_EQ(Similarity("abcdefghij klmnopqrstuvx", "abcdefghij klmnopqrstuv", true), 95);
+  EXPECT_EQ(FindInLyricFolder(lyricFolder, "abcdefghij", "klmnopqrstuv"), "");
+
+  // An exact name in any letter case wins at once over near names listed after it.
+  test::WriteFileBytes(fs::path(lyricFolder) / "ABCDEFGHIJ KLMNOPQRSTUVW.LRC", "[00:01.00]exact\n");
+  EXPECT_EQ(FindInLyricFolder(lyricFolder, "abcdefghij", "klmnopqrstuvw"),
+            lyricFolder + "/ABCDEFGHIJ KLMNOPQRSTUVW.LRC");
+  // Only regular files count.
+  fs::create_directories(fs::path(lyricFolder) / "Folder Name.lrc");
+  EXPECT_EQ(FindInLyricFolder(lyricFolder, "Folder", "Name"), "");
+  EXPECT_EQ(FindInLyricFolder(lyricFolder + "/missing", "a", "b"), "");
+}
+
+TEST_F(LookupTest, TheBesideFileWinsOverTheFolderAndTheNetwork) {
+  test::WriteFileBytes(music.Path() / "Song.mp3", "audio");
+  test::WriteFileBytes(music.Path() / "Song.lrc", "[00:01.00]beside the song\n");
+  test::WriteFileBytes(fs::path(lyricFolder) / "Title Singer.lrc", "[00:01.00]from the folder\n");
+  server.Serve("/api/search", Json(R"([{"id": 1, "trackName": "Title", "artistName": "Singer"}])"));
+
+  const TLrcTextThread beside = Lookup(Track("Title", "Singer", "Song.mp3"), true);
+  EXPECT_EQ(beside.ResultText, "[00:01.00]beside the song\r\n");
+  EXPECT_FALSE(beside.Downloaded);
+
+  const TLrcTextThread folder = Lookup(Track("Title", "Singer", "Other.mp3"), true);
+  EXPECT_EQ(folder.ResultText, "[00:01.00]from the folder\r\n");
+  EXPECT_FALSE(folder.Downloaded);
+
+  // Neither looked at the network, but both reported what they found.
+  EXPECT_THAT(Targets(), testing::Each(testing::StartsWith("POST /lrc/up.aspx")));
+  EXPECT_EQ(Uploads(), (std::vector<std::string>{
+                           "ltitle=Title&lsinger=Singer&llrc=" + net::EncodeUrlValue("[00:01.00]beside the song\r\n"),
+                           "ltitle=Title&lsinger=Singer&llrc=" + net::EncodeUrlValue("[00:01.00]from the folder\r\n")}));
+}
+
+TEST_F(LookupTest, OfflineFindsOnlyLocalFilesAndSendsNothing) {
+  TLrcTextThread lookup = Lookup(Track("Title", "Singer"), false);
+  EXPECT_EQ(lookup.ResultText, "");
+  EXPECT_FALSE(lookup.Downloaded);
+  EXPECT_TRUE(server.Requests().empty());
+
+  TLrcClass doc;
+  const auto done = LyricLookupDone(lookup, {serial, "", "Title", "Singer"}, 215000, lyricFolder, doc);
+  EXPECT_FALSE(done.Stale);
+  EXPECT_EQ(Lines(doc), std::vector<std::string>{std::string(TLrcClass::kClosingLineText)});
+  EXPECT_EQ(doc.Document().Items().back().Time, 215000);
+  EXPECT_EQ(done.SavedFile, "");
+  EXPECT_TRUE(fs::is_empty(lyricFolder));
+}
+
+TEST_F(LookupTest, UploadsTextsOfMoreThanTwentyBytesAndThePlaceholderOtherwise) {
+  // Eighteen bytes and a line break are twenty: the placeholder; one byte more is sent itself.
+  test::WriteFileBytes(fs::path(lyricFolder) / "twenty bytes.lrc", "[00:01.00]12345678\n");
+  test::WriteFileBytes(fs::path(lyricFolder) / "twentyone bytes.lrc", "[00:01.00]123456789\n");
+  EXPECT_EQ(Lookup(Track("twenty", "bytes"), true).ResultText.size(), 20u);
+  EXPECT_EQ(Lookup(Track("twentyone", "bytes"), true).ResultText.size(), 21u);
+  Lookup(Track("nothing", "here"), true, nullptr);  // no provider: nothing found, still reported
+  EXPECT_EQ(Uploads(), (std::vector<std::string>{"ltitle=twenty&lsinger=bytes&llrc=nim%5F12345",
+                                                 "ltitle=twentyone&lsinger=bytes&llrc=%5B00%3A01%2E00%5D123456789%0D%0A",
+                                                 "ltitle=nothing&lsinger=here&llrc=nim%5F12345"}));
+}
+
+TEST_F(LookupTest, LyricFilesInLegacyEncodingsReadAsText) {
+  const std::string text = "[00:01.00]中文歌词\n[00:02.00]第二行\r[00:03.00]end";
+  const std::string expected = "[00:01.00]中文歌词\r\n[00:02.00]第二行\r\n[00:03.00]end\r\n";
+  std::u16string wide = u"[00:01.00]中文歌词\n[00:02.00]第二行\r[00:03.00]end";
+  std::string utf16le = "\xFF\xFE", utf16be = "\xFE\xFF";
+  for (const char16_t c : wide) {
+    utf16le += static_cast<char>(c & 0xFF);
+    utf16le += static_cast<char>(c >> 8);
+    utf16be += static_cast<char>(c >> 8);
+    utf16be += static_cast<char>(c & 0xFF);
+  }
+  const std::pair<std::string, std::string> files[] = {{"gbk.lrc", text::ToGb18030(text)},
+                                                       {"utf8.lrc", text},
+                                                       {"bom.lrc", "\xEF\xBB\xBF" + text},
+                                                       {"utf16le.lrc", utf16le},
+                                                       {"utf16be.lrc", utf16be}};
+  for (const auto& [name, bytes] : files) {
+    test::WriteFileBytes(music.Path() / name, bytes);
+    EXPECT_EQ(ReadLyricFile(music.File(name)), expected) << name;
+  }
+  EXPECT_EQ(text::ToGb18030(text).find("\xD6\xD0\xCE\xC4"), 10u);  // the fixture really is GBK
+  EXPECT_EQ(ReadLyricFile(music.File("missing.lrc")), "");
+}
+
+TEST_F(LookupTest, DownloadsTheBestMatchThatHasALyricAndSavesIt) {
+  // Similarity with "晴天周杰伦": id 1 none, id 2 80, id 3 100 (but blank), id 4 93 (not better
+  // than the best so far, so never tried).
+  server.Serve("/api/search", Json(R"([
+      {"id": 1, "trackName": "Sunny Day", "artistName": "Someone"},
+      {"id": 2, "trackName": "晴天", "artistName": "周杰"},
+      {"id": 3, "trackName": "晴天", "artistName": "周杰伦"},
+      {"id": 4, "trackName": "晴天", "artistName": "周杰伦x"}])"));
+  server.Serve("/api/get/3", Json(R"({"id": 3, "syncedLyrics": " \n \n"})"));
+  server.Serve("/api/get/2", Json(R"({"id": 2, "syncedLyrics": "[00:01.00]晴天\n[00:02.00]故事的小黄花"})"));
+
+  const TLrcTextThread lookup = Lookup(Track("晴天", "周杰伦"), true);
+  EXPECT_TRUE(lookup.Downloaded);
+  EXPECT_EQ(lookup.ResultText, "[00:01.00]晴天\r\n[00:02.00]故事的小黄花\r\n");
+  const auto targets = Targets();
+  EXPECT_THAT(targets, testing::Contains(testing::StartsWith("GET /api/search?track_name=")));
+  EXPECT_THAT(targets, testing::IsSupersetOf({"GET /api/get/3", "GET /api/get/2"}));
+  EXPECT_THAT(targets, testing::Not(testing::Contains(testing::AnyOf("GET /api/get/1", "GET /api/get/4"))));
+
+  TLrcClass doc;
+  const auto done = LyricLookupDone(lookup, {serial, "", "晴天", "周杰伦"}, 269000, lyricFolder, doc);
+  EXPECT_EQ(Lines(doc), (std::vector<std::string>{"晴天", "故事的小黄花", std::string(TLrcClass::kClosingLineText)}));
+  EXPECT_EQ(done.SavedFile, lyricFolder + "/晴天 周杰伦.lrc");
+  EXPECT_EQ(test::ReadFileBytes(done.SavedFile), "[00:01.00]晴天\r\n[00:02.00]故事的小黄花\r\n");
+
+  // The next lookup for the track finds it locally, without the network.
+  server.ClearRequests();
+  const TLrcTextThread again = Lookup(Track("晴天", "周杰伦"), false);
+  EXPECT_EQ(again.ResultText, lookup.ResultText);
+  EXPECT_FALSE(again.Downloaded);
+}
+
+TEST_F(LookupTest, NothingFoundIsSavedEmptyAndFoundNextTime) {
+  server.Serve("/api/search?track_name=Nothing&artist_name=Nobody", Json("[]"));
+  server.Serve("/api/search?track_name=Far&artist_name=Away", Json(R"([{"id": 5, "trackName": "完全不同"}])"));
+
+  const TLrcTextThread far = Lookup(Track("Far", "Away"), true);
+  EXPECT_TRUE(far.Downloaded);
+  EXPECT_EQ(far.ResultText, "");
+  EXPECT_THAT(Targets(), testing::Not(testing::Contains("GET /api/get/5")));  // similarity 0: never downloaded
+
+  const TLrcTextThread nothing = Lookup(Track("Nothing", "Nobody"), true);
+  EXPECT_TRUE(nothing.Downloaded);
+  TLrcClass doc;
+  const auto done = LyricLookupDone(nothing, {serial, "", "Nothing", "Nobody"}, 1000, lyricFolder, doc);
+  ASSERT_EQ(done.SavedFile, lyricFolder + "/Nothing Nobody.lrc");
+  EXPECT_EQ(test::ReadFileBytes(done.SavedFile), "");
+
+  server.ClearRequests();
+  const TLrcTextThread next = Lookup(Track("Nothing", "Nobody"), true);
+  EXPECT_FALSE(next.Downloaded);
+  EXPECT_EQ(next.ResultText, "");
+  EXPECT_THAT(Targets(), testing::ElementsAre("POST /lrc/up.aspx"));
+}
+
+TEST_F(LookupTest, AProviderThatCannotBeAskedIsNotTakenForNoLyrics) {
+  server.Serve("/api/search?track_name=Broken&artist_name=Server", FixtureReply::Status(500, "<html>oops</html>"));
+  server.Serve("/api/search?track_name=Lost&artist_name=Lyric", Json(R"([{"id": 9, "trackName": "Lost", "artistName": "Lyric"}])"));
+  server.Serve("/api/get/9", Json(R"({"id": 9, "syncedLyrics": )"));
+  for (const TLyricTrack& track : {Track("Broken", "Server"), Track("Lost", "Lyric")}) {
+    const TLrcTextThread lookup = Lookup(track, true);
+    EXPECT_FALSE(lookup.Downloaded) << track.Title;
+    TLrcClass doc;
+    EXPECT_EQ(LyricLookupDone(lookup, track, 1000, lyricFolder, doc).SavedFile, "") << track.Title;
+  }
+  const TLrcTextThread none = Lookup(Track("No", "Library"), true, nullptr);
+  EXPECT_FALSE(none.Downloaded);
+  EXPECT_TRUE(fs::is_empty(lyricFolder));
+  EXPECT_EQ(Uploads().size(), 3u);
+}
+
+TEST_F(LookupTest, ALateResultForAnotherTrackIsNeitherLoadedNorSaved) {
+  server.Serve("/api/search", Json(R"([{"id": 1, "trackName": "Old", "artistName": "Song"}])"));
+  server.Serve("/api/get/1", Json(R"({"id": 1, "syncedLyrics": "[00:01.00]old words"})"));
+  const TLrcTextThread lookup = Lookup(Track("Old", "Song"), true);
+  ASSERT_TRUE(lookup.Downloaded);
+
+  TLrcClass doc;
+  doc.Load("");
+  const TLyricTrack now{lookup.TrackSerial + 1, music.File("new.mp3"), "New", "Song"};
+  const auto done = LyricLookupDone(lookup, now, 1000, lyricFolder, doc);
+  EXPECT_TRUE(done.Stale);
+  EXPECT_EQ(doc.Document().Count(), 0);
+  EXPECT_TRUE(fs::is_empty(lyricFolder));
+
+  // Without the lyric folder a current result is loaded but not saved.
+  const TLyricTrack same{lookup.TrackSerial, lookup.Location, "Old", "Song"};
+  const auto unsaved = LyricLookupDone(lookup, same, 1000, lyricFolder + "/gone", doc);
+  EXPECT_FALSE(unsaved.Stale);
+  EXPECT_EQ(unsaved.SavedFile, "");
+  EXPECT_EQ(Lines(doc), (std::vector<std::string>{"old words", std::string(TLrcClass::kClosingLineText)}));
+}
+
+TEST_F(LookupTest, RunsOnItsOwnThreadAndCompletesOnTheMainThread) {
+  int argc = 1;
+  char name[] = "lookup_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  test::WriteFileBytes(fs::path(lyricFolder) / "Title Singer.lrc", "[00:01.00]hello\n");
+
+  net::TWorkerHost host;
+  std::shared_ptr<TLrcTextThread> LyricThread = std::make_shared<TLrcTextThread>(
+      Track("Title", "Singer"), lyricFolder, false, "", downloader);
+  TLrcClass doc;
+  bool done = false;
+  const std::thread::id mainThread = std::this_thread::get_id();
+  ASSERT_TRUE(host.Start(LyricThread, [&](TLrcTextThread& thread) {
+    EXPECT_EQ(std::this_thread::get_id(), mainThread);
+    LyricThread.reset();
+    LyricLookupDone(thread, {serial, "", "Title", "Singer"}, 5000, lyricFolder, doc);
+    done = true;
+  }));
+  downloader.reset();  // the lookup keeps the library loaded for itself
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done && std::chrono::steady_clock::now() < deadline) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  ASSERT_TRUE(done);
+  EXPECT_EQ(Lines(doc), (std::vector<std::string>{"hello", std::string(TLrcClass::kClosingLineText)}));
+}
+
+}  // namespace orvane::lyrics
