@@ -1,0 +1,53 @@
+// The real outside world of the main window: the audio engine, the file dialog, the desktop helpers.
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QStringList>
+#include <QWindow>
+
+#include "app/unt_main.h"
+#include "audio/AudioEngine.h"
+#include "desktop/ShellHelpers.h"
+
+namespace orvane::app {
+namespace {
+
+// "所有音乐|*.mp1;*.mp2" → "所有音乐 (*.mp1 *.mp2)": the engine's filter in the dialog's form.
+QString DialogFilter(const std::string& filter) {
+  const auto bar = filter.find('|');
+  if (bar == std::string::npos) return {};
+  QString patterns = QString::fromStdString(filter.substr(bar + 1));
+  patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+  return QString::fromStdString(filter.substr(0, bar)) + QStringLiteral(" (") + patterns + QLatin1Char(')');
+}
+
+std::vector<std::string> ChooseAudioFiles(const std::string& filter) {
+  const QStringList chosen =
+      QFileDialog::getOpenFileNames(nullptr, QStringLiteral("添加歌曲"), QString(), DialogFilter(filter));
+  std::vector<std::string> files;
+  files.reserve(static_cast<size_t>(chosen.size()));
+  for (const QString& file : chosen) files.push_back(file.toStdString());
+  return files;
+}
+
+}  // namespace
+
+TNimMainServices DefaultServices(const std::string& executablePath) {
+  TNimMainServices services;
+  services.ExecutablePath = executablePath;
+  services.CreateEngine = [](uintptr_t window, const std::string& pluginFolder,
+                             std::shared_ptr<audio::TDownloadCounters> counters) -> std::unique_ptr<audio::IAudioEngine> {
+    return std::make_unique<audio::TAudioEngine>(reinterpret_cast<void*>(window), pluginFolder, std::move(counters));
+  };
+  services.ChooseFiles = ChooseAudioFiles;
+  services.RunCommandLine = [](const std::string& commandLine, uint16_t show) {
+    return desktop::RunCommandLine(commandLine, show);
+  };
+  services.OpenUrl = [](const std::string& url) { desktop::OpenUrl(url); };
+  services.SetAutoRun = [](bool on) { desktop::SetAutoRun(on); };
+  services.RegisterFileTypes = [](const std::string& exe, int32_t iconIndex) {
+    desktop::RegisterFileTypes(exe, iconIndex);
+  };
+  return services;
+}
+
+}  // namespace orvane::app

@@ -1,0 +1,44 @@
+#include "app/Screenshots.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <QQuickWindow>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/unt_main.h"
+#include "lyrics/Unt_Dlrc.h"
+
+namespace orvane::app {
+namespace {
+
+// The desktop lyric is transparent around its text; show it over a dark strip as a desktop would.
+QImage OnDesktop(const QImage& lyric) {
+  QImage shot(lyric.size(), QImage::Format_ARGB32_Premultiplied);
+  shot.fill(QColor(0x20, 0x2a, 0x36));
+  QPainter painter(&shot);
+  painter.drawImage(0, 0, lyric);
+  return shot;
+}
+
+void Save(const QImage& image, const QString& path) {
+  if (!image.isNull() && image.save(path)) std::printf("%s\n", qPrintable(path));
+  else std::fprintf(stderr, "Orvane: could not write %s\n", qPrintable(path));
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void ScheduleScreenshots(const ScreenshotRequest& request, TNimMain& window, QQuickWindow* scene) {
+  const QString folder = QString::fromStdString(request.Folder);
+  QDir().mkpath(folder);
+  QTimer::singleShot(request.DelayMs, &window, [folder, &window, scene] {
+    if (scene) Save(scene->grabWindow(), folder + QStringLiteral("/orvane-main.png"));
+    if (window.DeskLrc()) Save(OnDesktop(window.DeskLrc()->Picture()), folder + QStringLiteral("/orvane-lyrics.png"));
+    window.pmm_closeClick();
+  });
+}
+
+}  // namespace orvane::app

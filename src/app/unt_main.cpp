@@ -1,0 +1,247 @@
+// Creation, configuration, close and destruction of the main window.
+#include "app/unt_main.h"
+
+#include <QMenu>
+#include <QMetaObject>
+#include <QWindow>
+#include <cmath>
+#include <filesystem>
+
+#include "app/SystemFault.h"
+#include "audio/EffectPresets.h"
+#include "audio/SongCache.h"
+#include "desktop/Folders.h"
+#include "desktop/Process.h"
+#include "lyrics/LyricDownloader.h"
+#include "lyrics/UntLrcThread.h"
+#include "lyrics/Unt_Dlrc.h"
+#include "net/UntCkUpThread.h"
+#include "net/UntPostThread.h"
+#include "store/UYmXMLCFG.h"
+#include "store/XmlReader.h"
+#include "ui/PlayListModel.h"
+
+namespace orvane::app {
+namespace {
+
+constexpr const char* kConfigRoot = "MainConfig";
+constexpr const char* kWelcome = "Orvane 不一样的音乐体验";
+
+bool FolderExists(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+TNimMain::TNimMain(TNimMainServices services, QObject* parent)
+    : QObject(parent),
+      services(std::move(services)),
+      musicList(std::make_unique<ui::PlayListModel>()),
+      rndList(std::make_unique<ui::PlayListModel>()) {
+  lanErrTimer.setInterval(1000);
+  lanErrTimer.setSingleShot(false);
+  connect(&lanErrTimer, &QTimer::timeout, this, &TNimMain::tmr_lanerrTimer);
+  chkTimer.setInterval(5000);
+  connect(&chkTimer, &QTimer::timeout, this, &TNimMain::tmr_chkTimer);
+  titleText = QString::fromUtf8(kWelcome);
+}
+
+// FormDestroy: the engine goes first, so no download data can reach a closed song cache.
+TNimMain::~TNimMain() {
+  lanErrTimer.stop();
+  chkTimer.stop();
+  if (engine) {
+    // Stop raises a state change; the window is going, so nobody listens any more.
+    engine->OnStateChange = nullptr;
+    engine->OnTick = nullptr;
+    engine->OnTrackEnd = nullptr;
+    engine->OnError = nullptr;
+    engine.reset();
+  }
+  // The engine can deliver no more download data now, so the cache file can be closed.
+  songCache.reset();
+  lyricDownloader.reset();
+  DetachSystemFault(this);
+}
+
+uintptr_t TNimMain::MainWindowHandle() const {
+  return mainWindow ? static_cast<uintptr_t>(mainWindow->winId()) : 0;
+}
+
+void TNimMain::FormCreate(const std::vector<std::string>& args) {
+  AttachSystemFault(this);
+  PostOwnCommandLine(args);
+  SetButtonGlyphs();
+  shell.AppFolder = FolderOf(services.ExecutablePath);
+  shell.DataFolder = desktop::GetSpecialFolder(133, false) + "Orvane/";
+  desktop::ForceFolder(shell.DataFolder, true);
+  lyricDownloader = lyrics::TLyricDownloader::Load(shell.AppFolder);
+  ReadConfig();
+  CreateDesktopLyrics();
+  CreateEngine();
+  LoadEffectPresets();
+  trackList.clear();
+  lrcDoc.Load("");
+  StartUpdateCheck();
+  LoadLists();
+  UpdateListHint();
+  if (services.RegisterFileTypes) services.RegisterFileTypes(services.ExecutablePath, 1);
+  SetSeekOpacity(0);
+  created = true;
+}
+
+void TNimMain::SetButtonGlyphs() {
+  SetPlayImages(false);
+}
+
+// Reads every setting in the order the configuration lists them. The store never fails: a file
+// that cannot be read is moved aside and the defaults apply, and the user is told.
+void TNimMain::ReadConfig() {
+  store::TYkConfig config(shell.DataFolder + "Orvane.xml", kConfigRoot);
+  if (config.MovedAside()) ReportMovedAside("设置文件", config.MovedAsidePath());
+
+  const int32_t pattern = config.ReadInteger("Window/PLAY", "PATTERN", 0);
+  modBox = pattern >= 0 && pattern <= 2 ? pattern : -1;
+  shell.PlayMode = PlayModeFromItem(modBox);
+
+  shell.LyricFolder = config.ReadString("Window/LRC", "PATH", shell.DataFolder + "lrc");
+  if (!FolderExists(shell.LyricFolder)) {
+    shell.LyricFolder = shell.DataFolder + "lrc/";
+    desktop::ForceFolder(shell.LyricFolder, true);
+  }
+  shell.MusicFolder = config.ReadString("Window/MUSIC", "PATH", shell.DataFolder + "music");
+  if (!FolderExists(shell.MusicFolder)) {
+    shell.MusicFolder = shell.DataFolder + "music/";
+    desktop::ForceFolder(shell.MusicFolder, true);
+  }
+  shell.PlaylistFile = config.ReadString("Window/PLIST", "PATH", shell.DataFolder + "Default.pls");
+  if (!FileExists(shell.PlaylistFile)) shell.PlaylistFile = shell.DataFolder + "Default.pls";
+  shell.EqPresetId = config.ReadInteger("Window/EQ", "ID", 0);
+  shell.AutoRun = config.ReadBool("Window/AUTORUN", "Value", true);
+  if (shell.AutoRun && services.SetAutoRun) services.SetAutoRun(true);
+  shell.RunTL = config.ReadBool("Window/RUNTL", "Value", true);
+  showLrc = config.ReadBool("Window/DESKTOPLRC", "SHOW", true);
+  volume = config.ReadInteger("Window/Volume", "Value", 65);
+  emit volumeChanged();
+}
+
+void TNimMain::CreateDesktopLyrics() {
+  if (!services.CreateDeskLrc) return;
+  deskLrc = std::make_unique<lyrics::TNimDeskTopLrc>();
+  deskLrc->ShowText(kWelcome);
+  if (showLrc) deskLrc->show();
+}
+
+void TNimMain::CreateEngine() {
+  if (!services.CreateEngine) return;
+  downloadCounters = std::make_shared<audio::TDownloadCounters>();
+  songCache = std::make_unique<audio::TSongCache>(downloadCounters,
+                                                  [this](const audio::TCachedSong& song) { SongCached(song); });
+  engine = services.CreateEngine(MainWindowHandle(), shell.AppFolder, downloadCounters);
+  if (!engine) return;
+  engine->OnStateChange = [this](int32_t state) { EngineStateChanged(state); };
+  engine->OnTrackEnd = [this](int32_t state) { EngineTrackEnded(state); };
+  engine->OnTick = [this](int32_t state, int32_t length, int32_t position, const audio::TSpectrumData& spectrum,
+                          const audio::TWaveData& wave) { EngineTick(state, length, position, spectrum, wave); };
+  engine->OnDownloadData = [this](const void* buffer, uint32_t length, void* user) {
+    EngineDownloadData(buffer, length, user);
+  };
+  engine->OnError = [this](int32_t code, int32_t detail) { EngineError(code, detail); };
+  engine->SetVolume(static_cast<float>(volume));
+}
+
+void TNimMain::LoadEffectPresets() {
+  effBox = audio::EffectPresetNames(store::TXmlReader::FromFile(shell.AppFolder + audio::EffectPresetFileName));
+  effBoxItemIndex = -1;
+  // Selecting the saved preset applies it, so its gains reach the engine before any song plays.
+  if (shell.EqPresetId < 0 || shell.EqPresetId >= static_cast<int32_t>(effBox.size())) return;
+  effBoxItemIndex = shell.EqPresetId;
+  ApplyEffectPreset(shell.EqPresetId);
+}
+
+void TNimMain::ApplyEffectPreset(int32_t index) {
+  shell.EqPresetId = index;
+  if (engine)
+    audio::ApplyEffectPreset(store::TXmlReader::FromFile(shell.AppFolder + audio::EffectPresetFileName), index, *engine);
+}
+
+void TNimMain::PostOwnCommandLine(const std::vector<std::string>& args) {
+  if (args.empty()) return;
+  const bool append = args[0] == "/l";
+  const uint8_t code = append ? CMD_APPENDFILE : CMD_PLAYFILE;
+  const std::string text = append ? (args.size() > 1 ? args[1] : std::string()) : args[0];
+  // Handled once the event loop runs, that is after the saved lists are loaded.
+  QMetaObject::invokeMethod(
+      this, [this, code, text] { WMSharedCommand(code, text, 1); }, Qt::QueuedConnection);
+}
+
+void TNimMain::SaveConfig() {
+  store::TYkConfig config(shell.DataFolder + "Orvane.xml", kConfigRoot);
+  // The slider's value rounded half to even, as the settings have always been stored.
+  config.WriteInteger("Window/Volume", "Value", static_cast<int32_t>(std::nearbyint(volume)));
+  config.WriteString("Window/PLIST", "PATH", shell.PlaylistFile);
+  config.WriteInteger("Window/PLAY", "PATTERN", ItemFromPlayMode(shell.PlayMode));
+  config.WriteBool("Window/DESKTOPLRC", "SHOW", showLrc);
+  config.WriteBool("Window/AUTORUN", "Value", shell.AutoRun);
+  config.WriteBool("Window/RUNTL", "Value", shell.RunTL);
+  config.WriteInteger("Window/EQ", "ID", shell.EqPresetId);
+  config.WriteString("Window/SKIN", "NAME", shell.SkinName);
+  std::string error;
+  if (!config.Save(&error)) ShowNotice("设置没有保存成功：" + error);
+}
+
+void TNimMain::FormClose() {
+  if (!created || closed) return;
+  closed = true;
+  SaveActiveList();
+  SaveConfig();
+}
+
+// On a fault raised by the system: save what the user has, start the crash reporter, end at once.
+void TNimMain::OnSystemFault(bool isSystemFault) {
+  if (!isSystemFault) return;
+  if (created) {
+    SaveActiveList();
+    SaveConfig();
+  }
+  // Quoted, so an install folder with a blank in its path still names the program.
+  if (services.RunCommandLine) services.RunCommandLine(desktop::QuoteCommandArg(shell.AppFolder + "bugreport") + " -os", 1);
+  std::_Exit(0);
+}
+
+void TNimMain::ReportMovedAside(const std::string& what, const std::string& movedTo) {
+  ShowNotice(what + "已损坏，已另存为 " + std::filesystem::path(movedTo).filename().string());
+}
+
+void TNimMain::ShowNotice(const std::string& text) {
+  noticeText = QString::fromStdString(text);
+  emit noticeTextChanged();
+}
+
+void TNimMain::noticeShown() {
+  if (noticeText.isEmpty()) return;
+  noticeText.clear();
+  emit noticeTextChanged();
+}
+
+void TNimMain::SetSeekOpacity(double opacity) {
+  if (seekOpacity == opacity) return;
+  seekOpacity = opacity;
+  emit seekOpacityChanged();
+}
+
+QObject* TNimMain::MusicListObject() const { return musicList.get(); }
+QObject* TNimMain::RndListObject() const { return rndList.get(); }
+
+}  // namespace orvane::app

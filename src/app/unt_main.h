@@ -1,0 +1,378 @@
+#pragma once
+// TNimMain: the player's main window — the owner of the shell's state and of every handler of the
+// window. The scene (QML) binds to its properties and calls its handlers; all logic is here.
+// The handlers are split by duty over unt_main*.cpp:
+//   unt_main.cpp           creation, configuration, close and destruction
+//   unt_main_playback.cpp  play/pause/next/previous, play modes, engine events, tick, remote control
+//   unt_main_lists.cpp     the two list views, adding, deleting, clearing, loading and saving
+//   unt_main_menus.cpp     close button, main menu
+//   unt_main_online.cpp    update check completion, usage report, random list
+//   unt_main_lyrics.cpp    lyric lookup and the desktop lyric refresh
+//   unt_main_cache.cpp     the song cache of streamed songs
+//   unt_main_commands.cpp  commands handed over by other starts of the player
+//
+// Threads: everything here runs on the main thread, except EngineDownloadData, which the engine
+// calls on the audio library's download thread (it only touches the song cache). Workers (lyric
+// lookup, update check, usage report, random-list fetch) hand their results back through queued
+// calls that carry the track serial or are dropped once this object is gone.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/ShellState.h"
+#include "audio/DownloadCounters.h"
+#include "audio/IAudioEngine.h"
+#include "lyrics/LrcClass.h"
+#include "net/WorkerHost.h"
+
+#include <QWindow>
+class QMenu;
+
+namespace orvane::ui {
+class PlayListModel;
+}
+namespace orvane::audio {
+class TSongCache;
+struct TCachedSong;
+}
+namespace orvane::lyrics {
+class TNimDeskTopLrc;
+class TLyricDownloader;
+class TLrcTextThread;
+struct TLyricTrack;
+}  // namespace orvane::lyrics
+namespace orvane::net {
+class TCheckUPDate;
+class TPostThr;
+struct TRandomListEntry;
+}  // namespace orvane::net
+
+namespace orvane::app {
+
+// One entry of TrackList: the mirror of a row of the active list.
+struct TPlayListItem {
+  std::string Caption;
+  std::string Title;
+  std::string Singer;
+  std::string Location;
+};
+
+// The record handed to plug-ins with events 108 and 109 (texts valid only during the call).
+struct TTrackEvent {
+  const char* Location = nullptr;
+  double LengthDays = 0;
+  const char* Title = nullptr;
+  uint32_t TitleLength = 0;
+  const char* Singer = nullptr;
+  uint32_t SingerLength = 0;
+};
+
+inline constexpr int32_t PLUGIN_TRACKSTARTED = 108;
+inline constexpr int32_t PLUGIN_TRACKENDED = 109;
+
+// Remote-control commands (message 1807).
+inline constexpr int32_t WM_CMDPLAY = 1807;
+inline constexpr int32_t CMDPLAY_NOP = 15;
+inline constexpr int32_t CMDPLAY_PLAYPAUSE = 16;
+inline constexpr int32_t CMDPLAY_PREVIOUS = 19;
+inline constexpr int32_t CMDPLAY_NEXT = 20;
+inline constexpr int32_t CMDPLAY_COUNT = 50;
+inline constexpr int32_t CMDPLAY_INDEX = 51;
+
+// Commands another start of the player (or a cooperating program) hands over.
+inline constexpr uint8_t CMD_PLAYFILE = 1;
+inline constexpr uint8_t CMD_APPENDFILE = 11;
+inline constexpr uint8_t CMD_PLAYONLINE = 2;
+inline constexpr uint8_t CMD_APPENDONLINE = 22;
+
+// The results of the confirmation pop-up.
+inline constexpr int mrYes = 6;
+inline constexpr int mrNo = 7;
+
+// What the main window needs from outside, replaceable by tests. Every member has a working
+// default (see DefaultServices) except where noted.
+struct TNimMainServices {
+  std::string ExecutablePath;  // full path of the player's executable
+  // Creates the audio engine (window id, plug-in folder ending in "/", the song cache's counters).
+  std::function<std::unique_ptr<audio::IAudioEngine>(uintptr_t window, const std::string& pluginFolder,
+                                                     std::shared_ptr<audio::TDownloadCounters> counters)>
+      CreateEngine;
+  // The file dialog dlgOpen1 (multiple selection); filter in the engine's "name|*.a;*.b" form.
+  // Empty when the user cancels.
+  std::function<std::vector<std::string>(const std::string& filter)> ChooseFiles;
+  // The modal Yes/No pop-up; returns mrYes or mrNo. Unset: the scene's MsgPop1 is shown and waited for.
+  std::function<int(const std::string& message)> AskYesNo;
+  // Plug-in broadcast (event, record); unset: no plug-ins.
+  std::function<void(int32_t event, const TTrackEvent& track)> BroadcastToPlugins;
+  // Starts a program from a command line without waiting (updater, crash reporter).
+  std::function<bool(const std::string& commandLine, uint16_t show)> RunCommandLine;
+  // Opens a web address in the user's browser.
+  std::function<void(const std::string& url)> OpenUrl;
+  // Writes the start-with-desktop entry (true) or removes it (false).
+  std::function<void(bool on)> SetAutoRun;
+  // Registers the player for its file types.
+  std::function<void(const std::string& exe, int32_t iconIndex)> RegisterFileTypes;
+  // Shows the desktop lyrics window; unset: no desktop lyrics window is made (tests of pure logic).
+  bool CreateDeskLrc = true;
+  // Starts the update check at creation.
+  bool StartUpdateCheck = true;
+};
+
+TNimMainServices DefaultServices(const std::string& executablePath);
+
+class TNimMain : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(QString titleText READ TitleText NOTIFY titleTextChanged)
+  Q_PROPERTY(int seekMaximum READ SeekMaximum NOTIFY seekChanged)
+  Q_PROPERTY(int seekPosition READ SeekPosition NOTIFY seekChanged)
+  Q_PROPERTY(double seekOpacity READ SeekOpacity WRITE SetSeekOpacity NOTIFY seekOpacityChanged)
+  Q_PROPERTY(double volume READ Volume WRITE tbrVChange NOTIFY volumeChanged)
+  Q_PROPERTY(QString playGlyph READ PlayGlyph NOTIFY playGlyphChanged)
+  Q_PROPERTY(QString play2Glyph READ Play2Glyph NOTIFY playGlyphChanged)
+  Q_PROPERTY(QObject* musicList READ MusicListObject CONSTANT)
+  Q_PROPERTY(QObject* rndList READ RndListObject CONSTANT)
+  Q_PROPERTY(bool musicListVisible READ MusicListVisible NOTIFY hintChanged)
+  Q_PROPERTY(bool addMsgVisible READ AddMsgVisible NOTIFY hintChanged)
+  Q_PROPERTY(bool rndMusicEnabled READ RndMusicEnabled NOTIFY rndMusicEnabledChanged)
+  Q_PROPERTY(int tabIndex READ TabIndex WRITE TabControl1Change NOTIFY tabIndexChanged)
+  Q_PROPERTY(QString msgText READ MsgText NOTIFY msgChanged)
+  Q_PROPERTY(bool msgVisible READ MsgVisible NOTIFY msgChanged)
+  Q_PROPERTY(QString noticeText READ NoticeText NOTIFY noticeTextChanged)
+
+ public:
+  explicit TNimMain(TNimMainServices services, QObject* parent = nullptr);
+  ~TNimMain() override;  // FormDestroy
+
+  // Creation step: folders, settings, desktop lyrics, engine, presets, lyric document, update
+  // check, lists, file types. args are the player's own command-line arguments (without argv[0]).
+  void FormCreate(const std::vector<std::string>& args = {});
+  // Saves the active list and the settings (closing the window, a desktop session ending).
+  void FormClose();
+  void SaveConfig();
+  // A fault raised by the operating system: saves, starts the crash reporter, ends the process.
+  void OnSystemFault(bool isSystemFault);
+
+  // The scene's window, for minimising and menu placement; set by the view.
+  void SetWindow(QWindow* window) { mainWindow = window; }
+  QWindow* Window() const { return mainWindow; }
+  uintptr_t MainWindowHandle() const;
+
+  // ---- playback (unt_main_playback.cpp)
+  Q_INVOKABLE void btn_playClick();
+  Q_INVOKABLE void btn_nextClick();
+  Q_INVOKABLE void btn_previousClick();
+  Q_INVOKABLE void tbrmainMouseDown(double x, double barWidth);
+  Q_INVOKABLE void tbrVChange(double value);
+  void modBoxChange(int item);
+  void tmr_lanerrTimer();
+  int32_t WMCMDPLAY(int32_t wParam, int32_t lParam);
+  void EngineStateChanged(int32_t state);
+  void EngineTrackEnded(int32_t state);
+  void EngineTick(int32_t state, int32_t lengthMs, int32_t positionMs, const audio::TSpectrumData& spectrum,
+                  const audio::TWaveData& wave);
+  void EngineError(int32_t code, int32_t detail);
+  void NotifyPlugins(int32_t event);
+  void ApplyEffectPreset(int32_t index);
+
+  // ---- lists (unt_main_lists.cpp)
+  Q_INVOKABLE void lbl_openClick();
+  Q_INVOKABLE void pmdel_delselectClick();
+  Q_INVOKABLE void pmdel_clearlistClick();
+  Q_INVOKABLE void showListMenu(double screenX, double screenY);
+  Q_INVOKABLE void plst_listItemDblClick();
+  Q_INVOKABLE void TabControl1Change(int index);
+  void AddListItem(ui::PlayListModel& view, int number, const std::string& title, const std::string& singer,
+                   const std::string& location);
+  void RebuildTrackList(const ui::PlayListModel& view, bool emptyFirst);
+  void LoadLists();
+  void SaveActiveList();
+  bool AddFilesFromDialog();
+  static std::string NameWithoutExt(const std::string& path);
+  // Title for a file added to the music list: the tag title unless it is blank, else the file name.
+  std::string TitleForFile(const std::string& path, const audio::TTags& tags) const;
+
+  // ---- menus (unt_main_menus.cpp)
+  Q_INVOKABLE void btn_closeClick();
+  Q_INVOKABLE void btnMenuClick(double screenX, double screenY);
+  Q_INVOKABLE void btnAboutClick() {}
+  Q_INVOKABLE void btn_minClick() {}
+  Q_INVOKABLE void pmm_closeClick();
+  Q_INVOKABLE void MsgPop1Result(int result);
+  Q_INVOKABLE void noticeShown();
+  void pmm_talloClick();
+  void pmm_tlClick();
+  void pmm_yjClick();
+  void pmm_OrvaneClick();
+
+  // ---- online (unt_main_online.cpp)
+  Q_INVOKABLE void btn_rndlistClick() { pmf_rndmusicClick(); }
+  void pmf_rndmusicClick();
+  void tmr_chkTimer();
+
+  // ---- commands (unt_main_commands.cpp)
+  // The shared command block's contents, handed over by another start (or by this one).
+  void WMSharedCommand(uint8_t code, const std::string& text, int32_t lParam = 1);
+  static std::string GetField(const std::string& text, int n, char separator);
+
+  // ---- state, for the scene and for tests
+  ShellState& Shell() { return shell; }
+  const std::vector<TPlayListItem>& TrackList() const { return trackList; }
+  ui::PlayListModel& lstDefault() { return *musicList; }
+  ui::PlayListModel& lstRndMusic() { return *rndList; }
+  audio::IAudioEngine* Engine() { return engine.get(); }
+  lyrics::TLrcClass& LrcDoc() { return lrcDoc; }
+  lyrics::TLyricDownloader* LyricDownloader() const { return lyricDownloader.get(); }
+  net::TWorkerHost& Workers() { return workers; }
+  lyrics::TNimDeskTopLrc* DeskLrc() { return deskLrc.get(); }
+  bool chkShowLrc() const { return showLrc; }
+  int modBoxItem() const { return modBox; }
+  const std::vector<std::string>& effBoxItems() const { return effBox; }
+  int effBoxIndex() const { return effBoxItemIndex; }
+  bool LyricLookupRunning() const;
+  bool RandomListFetchRunning() const { return randomFetchSerial != 0; }
+  const QTimer& tmr_lanerr() const { return lanErrTimer; }
+  const QTimer& tmr_chk() const { return chkTimer; }
+  int32_t TickCount() const { return tickCount; }
+
+  QString TitleText() const { return titleText; }
+  int SeekMaximum() const { return seekMaximum; }
+  int SeekPosition() const { return seekPosition; }
+  double SeekOpacity() const { return seekOpacity; }
+  void SetSeekOpacity(double opacity);
+  double Volume() const { return volume; }
+  QString PlayGlyph() const { return playGlyph; }
+  QString Play2Glyph() const { return play2Glyph; }
+  QObject* MusicListObject() const;
+  QObject* RndListObject() const;
+  bool MusicListVisible() const { return musicListVisible; }
+  bool AddMsgVisible() const { return !musicListVisible; }
+  bool RndMusicEnabled() const { return rndMusicEnabled; }
+  int TabIndex() const { return tabIndex; }
+  QString MsgText() const { return msgText; }
+  bool MsgVisible() const { return msgVisible; }
+  QString NoticeText() const { return noticeText; }
+  void ShowNotice(const std::string& text);
+
+ signals:
+  void titleTextChanged();
+  void seekChanged();
+  void seekOpacityChanged();
+  void volumeChanged();
+  void playGlyphChanged();
+  void hintChanged();
+  void rndMusicEnabledChanged();
+  void tabIndexChanged();
+  void msgChanged();
+  void noticeTextChanged();
+  // The window should close (the main menu's exit): the application ends its event loop.
+  void closeRequested();
+
+ private:
+  // unt_main.cpp
+  void SetButtonGlyphs();
+  void ReadConfig();
+  void CreateDesktopLyrics();
+  void CreateEngine();
+  void LoadEffectPresets();
+  void StartUpdateCheck();
+  void PostOwnCommandLine(const std::vector<std::string>& args);
+  void ReportMovedAside(const std::string& what, const std::string& movedTo);
+
+  // unt_main_playback.cpp
+  void SetPlayImages(bool playing);
+  void MarkCurrentItem(ui::PlayListModel& list, int index);
+  ui::PlayListModel& ActiveView();
+  bool IsTrackIndex(int32_t index) const;
+  void SetTitle(const std::string& caption);
+  void SetSeekRange(int32_t maximum);
+  void AfterTrackStopped();
+
+  // unt_main_lists.cpp
+  ui::PlayListModel& TabView();
+  void UpdateListHint();
+  int AskYesNo(const std::string& message);
+  QMenu* ListMenu();
+
+  // unt_main_menus.cpp
+  QMenu* MainMenu();
+
+  // unt_main_online.cpp
+  void UpdateChecked(net::TCheckUPDate& check);
+  void ReportSent();
+  void ApplyRandomList(const std::vector<net::TRandomListEntry>& entries);
+
+  // unt_main_lyrics.cpp
+  void StartLyricLookup();
+  void LyricLookupDone(lyrics::TLrcTextThread& thread);
+  lyrics::TLyricTrack CurrentLyricTrack() const;
+  void RefreshDesktopLyric();
+
+  // unt_main_cache.cpp
+  void PrepareSongCache();
+  void EngineDownloadData(const void* buffer, uint32_t length, void* user);
+  void SongCached(const audio::TCachedSong& song);
+
+  TNimMainServices services;
+  ShellState shell;
+  QPointer<QWindow> mainWindow;
+
+  std::vector<TPlayListItem> trackList;
+  std::unique_ptr<ui::PlayListModel> musicList;
+  std::unique_ptr<ui::PlayListModel> rndList;
+  std::unique_ptr<audio::IAudioEngine> engine;
+  lyrics::TLrcClass lrcDoc;
+  std::unique_ptr<lyrics::TNimDeskTopLrc> deskLrc;
+  std::shared_ptr<lyrics::TLyricDownloader> lyricDownloader;
+  std::shared_ptr<audio::TDownloadCounters> downloadCounters;
+  std::unique_ptr<audio::TSongCache> songCache;
+  std::shared_ptr<std::mutex> reportLock = std::make_shared<std::mutex>();  // ReportLock
+
+  net::TWorkerHost workers;  // destroyed first among the workers' users: late completions are dropped
+  std::shared_ptr<lyrics::TLrcTextThread> lyricThread;
+  std::shared_ptr<net::TCheckUPDate> updateThread;
+  std::shared_ptr<net::TPostThr> reportThread;
+  uint64_t randomFetchSerial = 0;  // the random-list fetch in flight, 0 when none
+  uint64_t fetchCounter = 0;
+  uint64_t trackSerial = 0;        // bumped when a different track starts; stale worker results compare it
+  std::string playingKey;          // list, row and location of the track trackSerial stands for
+
+  QTimer lanErrTimer;  // tmr_lanerr
+  QTimer chkTimer;     // tmr_chk
+  int32_t tickCount = 0;
+
+  // Controls of the settings page that the window keeps even while the page is not shown.
+  bool showLrc = true;  // chkShowLrc
+  int modBox = 0;       // modBox item index
+  std::vector<std::string> effBox;
+  int effBoxItemIndex = -1;
+
+  QString titleText;
+  int seekMaximum = 100;
+  int seekPosition = 0;
+  double seekOpacity = 0;
+  double volume = 65;
+  QString playGlyph = QStringLiteral("Play");
+  QString play2Glyph = QStringLiteral("播放2");
+  bool musicListVisible = false;
+  bool rndMusicEnabled = false;
+  int tabIndex = 0;
+  QString msgText;
+  bool msgVisible = false;
+  int msgResult = mrNo;
+  QString noticeText;
+  std::unique_ptr<QMenu> mainMenu;
+  std::unique_ptr<QMenu> listMenu;
+  bool created = false;
+  bool closed = false;
+};
+
+}  // namespace orvane::app

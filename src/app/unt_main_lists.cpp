@@ -1,0 +1,206 @@
+// The two list views: adding songs, deleting one or all, starting a song by double-click, the tab
+// change, and loading and saving both lists.
+#include <QCursor>
+#include <QEventLoop>
+#include <QMenu>
+
+#include "app/unt_main.h"
+#include "store/UYmPlayerlist.h"
+#include "text/TextUtil.h"
+#include "ui/PlayListModel.h"
+
+namespace orvane::app {
+namespace {
+
+constexpr const char* kPlaylistRoot = "DefaultList";
+
+}  // namespace
+
+ui::PlayListModel& TNimMain::TabView() { return tabIndex == 1 ? *rndList : *musicList; }
+
+void TNimMain::AddListItem(ui::PlayListModel& view, int number, const std::string& title, const std::string& singer,
+                           const std::string& location) {
+  view.AddRow(number, title, singer, location);
+}
+
+void TNimMain::RebuildTrackList(const ui::PlayListModel& view, bool emptyFirst) {
+  if (emptyFirst) trackList.clear();
+  trackList.reserve(trackList.size() + static_cast<size_t>(view.Count()));
+  for (const ui::PlayListRow& row : view.Rows()) trackList.push_back({row.Caption, row.Title, row.Songer, row.Location});
+}
+
+std::string TNimMain::NameWithoutExt(const std::string& path) {
+  const auto cut = path.find_last_of("\\:/");
+  std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+  const auto dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string TNimMain::TitleForFile(const std::string& path, const audio::TTags& tags) const {
+  // A tag title of blanks only does not count; one with blanks around it is kept as it is.
+  return text::Trim(tags.Title).empty() ? NameWithoutExt(path) : tags.Title;
+}
+
+void TNimMain::LoadLists() {
+  store::TYkPlist plist(shell.PlaylistFile, kPlaylistRoot);
+  if (plist.MovedAside()) ReportMovedAside("播放列表", plist.MovedAsidePath());
+  const auto toRows = [](const std::vector<store::TPList>& items) {
+    std::vector<ui::PlayListRow> rows;
+    rows.reserve(items.size());
+    int number = 0;
+    for (const store::TPList& item : items)
+      rows.push_back({std::to_string(++number), ui::PlayListModel::MakeCaption(item.Title, item.Artist), item.Title,
+                      item.Artist, item.Path, false});
+    return rows;
+  };
+  plist.Load("PlayerList");
+  musicList->AddRows(toRows(plist.Items()));
+  RebuildTrackList(*musicList, false);
+  plist.Clear();
+  plist.Load("RndList");
+  rndList->AddRows(toRows(plist.Items()));
+}
+
+void TNimMain::SaveActiveList() {
+  {
+    store::TYkPlist plist(shell.PlaylistFile, kPlaylistRoot);
+    const bool random = shell.ActiveList == 1;
+    const char* listName = random ? "RndList" : "PlayerList";
+    const std::string itemPath = std::string(listName) + "/LIST";
+    plist.ClearList(listName);
+    for (const ui::PlayListRow& row : (random ? *rndList : *musicList).Rows())
+      plist.AddItem(itemPath, row.Title, row.Songer, "0", row.Location, 0);
+    std::string error;
+    if (!plist.Save(&error)) ShowNotice("播放列表没有保存成功：" + error);
+  }
+  UpdateListHint();
+}
+
+void TNimMain::UpdateListHint() {
+  const bool visible = musicList->Count() > 0;
+  if (visible == musicListVisible) return;
+  musicListVisible = visible;
+  emit hintChanged();
+}
+
+bool TNimMain::AddFilesFromDialog() {
+  if (!services.ChooseFiles) return false;
+  const std::vector<std::string> files = services.ChooseFiles(engine ? engine->FileFilter() : std::string());
+  if (files.empty()) return false;
+  const int n = musicList->Count();
+  std::vector<ui::PlayListRow> rows;
+  rows.reserve(files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    audio::TTags tags;
+    if (engine) engine->ReadTags(files[i], tags);
+    const std::string title = TitleForFile(files[i], tags);
+    rows.push_back({std::to_string(n + static_cast<int>(i) + 1), ui::PlayListModel::MakeCaption(title, tags.Artist),
+                    title, tags.Artist, files[i], false});
+  }
+  musicList->AddRows(std::move(rows));
+  if (shell.ActiveList == 0) RebuildTrackList(*musicList, true);
+  SaveActiveList();
+  return true;
+}
+
+void TNimMain::lbl_openClick() {
+  const size_t before = trackList.size();
+  if (!AddFilesFromDialog() || before != 0 || trackList.empty()) return;
+  // Songs added to an empty active list start playing.
+  shell.CurrentIndex = 0;
+  if (engine) {
+    engine->Stop();
+    engine->Open(trackList[0].Location);
+  }
+  UpdateListHint();
+}
+
+void TNimMain::plst_listItemDblClick() {
+  if (!engine || engine->State() == audio::StateConnecting) return;
+  ui::PlayListModel& view = TabView();
+  const int selected = view.SelectedIndex();
+  if (selected < 0 || selected >= view.Count()) return;
+  engine->Stop();
+  shell.ActiveList = tabIndex == 1 ? 1 : 0;
+  shell.CurrentIndex = selected;
+  RebuildTrackList(view, true);
+  engine->Open(trackList[static_cast<size_t>(shell.CurrentIndex)].Location);
+}
+
+int TNimMain::AskYesNo(const std::string& message) {
+  if (services.AskYesNo) return services.AskYesNo(message);
+  // The scene's pop-up is modal: wait for its answer while the window goes on working.
+  msgText = QString::fromStdString(message);
+  msgResult = mrNo;
+  msgVisible = true;
+  emit msgChanged();
+  QEventLoop loop;
+  const auto answered = connect(this, &TNimMain::msgChanged, &loop, [this, &loop] {
+    if (!msgVisible) loop.quit();
+  });
+  loop.exec();
+  disconnect(answered);
+  return msgResult;
+}
+
+void TNimMain::MsgPop1Result(int result) {
+  if (!msgVisible) return;
+  msgResult = result;
+  msgVisible = false;
+  emit msgChanged();
+}
+
+void TNimMain::pmdel_delselectClick() {
+  const int k = musicList->SelectedIndex();
+  if (k < 0 || k >= musicList->Count()) return;
+  if (AskYesNo("确定要删除当前选择的歌曲吗？") != mrYes) return;
+  if (k == shell.CurrentIndex) {
+    if (shell.ActiveList == 0 && engine) engine->Stop();
+    lrcDoc.Load("");
+  }
+  if (shell.ActiveList == 0) {
+    if (k < shell.CurrentIndex) --shell.CurrentIndex;
+    if (k < static_cast<int>(trackList.size())) trackList.erase(trackList.begin() + k);
+  }
+  musicList->RemoveRow(k);
+  for (int i = k; i < musicList->Count(); ++i) musicList->SetLno(i, std::to_string(i + 1));
+  SaveActiveList();
+}
+
+void TNimMain::pmdel_clearlistClick() {
+  if (musicList->Count() == 0) return;
+  if (AskYesNo("确定要清空当前歌曲列表？") != mrYes) return;
+  if (shell.ActiveList == 0 && engine) engine->Stop();
+  lrcDoc.Load("");
+  musicList->Clear();
+  if (shell.ActiveList == 0) trackList.clear();
+  SaveActiveList();
+}
+
+QMenu* TNimMain::ListMenu() {
+  if (listMenu) return listMenu.get();
+  listMenu = std::make_unique<QMenu>();
+  listMenu->addAction(QStringLiteral("删除选择文件"), this, &TNimMain::pmdel_delselectClick);
+  listMenu->addAction(QStringLiteral("清空播放列表"), this, &TNimMain::pmdel_clearlistClick);
+  return listMenu.get();
+}
+
+void TNimMain::showListMenu(double screenX, double screenY) {
+  ListMenu()->popup(QPoint(static_cast<int>(std::lround(screenX)), static_cast<int>(std::lround(screenY))));
+}
+
+void TNimMain::TabControl1Change(int index) {
+  if (index != 0 && index != 1) return;
+  if (index != tabIndex) {
+    tabIndex = index;
+    emit tabIndexChanged();
+  }
+  const bool enable = index == 1;
+  if (enable != rndMusicEnabled) {
+    rndMusicEnabled = enable;
+    emit rndMusicEnabledChanged();
+  }
+  if (enable && rndList->Count() == 0) pmf_rndmusicClick();
+}
+
+}  // namespace orvane::app

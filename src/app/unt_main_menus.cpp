@@ -1,0 +1,62 @@
+// The close button (it only minimises), the menu button and the main menu.
+#include <QMenu>
+#include <QWindow>
+#include <cmath>
+
+#include "app/unt_main.h"
+#include "net/Hosts.h"
+
+namespace orvane::app {
+
+void TNimMain::btn_closeClick() {
+  if (mainWindow) mainWindow->showMinimized();
+}
+
+QMenu* TNimMain::MainMenu() {
+  if (mainMenu) return mainMenu.get();
+  mainMenu = std::make_unique<QMenu>();
+  QMenu* menu = mainMenu.get();
+  menu->addAction(QStringLiteral("Tallo音乐分享平台"), this, &TNimMain::pmm_talloClick);
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("添加音乐"), this, &TNimMain::lbl_openClick);
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("播放/暂停"), this, &TNimMain::btn_playClick);
+  menu->addAction(QStringLiteral("上一首"), this, &TNimMain::btn_previousClick);
+  menu->addAction(QStringLiteral("下一首"), this, &TNimMain::btn_nextClick);
+  menu->addSeparator();
+  QMenu* help = menu->addMenu(QStringLiteral("帮助"));
+  help->addAction(QStringLiteral("Tallo官方群"), this, &TNimMain::pmm_tlClick);
+  help->addAction(QStringLiteral("寻求帮助"), this, &TNimMain::pmm_yjClick);
+  help->addSeparator();
+  help->addAction(QStringLiteral("Orvane官网"), this, &TNimMain::pmm_OrvaneClick);
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("退出"), this, &TNimMain::pmm_closeClick);
+  return menu;
+}
+
+void TNimMain::btnMenuClick(double screenX, double screenY) {
+  MainMenu()->popup(QPoint(static_cast<int>(std::lround(screenX)), static_cast<int>(std::lround(screenY))));
+}
+
+void TNimMain::pmm_closeClick() {
+  FormClose();
+  emit closeRequested();
+}
+
+void TNimMain::pmm_talloClick() {
+  if (services.OpenUrl) services.OpenUrl("http://" + net::SiblingHost());
+}
+
+void TNimMain::pmm_tlClick() {
+  if (services.OpenUrl) services.OpenUrl("http://" + net::SiblingHost() + "/app/group/group.aspx?gid=42");
+}
+
+void TNimMain::pmm_yjClick() {
+  if (services.OpenUrl) services.OpenUrl("http://" + net::SiblingHost() + "/app/ask/default.aspx");
+}
+
+void TNimMain::pmm_OrvaneClick() {
+  if (services.OpenUrl) services.OpenUrl("http://" + net::HomeHost());
+}
+
+}  // namespace orvane::app

@@ -1,0 +1,226 @@
+// Playback control: play/pause, next, previous, the play modes, the engine's events, the tick that
+// refreshes the seek bar and the desktop lyric, error recovery and remote control.
+#include <cmath>
+
+#include "app/unt_main.h"
+#include "desktop/Process.h"
+#include "lyrics/Unt_Dlrc.h"
+#include "text/TextUtil.h"
+#include "ui/PlayListModel.h"
+
+namespace orvane::app {
+
+using namespace orvane::audio;
+
+ui::PlayListModel& TNimMain::ActiveView() { return shell.ActiveList == 1 ? *rndList : *musicList; }
+
+bool TNimMain::IsTrackIndex(int32_t index) const {
+  return index >= 0 && index < static_cast<int32_t>(trackList.size());
+}
+
+void TNimMain::SetPlayImages(bool playing) {
+  const QString glyph = playing ? QStringLiteral("Pause") : QStringLiteral("Play");
+  const QString glyph2 = playing ? QStringLiteral("暂停2") : QStringLiteral("播放2");
+  if (glyph == playGlyph && glyph2 == play2Glyph) return;
+  playGlyph = glyph;
+  play2Glyph = glyph2;
+  emit playGlyphChanged();
+}
+
+void TNimMain::SetTitle(const std::string& caption) {
+  const QString text = QString::fromStdString(caption);
+  if (text == titleText) return;
+  titleText = text;
+  emit titleTextChanged();
+}
+
+void TNimMain::SetSeekRange(int32_t maximum) {
+  seekMaximum = maximum;
+  if (seekPosition > seekMaximum) seekPosition = seekMaximum;
+  emit seekChanged();
+}
+
+void TNimMain::btn_playClick() {
+  if (ActiveView().Count() == 0 || !engine) return;
+  if (shell.CurrentIndex < 0) shell.CurrentIndex = 0;
+  if (!IsTrackIndex(shell.CurrentIndex)) return;
+  switch (engine->State()) {
+    case StateStopped:
+    case StateEnded:
+      ActiveView().SetSelectedIndex(shell.CurrentIndex);
+      engine->Open(trackList[static_cast<size_t>(shell.CurrentIndex)].Location);
+      break;
+    case StatePlaying:
+      engine->Pause();
+      break;
+    case StatePaused:
+      engine->Resume();
+      break;
+    default:  // connecting or failed: wait for the open to finish or the error rule to act
+      break;
+  }
+}
+
+void TNimMain::btn_nextClick() {
+  const int rows = ActiveView().Count();
+  if (rows == 0 || !engine) return;
+  ++shell.CurrentIndex;
+  if (shell.CurrentIndex >= rows) shell.CurrentIndex = 0;
+  engine->Stop();
+  btn_playClick();
+}
+
+void TNimMain::btn_previousClick() {
+  if (ActiveView().Count() == 0 || !engine) return;
+  --shell.CurrentIndex;
+  // Before the first row nothing happens: the playing song goes on, a later Play starts row 0.
+  if (shell.CurrentIndex < 0) return;
+  engine->Stop();
+  btn_playClick();
+}
+
+void TNimMain::tbrmainMouseDown(double x, double barWidth) {
+  if (!engine || barWidth <= 0) return;
+  // Rounded half to even, as the seek has always landed.
+  engine->SetPosition(static_cast<int32_t>(std::nearbyint(seekMaximum * x / barWidth)));
+}
+
+void TNimMain::tbrVChange(double value) {
+  if (value == volume) return;
+  volume = value;
+  emit volumeChanged();
+  if (engine) engine->SetVolume(static_cast<float>(value));
+}
+
+void TNimMain::modBoxChange(int item) {
+  if (item < 0 || item > 2) return;
+  modBox = item;
+  shell.PlayMode = PlayModeFromItem(item);
+}
+
+void TNimMain::EngineTrackEnded(int32_t /*state*/) {
+  switch (shell.PlayMode) {
+    case 0:
+      if (shell.CurrentIndex < ActiveView().Count() - 1) btn_nextClick();
+      break;
+    case 2:
+      btn_nextClick();
+      break;
+    case 3:
+      btn_playClick();
+      break;
+    default:
+      break;
+  }
+  AfterTrackStopped();
+}
+
+// What follows the end or the failure of a song: only the closing line is left of the lyric, and
+// the plug-ins hear of it.
+void TNimMain::AfterTrackStopped() {
+  lrcDoc.Load("");
+  lrcDoc.AddClosingLine(0);
+  NotifyPlugins(PLUGIN_TRACKENDED);
+}
+
+void TNimMain::EngineError(int32_t /*code*/, int32_t detail) {
+  if (detail == 0) return;
+  // Switching it on again while it runs must not restart its interval.
+  if (!lanErrTimer.isActive()) lanErrTimer.start();
+}
+
+void TNimMain::tmr_lanerrTimer() {
+  if (shell.PlayMode == 3) btn_playClick();
+  else btn_nextClick();
+  AfterTrackStopped();
+  lanErrTimer.stop();
+}
+
+void TNimMain::EngineStateChanged(int32_t state) {
+  switch (state) {
+    case StateStopped:
+    case StatePaused:
+      SetPlayImages(false);
+      return;
+    case StateConnecting:
+      PrepareSongCache();
+      return;
+    case StatePlaying:
+      break;
+    default:
+      return;
+  }
+  ApplyEffectPreset(shell.EqPresetId);
+  if (!IsTrackIndex(shell.CurrentIndex)) return;
+  const TPlayListItem& entry = trackList[static_cast<size_t>(shell.CurrentIndex)];
+  SetTitle(entry.Caption);
+  SetSeekRange(engine ? engine->GetLength() : 0);
+  SetPlayImages(true);
+  MarkCurrentItem(ActiveView(), shell.CurrentIndex);
+  NotifyPlugins(PLUGIN_TRACKSTARTED);
+  // A new track (not a resume of the same one) makes every older worker result stale.
+  const std::string key = std::to_string(shell.ActiveList) + '/' + std::to_string(shell.CurrentIndex) + '/' + entry.Location;
+  if (key != playingKey) {
+    playingKey = key;
+    ++trackSerial;
+  }
+  lrcDoc.Load("");
+  if (deskLrc) deskLrc->ShowText("...");
+  StartLyricLookup();
+}
+
+void TNimMain::MarkCurrentItem(ui::PlayListModel& list, int index) { list.MarkRow(index); }
+
+// Every tenth tick (about twice a second) refreshes the seek bar and the desktop lyric; the other
+// nine only count, so a playing song costs the window almost nothing.
+void TNimMain::EngineTick(int32_t /*state*/, int32_t /*lengthMs*/, int32_t positionMs,
+                          const TSpectrumData& /*spectrum*/, const TWaveData& /*wave*/) {
+  if (++tickCount < 10) return;
+  if (seekOpacity == 1.0 && seekPosition != positionMs) {
+    seekPosition = positionMs;
+    emit seekChanged();
+  }
+  if (showLrc) RefreshDesktopLyric();
+  desktop::TrimWorkingSet();
+  tickCount = 0;
+}
+
+void TNimMain::NotifyPlugins(int32_t event) {
+  if (!services.BroadcastToPlugins) return;
+  const ui::PlayListModel& view = ActiveView();
+  if (view.Count() == 0 || shell.CurrentIndex < 0 || shell.CurrentIndex >= view.Count()) return;
+  const ui::PlayListRow& row = view.Row(shell.CurrentIndex);
+  TTrackEvent track;
+  track.Location = row.Location.c_str();
+  track.LengthDays = (engine ? engine->GetLength() : 0) / 86400000.0;
+  track.Title = row.Title.c_str();
+  track.TitleLength = static_cast<uint32_t>(row.Title.size());
+  track.Singer = row.Songer.c_str();
+  track.SingerLength = static_cast<uint32_t>(row.Songer.size());
+  services.BroadcastToPlugins(event, track);
+}
+
+int32_t TNimMain::WMCMDPLAY(int32_t wParam, int32_t lParam) {
+  if (lParam != 0) return -1;
+  switch (wParam) {
+    case CMDPLAY_NOP:
+      return 1;
+    case CMDPLAY_PLAYPAUSE:
+      btn_playClick();
+      return 1;
+    case CMDPLAY_PREVIOUS:
+      btn_previousClick();
+      return 1;
+    case CMDPLAY_NEXT:
+      btn_nextClick();
+      return 1;
+    case CMDPLAY_COUNT:
+      return ActiveView().Count();
+    case CMDPLAY_INDEX:
+      return shell.CurrentIndex;
+    default:
+      return -1;
+  }
+}
+
+}  // namespace orvane::app
