@@ -18,10 +18,6 @@
 
 #include "stand_in_main.h"
 
-// fontconfig keeps its configuration for the life of the process and never frees it; that is not a
-// leak of ours, and the sanitizer build would otherwise fail every scene test on it.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace orvane::test {
 namespace {
 

@@ -1,0 +1,75 @@
+#pragma once
+// A scripted stand-in for the audio engine: it records what the main window asks of it, and a test
+// decides how each open ends. Opens complete through a queued call, as the real engine's do.
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QObject>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "audio/IAudioEngine.h"
+
+namespace orvane::test {
+
+class FakeEngine : public audio::IAudioEngine {
+ public:
+  void Open(const std::string& source) override {
+    Opened.push_back(source);
+    QMetaObject::invokeMethod(&context, [this] { CompleteOpen(); }, Qt::QueuedConnection);
+  }
+  void Pause() override { SetState(audio::StatePaused); }
+  void Resume() override { SetState(audio::StatePlaying); }
+  void Stop() override {
+    ++Stops;
+    SetState(audio::StateStopped);
+  }
+  int32_t GetPosition() override { return Position; }
+  void SetPosition(int32_t ms) override { Seeks.push_back(ms); }
+  int32_t GetLength() override { return Length; }
+  void SetVolume(float value) override { Volume = value; }
+  void SetEqGains(const audio::TEqGains& gains) override { Gains.push_back(gains); }
+  void ReadTags(const std::string& fileName, audio::TTags& tags) override {
+    const auto found = Tags.find(fileName);
+    tags = found == Tags.end() ? audio::TTags{} : found->second;
+  }
+  int32_t State() const override { return state; }
+  const std::string& FileFilter() const override { return filter; }
+
+  // Ends the current song as the library's end callback would.
+  void EndTrack() {
+    state = audio::StateEnded;
+    if (OnTrackEnd) OnTrackEnd(audio::StateEnded);
+  }
+
+  std::vector<std::string> Opened;
+  std::vector<int32_t> Seeks;
+  std::vector<audio::TEqGains> Gains;
+  std::map<std::string, audio::TTags> Tags;
+  int Stops = 0;
+  float Volume = -1;
+  int32_t Position = 0;
+  int32_t Length = 180000;
+  bool FailOpens = false;  // opens end in 1006 with library error 2 (file not opened)
+
+ private:
+  void CompleteOpen() {
+    if (FailOpens) {
+      state = audio::StateOpenFailed;
+      if (OnError) OnError(audio::StateOpenFailed, 2);
+      return;
+    }
+    SetState(audio::StatePlaying);
+  }
+  void SetState(int32_t newState) {
+    state = newState;
+    if (OnStateChange) OnStateChange(newState);
+  }
+
+  int32_t state = audio::StateStopped;
+  std::string filter = "所有音乐|*.mp3;*.ogg";
+  QObject context;  // queued completions die with the engine
+};
+
+}  // namespace orvane::test

@@ -1,0 +1,502 @@
+// The main window's rules on a scripted engine: first run, settings and lists on disk, adding,
+// deleting and clearing songs, the play modes, error recovery, remote control and the tick.
+#include <filesystem>
+#include <regex>
+
+#include "lyrics/Unt_Dlrc.h"
+#include "main_window_fixture.h"
+#include "store/UYmXMLCFG.h"
+#include "support/fixture_server.h"
+#include "ui/PlayListModel.h"
+
+namespace orvane::test {
+namespace {
+
+using app::mrNo;
+using app::mrYes;
+namespace fs = std::filesystem;
+
+std::vector<std::string> Numbers(const ui::PlayListModel& list) {
+  std::vector<std::string> numbers;
+  for (const auto& row : list.Rows()) numbers.push_back(row.Lno);
+  return numbers;
+}
+
+std::vector<std::string> Locations(const std::vector<app::TPlayListItem>& items) {
+  std::vector<std::string> locations;
+  for (const auto& item : items) locations.push_back(item.Location);
+  return locations;
+}
+
+TEST_F(MainWindowTest, FirstRunMakesTheFoldersAndStartsWithDefaults) {
+  app::TNimMain& main = Create();
+  const app::ShellState& shell = main.Shell();
+  EXPECT_EQ(shell.DataFolder, DataFolder());
+  EXPECT_EQ(shell.LyricFolder, DataFolder() + "lrc/");
+  EXPECT_EQ(shell.MusicFolder, DataFolder() + "music/");
+  EXPECT_TRUE(fs::is_directory(shell.LyricFolder));
+  EXPECT_TRUE(fs::is_directory(shell.MusicFolder));
+  EXPECT_EQ(shell.PlaylistFile, DataFolder() + "Default.pls");
+  EXPECT_EQ(shell.PlayMode, 0);
+  EXPECT_EQ(main.Volume(), 65);
+  EXPECT_EQ(engine->Volume, 65.0f);
+  EXPECT_TRUE(main.chkShowLrc());
+  EXPECT_TRUE(shell.AutoRun);
+  EXPECT_TRUE(shell.RunTL);
+  EXPECT_EQ(AutoRuns, std::vector<bool>{true});
+  EXPECT_EQ(Registrations, 1);
+  EXPECT_TRUE(main.AddMsgVisible());
+  EXPECT_EQ(main.TitleText().toStdString(), "Orvane 不一样的音乐体验");
+  ASSERT_NE(main.DeskLrc(), nullptr);
+  EXPECT_TRUE(main.DeskLrc()->isVisible());
+  EXPECT_EQ(main.DeskLrc()->ShownText(), "Orvane 不一样的音乐体验");
+  // The shipped presets are listed and preset 0 reached the engine before any song.
+  EXPECT_GE(main.effBoxItems().size(), 10u);
+  EXPECT_EQ(main.effBoxIndex(), 0);
+  ASSERT_FALSE(engine->Gains.empty());
+  EXPECT_EQ(engine->Gains.back(), audio::TEqGains{});
+  // Nothing is written before the first close.
+  EXPECT_FALSE(fs::exists(DataFolder() + "Orvane.xml"));
+}
+
+TEST_F(MainWindowTest, CloseWritesTheSettingsInTheirOrderAndTheList) {
+  WriteSavedLists(Songs(2));
+  app::TNimMain& main = Create();
+  main.tbrVChange(64.5);
+  main.modBoxChange(1);
+  main.FormClose();
+
+  const std::string config = ReadFileBytes(DataFolder() + "Orvane.xml");
+  const std::regex order("Volume Value=\"64\"[^]*PLIST PATH=\"[^\"]*Default.pls\"[^]*PLAY PATTERN=\"1\"[^]*"
+                         "DESKTOPLRC SHOW=\"1\"[^]*AUTORUN Value=\"1\"[^]*RUNTL Value=\"1\"[^]*EQ ID=\"0\"[^]*"
+                         "SKIN NAME=\"\"");
+  EXPECT_TRUE(std::regex_search(config, order)) << config;
+
+  store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
+  plist.Load("PlayerList");
+  EXPECT_EQ(plist.Count(), 2);
+}
+
+TEST_F(MainWindowTest, VolumeIsSavedRoundedHalfToEven) {
+  const std::pair<double, int> cases[] = {{64.5, 64}, {65.5, 66}, {65.4, 65}, {0, 0}, {100, 100}};
+  for (const auto& [slider, saved] : cases) {
+    app::TNimMain& main = Create();
+    main.tbrVChange(slider);
+    main.SaveConfig();
+    store::TYkConfig config(DataFolder() + "Orvane.xml", "MainConfig");
+    EXPECT_EQ(config.ReadInteger("Window/Volume", "Value", -1), saved) << slider;
+    window.reset();
+  }
+}
+
+TEST_F(MainWindowTest, SavedSettingsAreReadBack) {
+  fs::create_directories(DataFolder());
+  {
+    store::TYkConfig config(DataFolder() + "Orvane.xml", "MainConfig");
+    config.WriteInteger("Window/PLAY", "PATTERN", 2);
+    config.WriteInteger("Window/Volume", "Value", 30);
+    config.WriteBool("Window/DESKTOPLRC", "SHOW", false);
+    config.WriteBool("Window/AUTORUN", "Value", false);
+    config.WriteInteger("Window/EQ", "ID", 3);
+    config.WriteString("Window/LRC", "PATH", "/no/such/folder");
+  }
+  app::TNimMain& main = Create();
+  EXPECT_EQ(main.Shell().PlayMode, 3);
+  EXPECT_EQ(main.Volume(), 30);
+  EXPECT_EQ(engine->Volume, 30.0f);
+  EXPECT_FALSE(main.chkShowLrc());
+  EXPECT_FALSE(main.DeskLrc()->isVisible());
+  EXPECT_TRUE(AutoRuns.empty());  // off: the start leaves the autostart entry alone
+  EXPECT_EQ(main.effBoxIndex(), 3);
+  EXPECT_EQ(main.Shell().LyricFolder, DataFolder() + "lrc/");  // a missing folder falls back
+}
+
+TEST_F(MainWindowTest, PlayPatternMapsToPlayMode) {
+  const std::pair<int, int> cases[] = {{0, 0}, {1, 2}, {2, 3}, {-1, 0}, {7, 0}};
+  for (const auto& [pattern, mode] : cases) {
+    fs::create_directories(DataFolder());
+    {
+      store::TYkConfig config(DataFolder() + "Orvane.xml", "MainConfig");
+      config.WriteInteger("Window/PLAY", "PATTERN", pattern);
+    }
+    EXPECT_EQ(Create().Shell().PlayMode, mode) << pattern;
+    window.reset();
+  }
+}
+
+TEST_F(MainWindowTest, ABadPlaylistFileIsMovedAsideAndTheUserIsTold) {
+  fs::create_directories(DataFolder());
+  WriteFileBytes(DataFolder() + "Default.pls", "<?xml version=\"1.0\"?><DefaultList><PlayerList><LIST Pa");
+  app::TNimMain& main = Create();
+  EXPECT_FALSE(main.NoticeText().isEmpty());
+  EXPECT_EQ(main.lstDefault().Count(), 0);
+  bool movedAside = false;
+  for (const auto& entry : fs::directory_iterator(DataFolder()))
+    movedAside = movedAside || entry.path().filename().string().rfind("Default.pls.bad-", 0) == 0;
+  EXPECT_TRUE(movedAside);
+}
+
+TEST_F(MainWindowTest, AddingThreeFilesToFiveRowsNumbersThemSixToEight) {
+  WriteSavedLists(Songs(5));
+  app::TNimMain& main = Create();
+  ChosenFiles = {"/new/a.mp3", "/new/b.ogg", "/new/c.flac"};
+  engine->Tags["/new/a.mp3"] = {"标题", "歌手", "", 0};
+  engine->Tags["/new/b.ogg"] = {"   ", "", "", 0};  // a blank tag title gives the file name
+  engine->Tags["/new/c.flac"] = {" Spaced ", "", "", 0};
+  main.lbl_openClick();
+
+  const auto& list = main.lstDefault();
+  ASSERT_EQ(list.Count(), 8);
+  EXPECT_EQ(Numbers(list), (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8"}));
+  EXPECT_EQ(list.Row(5).Caption, "标题 - 歌手");
+  EXPECT_EQ(list.Row(6).Caption, "b");
+  EXPECT_EQ(list.Row(7).Caption, " Spaced ");
+  EXPECT_EQ(main.TrackList().size(), 8u);
+  EXPECT_TRUE(engine->Opened.empty());  // the list was not empty: nothing new plays
+
+  store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
+  plist.Load("PlayerList");
+  EXPECT_EQ(plist.Count(), 8);
+}
+
+TEST_F(MainWindowTest, AddingToAnEmptyListStartsTheFirstSong) {
+  app::TNimMain& main = Create();
+  ChosenFiles = {"/new/a.mp3", "/new/b.mp3"};
+  main.lbl_openClick();
+  EXPECT_EQ(engine->Opened, std::vector<std::string>{"/new/a.mp3"});
+  EXPECT_EQ(main.Shell().CurrentIndex, 0);
+  EXPECT_TRUE(main.MusicListVisible());
+  ChosenFiles.clear();  // a cancelled dialog changes nothing
+  main.lbl_openClick();
+  EXPECT_EQ(main.lstDefault().Count(), 2);
+}
+
+TEST_F(MainWindowTest, DeletingBeforeTheCurrentRowKeepsTheSongPlaying) {
+  WriteSavedLists(Songs(5));
+  app::TNimMain& main = Create();
+  PlayRow(4);
+  const int stops = engine->Stops;
+  main.lstDefault().SetSelectedIndex(1);
+  main.pmdel_delselectClick();
+  EXPECT_EQ(Questions, std::vector<std::string>{"确定要删除当前选择的歌曲吗？"});
+  EXPECT_EQ(main.Shell().CurrentIndex, 3);
+  EXPECT_EQ(engine->Stops, stops);
+  EXPECT_EQ(Numbers(main.lstDefault()), (std::vector<std::string>{"1", "2", "3", "4"}));
+  EXPECT_EQ(Locations(main.TrackList()),
+            (std::vector<std::string>{"/music/song1.mp3", "/music/song3.mp3", "/music/song4.mp3", "/music/song5.mp3"}));
+}
+
+TEST_F(MainWindowTest, DeletingThePlayingRowStopsAndClearsTheLyric) {
+  WriteSavedLists(Songs(3));
+  app::TNimMain& main = Create();
+  PlayRow(1);
+  main.LrcDoc().Load("[00:01.00]line");
+  main.lstDefault().SetSelectedIndex(1);
+  Answer = mrNo;
+  main.pmdel_delselectClick();
+  EXPECT_EQ(main.lstDefault().Count(), 3);  // "No" changes nothing
+
+  Answer = mrYes;
+  const int stops = engine->Stops;
+  main.pmdel_delselectClick();
+  EXPECT_EQ(engine->Stops, stops + 1);
+  EXPECT_EQ(main.LrcDoc().Document().Count(), 0);
+  EXPECT_EQ(main.Shell().CurrentIndex, 1);  // now names the row that followed
+  EXPECT_EQ(main.lstDefault().Count(), 2);
+}
+
+TEST_F(MainWindowTest, DeletingWhileTheRandomListIsActiveLeavesPlaybackAlone) {
+  WriteSavedLists(Songs(3), Songs(2, "http://h/r"));
+  app::TNimMain& main = Create();
+  main.TabControl1Change(1);
+  main.lstRndMusic().SetSelectedIndex(1);
+  main.plst_listItemDblClick();
+  ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; });
+  const auto tracks = Locations(main.TrackList());
+  main.lstDefault().SetSelectedIndex(0);
+  main.pmdel_delselectClick();
+  EXPECT_EQ(main.Shell().CurrentIndex, 1);
+  EXPECT_EQ(Locations(main.TrackList()), tracks);
+  EXPECT_EQ(main.lstDefault().Count(), 2);
+}
+
+TEST_F(MainWindowTest, ClearingTheListShowsTheHint) {
+  WriteSavedLists(Songs(3));
+  app::TNimMain& main = Create();
+  EXPECT_TRUE(main.MusicListVisible());
+  main.pmdel_clearlistClick();
+  EXPECT_EQ(Questions, std::vector<std::string>{"确定要清空当前歌曲列表？"});
+  EXPECT_EQ(main.lstDefault().Count(), 0);
+  EXPECT_TRUE(main.TrackList().empty());
+  EXPECT_TRUE(main.AddMsgVisible());
+  store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
+  plist.Load("PlayerList");
+  EXPECT_EQ(plist.Count(), 0);
+}
+
+TEST_F(MainWindowTest, EndOfSongFollowsThePlayMode) {
+  struct Case {
+    int modeItem;
+    int playingRow;
+    std::string expectedNext;  // empty: nothing starts
+  };
+  const Case cases[] = {
+      {0, 1, "/music/song3.mp3"}, {0, 2, ""},  // normal: nothing after the last song
+      {1, 1, "/music/song3.mp3"}, {1, 2, "/music/song1.mp3"},  // loop: wraps
+      {2, 2, "/music/song3.mp3"},  // repeat one: the same song again
+  };
+  for (const Case& c : cases) {
+    WriteSavedLists(Songs(3));
+    app::TNimMain& main = Create();
+    main.modBoxChange(c.modeItem);
+    PlayRow(c.playingRow);
+    const size_t opens = engine->Opened.size();
+    PluginEvents.clear();
+    engine->EndTrack();
+    if (c.expectedNext.empty()) {
+      EXPECT_EQ(engine->Opened.size(), opens) << c.modeItem << "/" << c.playingRow;
+      EXPECT_EQ(main.PlayGlyph().toStdString(), "Pause");  // the ended state changes no image
+    } else {
+      EXPECT_EQ(LastOpened(), c.expectedNext) << c.modeItem << "/" << c.playingRow;
+    }
+    // Only the closing line is left, and the plug-ins hear of the end.
+    EXPECT_EQ(main.LrcDoc().CurrentLine(), "");
+    main.LrcDoc().SetPosition(1);
+    EXPECT_EQ(main.LrcDoc().CurrentLine(), "Orvane 不一样的音乐体验");
+    ASSERT_FALSE(PluginEvents.empty());
+    EXPECT_EQ(PluginEvents.back().first, app::PLUGIN_TRACKENDED);
+    window.reset();
+    fs::remove_all(DataFolder());
+  }
+}
+
+TEST_F(MainWindowTest, NextAndPreviousAtTheEnds) {
+  WriteSavedLists(Songs(3));
+  app::TNimMain& main = Create();
+  PlayRow(2);
+  main.btn_nextClick();  // past the last row: the first
+  EXPECT_EQ(LastOpened(), "/music/song1.mp3");
+  EXPECT_EQ(main.Shell().CurrentIndex, 0);
+  ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; });
+
+  const size_t opens = engine->Opened.size();
+  const int stops = engine->Stops;
+  main.btn_previousClick();  // before the first row: nothing audible happens
+  EXPECT_EQ(main.Shell().CurrentIndex, -1);
+  EXPECT_EQ(engine->Opened.size(), opens);
+  EXPECT_EQ(engine->Stops, stops);
+  EXPECT_EQ(engine->State(), audio::StatePlaying);
+
+  engine->Stop();
+  main.btn_playClick();  // Play then starts the first song
+  EXPECT_EQ(LastOpened(), "/music/song1.mp3");
+  EXPECT_EQ(main.Shell().CurrentIndex, 0);
+}
+
+TEST_F(MainWindowTest, PlayPausesAndResumes) {
+  WriteSavedLists(Songs(2));
+  app::TNimMain& main = Create();
+  main.btn_playClick();
+  ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; });
+  EXPECT_EQ(main.PlayGlyph().toStdString(), "Pause");
+  EXPECT_EQ(main.TitleText().toStdString(), "歌1 - 歌手");
+  EXPECT_EQ(main.SeekMaximum(), engine->Length);
+  EXPECT_TRUE(main.lstDefault().Row(0).Marked);
+  main.btn_playClick();
+  EXPECT_EQ(engine->State(), audio::StatePaused);
+  EXPECT_EQ(main.PlayGlyph().toStdString(), "Play");
+  const size_t presets = engine->Gains.size();
+  main.btn_playClick();
+  EXPECT_EQ(engine->State(), audio::StatePlaying);
+  EXPECT_EQ(engine->Gains.size(), presets + 1);  // the preset is applied again on resume
+  EXPECT_EQ(main.DeskLrc()->ShownText(), "...");
+}
+
+TEST_F(MainWindowTest, ABrokenSongIsSkippedOneSecondLater) {
+  WriteSavedLists(Songs(3));
+  app::TNimMain& main = Create();
+  engine->FailOpens = true;
+  PlayRow(2);
+  EXPECT_EQ(engine->State(), audio::StateOpenFailed);
+  EXPECT_TRUE(main.tmr_lanerr().isActive());
+  engine->FailOpens = false;
+  ASSERT_TRUE(ProcessEventsUntil([this] { return engine->Opened.size() == 2; }, 3000));
+  EXPECT_EQ(LastOpened(), "/music/song1.mp3");  // normal mode wraps after the last row
+  EXPECT_FALSE(main.tmr_lanerr().isActive());
+
+  main.EngineError(1006, 0);  // a failure without detail changes nothing
+  EXPECT_FALSE(main.tmr_lanerr().isActive());
+}
+
+TEST_F(MainWindowTest, RemoteControlAnswers) {
+  WriteSavedLists(Songs(4), Songs(2, "http://h/r"));
+  app::TNimMain& main = Create();
+  struct Case {
+    int32_t wParam;
+    int32_t lParam;
+    int32_t answer;
+  };
+  const Case cases[] = {{app::CMDPLAY_NOP, 0, 1}, {app::CMDPLAY_COUNT, 0, 4}, {app::CMDPLAY_INDEX, 0, 0},
+                        {99, 0, -1},             {app::CMDPLAY_COUNT, 1, -1}};
+  for (const Case& c : cases) EXPECT_EQ(main.WMCMDPLAY(c.wParam, c.lParam), c.answer) << c.wParam;
+
+  EXPECT_EQ(main.WMCMDPLAY(app::CMDPLAY_PLAYPAUSE, 0), 1);
+  EXPECT_EQ(LastOpened(), "/music/song1.mp3");
+  EXPECT_EQ(main.WMCMDPLAY(app::CMDPLAY_NEXT, 0), 1);
+  EXPECT_EQ(main.WMCMDPLAY(app::CMDPLAY_INDEX, 0), 1);
+  EXPECT_EQ(main.WMCMDPLAY(app::CMDPLAY_PREVIOUS, 0), 1);
+  EXPECT_EQ(main.WMCMDPLAY(app::CMDPLAY_INDEX, 0), 0);
+
+  main.TabControl1Change(1);
+  main.lstRndMusic().SetSelectedIndex(0);
+  main.plst_listItemDblClick();
+  EXPECT_EQ(main.WMCMDPLAY(app::CMDPLAY_COUNT, 0), 2);  // the random list is active now
+}
+
+TEST_F(MainWindowTest, TheTickRefreshesOnlyEveryTenthCall) {
+  WriteSavedLists(Songs(1));
+  app::TNimMain& main = Create();
+  PlayRow(0);
+  main.LrcDoc().Load("[00:01.00]一\r\n[00:02.00]二\r\n");
+  main.SetSeekOpacity(1);
+  engine->Position = 1500;
+  const int draws = main.DeskLrc()->DrawCount();
+  audio::TSpectrumData spectrum{};
+  audio::TWaveData wave{};
+  for (int i = 0; i < 9; ++i) main.EngineTick(audio::StatePlaying, 180000, 1500, spectrum, wave);
+  EXPECT_EQ(main.SeekPosition(), 0);
+  EXPECT_EQ(main.DeskLrc()->DrawCount(), draws);
+  main.EngineTick(audio::StatePlaying, 180000, 1500, spectrum, wave);
+  EXPECT_EQ(main.SeekPosition(), 1500);
+  EXPECT_EQ(main.DeskLrc()->ShownText(), "一");
+  EXPECT_EQ(main.TickCount(), 0);
+
+  // A blank line shows ". . ."; the same line twice is drawn once; a hidden bar is not moved.
+  main.SetSeekOpacity(0.5);
+  main.LrcDoc().Load("[00:01.00] \r\n");
+  for (int i = 0; i < 10; ++i) main.EngineTick(audio::StatePlaying, 180000, 4000, spectrum, wave);
+  EXPECT_EQ(main.DeskLrc()->ShownText(), ". . .");
+  EXPECT_EQ(main.SeekPosition(), 1500);
+  const int drawn = main.DeskLrc()->DrawCount();
+  for (int i = 0; i < 10; ++i) main.EngineTick(audio::StatePlaying, 180000, 4000, spectrum, wave);
+  EXPECT_EQ(main.DeskLrc()->DrawCount(), drawn);
+}
+
+TEST_F(MainWindowTest, SeekBarPressSeeksProportionally) {
+  WriteSavedLists(Songs(1));
+  app::TNimMain& main = Create();
+  PlayRow(0);
+  main.tbrmainMouseDown(105.5, 211);
+  EXPECT_EQ(engine->Seeks, std::vector<int32_t>{90000});
+}
+
+TEST_F(MainWindowTest, TheRandomTabFetchesAListAndPlaysItsFirstSong) {
+  FixtureServer server;
+  server.Serve("/rnd.xml", FixtureReply::Text("<list>"
+                                              "<item url=\"%2Fsongs%2Fa.mp3\" title=\"%D6%D0\" singer=\"x\"/>"
+                                              "<ITEM url=\"/b.mp3\" title=\"B\" singer=\"\"/>"
+                                              "<Item url=\"/c.mp3\" title=\"C\" singer=\"y\"/>"
+                                              "</list>",
+                                              "text/xml"));
+  app::TNimMain& main = Create();
+  main.Shell().Remote.RandomListUrl = server.Url("/rnd.xml");
+  main.Shell().Remote.MusicBaseUrl = "http://music.example/";
+  main.TabControl1Change(1);
+  EXPECT_TRUE(main.RndMusicEnabled());
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return main.lstRndMusic().Count() == 3; }));
+  EXPECT_EQ(main.lstRndMusic().Row(0).Caption, "中 - x");
+  EXPECT_EQ(main.lstRndMusic().Row(1).Caption, "B");
+  EXPECT_EQ(LastOpened(), "http://music.example/songs/a.mp3");
+  EXPECT_EQ(main.Shell().ActiveList, 1);
+  EXPECT_EQ(main.Shell().CurrentIndex, 0);
+
+  // Selecting the tab again with rows fetches nothing; the first tab disables the button.
+  main.TabControl1Change(0);
+  EXPECT_FALSE(main.RndMusicEnabled());
+  main.TabControl1Change(1);
+  ProcessEventsFor(50);
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST_F(MainWindowTest, AFailedRandomFetchEmptiesTheListAndStops) {
+  WriteSavedLists(Songs(2), Songs(2, "http://h/r"));
+  app::TNimMain& main = Create();
+  PlayRow(1);
+  main.Shell().Remote.RandomListUrl = "http://127.0.0.1:1/none.xml";
+  main.btn_rndlistClick();
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return main.lstRndMusic().Count() == 0; }));
+  EXPECT_EQ(engine->State(), audio::StateStopped);
+  EXPECT_EQ(main.Shell().ActiveList, 0);
+  EXPECT_EQ(main.Shell().CurrentIndex, 0);
+}
+
+TEST_F(MainWindowTest, ALyricBesideTheSongReachesTheDesktop) {
+  TempDir songs;
+  const std::string song = songs.File("歌曲.mp3");
+  WriteFileBytes(song, "not really audio: the engine is scripted");
+  WriteFileBytes(songs.File("歌曲.lrc"), "\xEF\xBB\xBF[00:01.00]第一行\r\n[00:02.00]第二行\r\n");
+  app::TNimMain& main = Create();
+  main.WMSharedCommand(app::CMD_PLAYFILE, song);
+  ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; });
+  EXPECT_EQ(main.DeskLrc()->ShownText(), "...");
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.LyricLookupRunning() && main.LrcDoc().Document().Count() > 0; }));
+  EXPECT_EQ(main.LrcDoc().Document().Count(), 3);  // two lines and the closing line
+  engine->Position = 2500;
+  audio::TSpectrumData spectrum{};
+  audio::TWaveData wave{};
+  for (int i = 0; i < 10; ++i) main.EngineTick(audio::StatePlaying, 180000, 2500, spectrum, wave);
+  EXPECT_EQ(main.DeskLrc()->ShownText(), "第二行");
+}
+
+TEST_F(MainWindowTest, CommandsFromOtherStartsAddAndPlay) {
+  WriteSavedLists(Songs(2));
+  app::TNimMain& main = Create({"/l", "/added/first.mp3"});  // the own command line, handled later
+  EXPECT_EQ(main.lstDefault().Count(), 2);
+  ProcessEventsUntil([&main] { return main.lstDefault().Count() == 3; });
+  EXPECT_EQ(main.lstDefault().Row(2).Caption, "first");
+  EXPECT_TRUE(engine->Opened.empty());
+
+  main.WMSharedCommand(app::CMD_PLAYFILE, "/added/second.mp3");
+  EXPECT_EQ(LastOpened(), "/added/second.mp3");
+  EXPECT_EQ(main.Shell().CurrentIndex, 3);
+  main.WMSharedCommand(app::CMD_APPENDFILE, "");  // "/l" alone adds an empty entry
+  EXPECT_EQ(main.lstDefault().Count(), 5);
+  main.WMSharedCommand(app::CMD_PLAYFILE, "/x.mp3", 0);  // lParam 0: nothing
+  EXPECT_EQ(main.lstDefault().Count(), 5);
+}
+
+TEST_F(MainWindowTest, OnlineSongListsFromAnotherProgram) {
+  app::TNimMain& main = Create();
+  main.Shell().Remote.MusicBaseUrl = "http://m/";
+  // Items written as quoted strings, each followed by a comma, the last one too.
+  main.WMSharedCommand(app::CMD_PLAYONLINE, "\"a.mp3|Title-Singer|1\",\"b.mp3|Only|2\",");
+  ASSERT_EQ(main.lstDefault().Count(), 2);
+  EXPECT_EQ(main.lstDefault().Row(0).Caption, "Title - Singer");
+  EXPECT_EQ(main.lstDefault().Row(0).Location, "http://m/a.mp3");
+  EXPECT_EQ(main.lstDefault().Row(1).Caption, "Only");
+  EXPECT_EQ(LastOpened(), "http://m/a.mp3");
+  EXPECT_EQ(app::TNimMain::GetField("a|b|c", 2, '|'), "b");
+  EXPECT_EQ(app::TNimMain::GetField("a|b", 3, '|'), "");
+  EXPECT_EQ(app::TNimMain::GetField("", 1, '|'), "");
+}
+
+TEST_F(MainWindowTest, MenuItemsOpenTheirPagesAndExitSaves) {
+  WriteSavedLists(Songs(1));
+  app::TNimMain& main = Create();
+  ::setenv("ORVANE_SIBLING_HOST", "sib.example", 1);
+  ::setenv("ORVANE_HOME_HOST", "home.example", 1);
+  main.pmm_talloClick();
+  main.pmm_tlClick();
+  main.pmm_yjClick();
+  main.pmm_OrvaneClick();
+  EXPECT_EQ(Urls, (std::vector<std::string>{"http://sib.example", "http://sib.example/app/group/group.aspx?gid=42",
+                                            "http://sib.example/app/ask/default.aspx", "http://home.example"}));
+  bool closed = false;
+  QObject::connect(&main, &app::TNimMain::closeRequested, [&closed] { closed = true; });
+  main.pmm_closeClick();
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(fs::exists(DataFolder() + "Orvane.xml"));
+}
+
+}  // namespace
+}  // namespace orvane::test
