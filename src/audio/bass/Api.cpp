@@ -293,9 +293,13 @@ extern "C" QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double pos) {
   if (!FindStream(handle)) return Fail(BASS_ERROR_HANDLE, kBadQword);
   constexpr double kMaxSeconds = 1e12;  // far beyond any stream, far inside 64 bits of bytes
   if (!(pos >= 0.0) || pos > kMaxSeconds) return Fail(BASS_ERROR_ILLPARAM, kBadQword);
-  // Nearest frame, so a time made by BASS_ChannelBytes2Seconds comes back to the same bytes.
-  const auto frames = static_cast<QWORD>(std::llround(pos * kSampleRate));
-  return Succeed(frames * kBytesPerFrame);
+  // The first frame at or after the time, so 1.999 s reads back as 1.999 s and not 1.998 s; a
+  // time that is a whole frame apart from rounding (one made by BASS_ChannelBytes2Seconds) is that
+  // frame exactly.
+  const double exact = pos * kSampleRate;
+  const double nearest = std::nearbyint(exact);
+  const double frames = std::fabs(exact - nearest) <= exact * 1e-15 + 1e-9 ? nearest : std::ceil(exact);
+  return Succeed(static_cast<QWORD>(frames) * kBytesPerFrame);
 }
 
 extern "C" DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {

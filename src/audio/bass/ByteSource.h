@@ -25,6 +25,10 @@ class ByteSource {
   virtual int64_t Size() const = 0;
   // Name for format probing (an extension is a hint; content decides).
   virtual std::string NameHint() const { return {}; }
+  // False when a seek far ahead would wait for bytes still to come (a download): the format is
+  // then recognised without looking at the end of the file (tags there, last page), and seeking
+  // is allowed only once the stream is open.
+  virtual bool SeekableWhileOpening() const { return true; }
 };
 
 // A file, or offset..offset+length of it (length 0 = to the end). Null + BASS error code when the

@@ -67,6 +67,13 @@ int64_t Decoder::SeekPacket(void* opaque, int64_t offset, int whence) {
 }
 
 std::unique_ptr<Decoder> Decoder::Open(std::shared_ptr<ByteSource> source, int& error) {
+  // FFmpeg would otherwise write its diagnostics (probe scores, damaged frames) to stderr; a
+  // failed open is reported through the error code instead.
+  static const bool quiet = [] {
+    av_log_set_level(AV_LOG_QUIET);
+    return true;
+  }();
+  (void)quiet;
   std::unique_ptr<Decoder> decoder(new Decoder());
   decoder->source = std::move(source);
   error = decoder->OpenStreams();
@@ -88,9 +95,10 @@ int Decoder::OpenStreams() {
   if (format == nullptr || packet == nullptr || frame == nullptr) return BASS_ERROR_MEM;
   format->pb = io;
   format->flags |= AVFMT_FLAG_CUSTOM_IO;
-  // Streams that need analysing (raw AAC, MPEG-TS) get one second of it: enough to find the audio,
-  // and a URL stream does not wait for seconds of download.
-  format->max_analyze_duration = AV_TIME_BASE;
+  io->seekable = source->SeekableWhileOpening() ? AVIO_SEEKABLE_NORMAL : 0;
+  // The audio's parameters come from its headers and first frames; a longer analysis would make a
+  // URL stream wait for that much download before it could start.
+  format->max_analyze_duration = AV_TIME_BASE / 10;
 
   // The name only breaks ties between formats whose content probes equally well.
   const std::string name = source->NameHint();
@@ -100,6 +108,7 @@ int Decoder::OpenStreams() {
     return BASS_ERROR_FILEFORM;
   }
   avformat_find_stream_info(format, nullptr);  // best effort; the decoder check below decides
+  io->seekable = AVIO_SEEKABLE_NORMAL;
 
   const AVCodec* decoderCodec = nullptr;
   streamIndex = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoderCodec, 0);
@@ -326,7 +335,6 @@ bool Decoder::Seek(int64_t target) {
   syncToTimestamp = true;
   discardBefore = target;
   inputEnded = false;
-  codecDrained = false;
   finished = false;
 
   // Decode up to the target now, so NextFrame() tells where playback really continues.

@@ -96,7 +96,6 @@ class Decoder {
   bool firstPtsKnown = false;
 
   bool inputEnded = false;   // the demuxer is exhausted; the codec has been told
-  bool codecDrained = false; // the codec gave its last frame
   bool finished = false;     // nothing more will come
   bool interrupted = false;  // a read was refused by the source since the last seek
 

@@ -1,98 +1,223 @@
 #include "ParamEq.h"
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
 namespace orvane::bass {
 namespace {
 
-// Four float lanes. The cascade keeps two filters per vector, left and right of each:
-// lanes [L of filter 2v, R of filter 2v, L of filter 2v+1, R of filter 2v+1]. GCC's vector types
-// compile to SSE on x86-64 and NEON on ARM without intrinsics.
-typedef float V4 __attribute__((vector_size(16)));
-typedef int32_t I4 __attribute__((vector_size(16)));
-
-constexpr int kMaxVectors = EqChain::kMaxFilters / 2;
-constexpr int kRampStride = 32;  // steps between coefficient updates while gliding
-
-struct alignas(16) Lanes {
-  V4 c[5][kMaxVectors];     // b0, b1, b2, a1, a2
-  V4 step[5][kMaxVectors];  // added every kRampStride steps while gliding
-  V4 z1[kMaxVectors];
-  V4 z2[kMaxVectors];
+// The chain runs as a "wavefront": filter f works on sample s - f at step s, so every filter of
+// the chain advances in the same step, each fed with what the filter before it produced one step
+// earlier. A plain cascade is one long dependency chain per sample; the wavefront is as wide as
+// the vectors. With V vectors of L lanes, filter f sits in vector f % V at lane pair f / V (left,
+// right), so filter f's input is the previous step's output of vector v - 1 at the same lanes, and
+// only the first vector needs a shuffle (the last vector's outputs moved up one pair, the new
+// sample in front).
+// GCC's vector types compile to SSE (4 lanes) on any x86-64, to NEON on ARM, and to AVX2 with FMA
+// (8 lanes) where the processor has it.
+template <int L>
+struct Vec;
+template <>
+struct Vec<4> {
+  typedef float V __attribute__((vector_size(16)));
+  typedef int32_t I __attribute__((vector_size(16)));
+  static constexpr I kFirst = {0, 1, 4, 5};     // [x, the last vector's pairs moved up one]
+  static constexpr I kLanePair = {0, 0, 1, 1};  // pair of each lane
+};
+template <>
+struct Vec<8> {
+  typedef float V __attribute__((vector_size(32)));
+  typedef int32_t I __attribute__((vector_size(32)));
+  static constexpr I kFirst = {0, 1, 8, 9, 10, 11, 12, 13};
+  static constexpr I kLanePair = {0, 0, 1, 1, 2, 2, 3, 3};
 };
 
-// One step of the wavefront: filter k works on sample s - k, so all filters of the chain advance
-// at once, each fed with what the filter before it produced one step earlier. Without that skew a
-// cascade is one long dependency chain per sample; with it the work is four lanes wide.
-template <int kVectors, bool kEdge>
-inline void Step(Lanes& lanes, V4 (&prevY)[kMaxVectors], V4 x, int32_t s, int32_t n) {
-  V4 in[kVectors];
-  in[0] = __builtin_shuffle(x, prevY[0], I4{0, 1, 4, 5});
-  for (int v = 1; v < kVectors; ++v) in[v] = __builtin_shuffle(prevY[v - 1], prevY[v], I4{2, 3, 4, 5});
+constexpr int kMaxVectors = EqChain::kMaxFilters / 2;  // enough for the narrow kind
+
+// The filter is a trapezoidal state-variable filter with the "bell" output:
+//   v1 = a1·ic1 + a2·(x - ic2),  y = x + m1·v1,  ic1' = 2·v1 - ic1,  ic2' = ic2 + 2g·v1
+// with a1 = 1 / (1 + g·(g + k)), a2 = g·a1. Expanded so that the input reaches the output through
+// one multiply-add (the wavefront's step-to-step path) and each state through at most two:
+//   y = c0·x + (qa·ic1 - qb·ic2)            c0 = 1 + m1·a2, qa = m1·a1, qb = m1·a2
+//   ic1' = c1·ic1 + c2·(x - ic2)            c1 = 2·a1 - 1,  c2 = 2·a2
+//   ic2' = ic2 + e1·ic1 + e2·(x - ic2)      e1 = 2g·a1,     e2 = 2g·a2
+template <int L>
+struct alignas(32) Lanes {
+  using V = typename Vec<L>::V;
+  V g[kMaxVectors], k[kMaxVectors], m1[kMaxVectors];     // glided linearly…
+  V dg[kMaxVectors], dk[kMaxVectors], dm1[kMaxVectors];  // …by this much per step
+  V c0[kMaxVectors], qa[kMaxVectors], qb[kMaxVectors];   // derived from g, k and m1
+  V c1[kMaxVectors], c2[kMaxVectors], e1[kMaxVectors], e2[kMaxVectors];
+  V ic1[kMaxVectors], ic2[kMaxVectors];                  // integrator states
+};
+
+template <int L>
+inline __attribute__((always_inline)) void Derive(Lanes<L>& lanes, int vectors) {
+  using V = typename Vec<L>::V;
+  const V one = V{} + 1.0f;
+  for (int v = 0; v < vectors; ++v) {
+    const V a1 = one / (one + lanes.g[v] * (lanes.g[v] + lanes.k[v]));
+    const V a2 = lanes.g[v] * a1;
+    const V g2 = lanes.g[v] + lanes.g[v];
+    lanes.c0[v] = one + lanes.m1[v] * a2;
+    lanes.qa[v] = lanes.m1[v] * a1;
+    lanes.qb[v] = lanes.m1[v] * a2;
+    lanes.c1[v] = a1 + a1 - one;
+    lanes.c2[v] = a2 + a2;
+    lanes.e1[v] = g2 * a1;
+    lanes.e2[v] = g2 * a2;
+  }
+}
+
+// One step of the wavefront.
+template <int L, int kVectors, bool kEdge>
+inline __attribute__((always_inline)) void Step(const Lanes<L>& lanes, typename Vec<L>::V (&ic1)[kVectors],
+                                                typename Vec<L>::V (&ic2)[kVectors], typename Vec<L>::V (&y)[kVectors],
+                                                const typename Vec<L>::V& x, int32_t s, int32_t n) {
+  using V = typename Vec<L>::V;
+  using I = typename Vec<L>::I;
+  V in[kVectors];
+  in[0] = __builtin_shuffle(x, y[kVectors - 1], Vec<L>::kFirst);
+#pragma GCC unroll 8
+  for (int v = 1; v < kVectors; ++v) in[v] = y[v - 1];
+#pragma GCC unroll 8
   for (int v = 0; v < kVectors; ++v) {
-    const V4 y = lanes.c[0][v] * in[v] + lanes.z1[v];
-    const V4 z1 = lanes.c[1][v] * in[v] - lanes.c[3][v] * y + lanes.z2[v];
-    const V4 z2 = lanes.c[2][v] * in[v] - lanes.c[4][v] * y;
+    y[v] = lanes.c0[v] * in[v] + (lanes.qa[v] * ic1[v] - lanes.qb[v] * ic2[v]);
+    const V d = in[v] - ic2[v];
+    const V next1 = lanes.c1[v] * ic1[v] + lanes.c2[v] * d;
+    const V next2 = ic2[v] + lanes.e1[v] * ic1[v] + lanes.e2[v] * d;
     if constexpr (kEdge) {
       // At the ends of a block some filters have no sample to work on: keep their state.
-      const I4 filter = I4{2 * v, 2 * v, 2 * v + 1, 2 * v + 1};
-      const I4 sample = I4{s, s, s, s} - filter;
-      const I4 active = (sample >= 0) & (sample < I4{n, n, n, n});
-      lanes.z1[v] = active ? z1 : lanes.z1[v];
-      lanes.z2[v] = active ? z2 : lanes.z2[v];
+      const I sample = (I{} + s) - (Vec<L>::kLanePair * kVectors + v);
+      const I active = (sample >= 0) & (sample < (I{} + n));
+      ic1[v] = active ? next1 : ic1[v];
+      ic2[v] = active ? next2 : ic2[v];
     } else {
-      lanes.z1[v] = z1;
-      lanes.z2[v] = z2;
+      ic1[v] = next1;
+      ic2[v] = next2;
     }
-    prevY[v] = y;
+  }
+}
+
+// While gliding, the parameters move a little every sample (stepping them every few dozen samples
+// would be heard as a buzz), and the derived coefficients follow, so every step is a valid filter.
+template <int L, int kVectors>
+inline __attribute__((always_inline)) void Glide(Lanes<L>& lanes) {
+#pragma GCC unroll 8
+  for (int v = 0; v < kVectors; ++v) {
+    lanes.g[v] += lanes.dg[v];
+    lanes.k[v] += lanes.dk[v];
+    lanes.m1[v] += lanes.dm1[v];
+  }
+  Derive(lanes, kVectors);
+}
+
+template <int L, int kVectors, bool kEdge, bool kGlide>
+inline __attribute__((always_inline)) void Steps(float* __restrict io, int32_t from, int32_t to, int32_t n,
+                                                 Lanes<L>& lanes, typename Vec<L>::V (&ic1)[kVectors],
+                                                 typename Vec<L>::V (&ic2)[kVectors], typename Vec<L>::V (&y)[kVectors]) {
+  using V = typename Vec<L>::V;
+  constexpr int32_t kLast = kVectors * L / 2 - 1;  // the last filter: its output is the chain's
+  for (int32_t s = from; s < to; ++s) {
+    if constexpr (kGlide) Glide<L, kVectors>(lanes);
+    V x{};
+    if (!kEdge || s < n) {
+      x[0] = io[2 * s];
+      x[1] = io[2 * s + 1];
+    }
+    Step<L, kVectors, kEdge>(lanes, ic1, ic2, y, x, s, n);
+    if (!kEdge || s >= kLast) {
+      io[2 * (s - kLast)] = y[kVectors - 1][L - 2];
+      io[2 * (s - kLast) + 1] = y[kVectors - 1][L - 1];
+    }
+  }
+}
+
+template <int L, int kVectors>
+inline __attribute__((always_inline)) void CascadeBody(float* __restrict io, int32_t n, Lanes<L>& lanes,
+                                                       int& rampLeft) {
+  using V = typename Vec<L>::V;
+  constexpr int32_t kFilters = kVectors * L / 2;
+  const int32_t steps = n + kFilters - 1;
+  // The states live in locals for the whole block, so they can stay in registers.
+  V ic1[kVectors], ic2[kVectors], y[kVectors];
+#pragma GCC unroll 8
+  for (int v = 0; v < kVectors; ++v) {
+    ic1[v] = lanes.ic1[v];
+    ic2[v] = lanes.ic2[v];
+    y[v] = V{};
+  }
+  // Where the wavefront enters and leaves the block some filters are idle (masked steps); in
+  // between every filter works. A glide, when there is one, covers the first rampLeft steps.
+  const int32_t fullFrom = std::min(kFilters - 1, steps);
+  const int32_t fullTo = std::max(n, fullFrom);
+  const int32_t glideTo = std::min(steps, std::max(rampLeft, 0));
+  auto masked = [&](int32_t from, int32_t to) {
+    const int32_t split = std::clamp(glideTo, from, to);
+    Steps<L, kVectors, true, true>(io, from, split, n, lanes, ic1, ic2, y);
+    Steps<L, kVectors, true, false>(io, split, to, n, lanes, ic1, ic2, y);
+  };
+  masked(0, fullFrom);
+  const int32_t split = std::clamp(glideTo, fullFrom, fullTo);
+  Steps<L, kVectors, false, true>(io, fullFrom, split, n, lanes, ic1, ic2, y);
+  Steps<L, kVectors, false, false>(io, split, fullTo, n, lanes, ic1, ic2, y);
+  masked(fullTo, steps);
+  rampLeft -= glideTo;
+#pragma GCC unroll 8
+  for (int v = 0; v < kVectors; ++v) {
+    lanes.ic1[v] = ic1[v];
+    lanes.ic2[v] = ic2[v];
   }
 }
 
 template <int kVectors>
-void Cascade(float* io, int32_t n, Lanes& lanes, int& rampLeft) {
-  constexpr int32_t kFilters = 2 * kVectors;
-  const int32_t steps = n + kFilters - 1;
-  V4 prevY[kMaxVectors] = {};
-  for (int32_t s = 0; s < steps;) {
-    const int32_t chunkEnd = std::min(steps, s + kRampStride);
-    for (; s < chunkEnd; ++s) {
-      V4 x = {0, 0, 0, 0};
-      if (s < n) x = V4{io[2 * s], io[2 * s + 1], 0, 0};
-      if (s < kFilters - 1 || s >= n) {
-        Step<kVectors, true>(lanes, prevY, x, s, n);
-      } else {
-        Step<kVectors, false>(lanes, prevY, x, s, n);
-      }
-      const int32_t out = s - (kFilters - 1);
-      if (out >= 0) {
-        io[2 * out] = prevY[kVectors - 1][2];
-        io[2 * out + 1] = prevY[kVectors - 1][3];
-      }
-    }
-    if (rampLeft > 0) {
-      for (int k = 0; k < 5; ++k) {
-        for (int v = 0; v < kVectors; ++v) lanes.c[k][v] += lanes.step[k][v];
-      }
-      rampLeft -= kRampStride;
-    }
-  }
+void Cascade4(float* io, int32_t n, Lanes<4>& lanes, int& rampLeft) {
+  CascadeBody<4, kVectors>(io, n, lanes, rampLeft);
 }
 
-using CascadeFn = void (*)(float*, int32_t, Lanes&, int&);
-constexpr CascadeFn kCascades[kMaxVectors + 1] = {nullptr,      Cascade<1>, Cascade<2>, Cascade<3>, Cascade<4>,
-                                                  Cascade<5>, Cascade<6>, Cascade<7>, Cascade<8>};
+using Cascade4Fn = void (*)(float*, int32_t, Lanes<4>&, int&);
+constexpr Cascade4Fn kCascades4[kMaxVectors + 1] = {nullptr,       Cascade4<1>, Cascade4<2>, Cascade4<3>, Cascade4<4>,
+                                                    Cascade4<5>, Cascade4<6>, Cascade4<7>, Cascade4<8>};
 
-void ToArray(const BiquadCoeffs& c, float (&out)[5]) {
-  out[0] = c.b0;
-  out[1] = c.b1;
-  out[2] = c.b2;
-  out[3] = c.a1;
-  out[4] = c.a2;
+#if defined(__x86_64__)
+template <int kVectors>
+__attribute__((target("avx2,fma"))) void Cascade8(float* io, int32_t n, Lanes<8>& lanes, int& rampLeft) {
+  CascadeBody<8, kVectors>(io, n, lanes, rampLeft);
 }
 
-bool IsIdentity(const float (&c)[5]) { return c[0] == 1 && c[1] == c[3] && c[2] == c[4]; }
+using Cascade8Fn = void (*)(float*, int32_t, Lanes<8>&, int&);
+constexpr Cascade8Fn kCascades8[kMaxVectors / 2 + 1] = {nullptr, Cascade8<1>, Cascade8<2>, Cascade8<3>, Cascade8<4>};
+
+bool WideKernelsAvailable() {
+  static const bool available = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return available;
+}
+#else
+bool WideKernelsAvailable() { return false; }
+#endif
+
+std::atomic<bool> baselineOnly{false};
+
+bool SameCoeffs(const PeakingCoeffs& a, const PeakingCoeffs& b) { return a.g == b.g && a.k == b.k && a.m1 == b.m1; }
+
+// Denormal numbers in a decaying filter state cost a hundred times more on x86; they are far below
+// anything audible, so they are flushed to zero while the chain runs.
+class FlushDenormals {
+ public:
+#if defined(__SSE__)
+  FlushDenormals() : saved(_mm_getcsr()) { _mm_setcsr(saved | 0x8040); }  // FTZ | DAZ
+  ~FlushDenormals() { _mm_setcsr(saved); }
+
+ private:
+  unsigned saved;
+#endif
+};
 
 }  // namespace
 
@@ -107,20 +232,15 @@ PeakingParams ClampPeaking(PeakingParams params) {
   return params;
 }
 
-BiquadCoeffs DesignPeaking(const PeakingParams& params, double sampleRate) {
-  if (params.gainDb == 0.0f) return BiquadCoeffs{};
-  const double a = std::pow(10.0, params.gainDb / 40.0);
+PeakingCoeffs DesignPeaking(const PeakingParams& params, double sampleRate) {
   const double w0 = 2.0 * M_PI * params.centerHz / sampleRate;
   const double octaves = params.bandwidthSemitones / 12.0;
-  const double alpha = std::sin(w0) * std::sinh(std::log(2.0) / 2.0 * octaves * w0 / std::sin(w0));
-  const double cosW0 = std::cos(w0);
-  const double a0 = 1.0 + alpha / a;
-  BiquadCoeffs c;
-  c.b0 = static_cast<float>((1.0 + alpha * a) / a0);
-  c.b1 = static_cast<float>(-2.0 * cosW0 / a0);
-  c.b2 = static_cast<float>((1.0 - alpha * a) / a0);
-  c.a1 = c.b1;
-  c.a2 = static_cast<float>((1.0 - alpha / a) / a0);
+  const double inverseQ = 2.0 * std::sinh(std::log(2.0) / 2.0 * octaves * w0 / std::sin(w0));
+  const double a = std::pow(10.0, params.gainDb / 40.0);
+  PeakingCoeffs c;
+  c.g = static_cast<float>(std::tan(w0 / 2.0));
+  c.k = static_cast<float>(inverseQ / a);
+  c.m1 = params.gainDb == 0.0f ? 0.0f : static_cast<float>(inverseQ / a * (a * a - 1.0));
   return c;
 }
 
@@ -188,14 +308,14 @@ void EqChain::Adopt(const Published& config) {
     if (old != live + liveCount) {
       filter = *old;
     } else {
+      // A new filter starts flat at its own centre and glides to its gain.
       filter = LiveFilter{};
       filter.id = config.ids[i];
-      filter.quietFrames = kSettleFrames;
+      filter.current = config.coeffs[i];
+      filter.current.m1 = 0.0f;
     }
-    float target[5];
-    ToArray(config.coeffs[i], target);
-    if (std::memcmp(target, filter.target, sizeof target) != 0) changed = true;
-    std::memcpy(filter.target, target, sizeof target);
+    if (!SameCoeffs(filter.target, config.coeffs[i]) || old == live + liveCount) changed = true;
+    filter.target = config.coeffs[i];
   }
   std::copy(next, next + config.count, live);
   liveCount = config.count;
@@ -219,61 +339,84 @@ void EqChain::Process(float* frames, size_t count) {
   }
 }
 
+namespace {
+
+// Moves the active filters' parameters and states into lanes, runs the cascade, and moves the
+// states (and glided parameters) back.
+template <int L, typename Fn>
+void RunLanes(EqChain::LiveFilter* live, const int* active, int activeCount, float* frames, size_t count,
+              int& rampLeft, Fn cascade) {
+  using V = typename Vec<L>::V;
+  constexpr int kPerVector = L / 2;
+  const int vectors = (activeCount + kPerVector - 1) / kPerVector;
+  Lanes<L> lanes;
+  for (int v = 0; v < vectors; ++v) {
+    // Padding filters are flat (m1 = 0) with harmless parameters.
+    lanes.g[v] = V{} + 0.1f;
+    lanes.k[v] = V{} + 1.0f;
+    lanes.m1[v] = lanes.dg[v] = lanes.dk[v] = lanes.dm1[v] = lanes.ic1[v] = lanes.ic2[v] = V{};
+  }
+  const float stepScale = rampLeft > 0 ? 1.0f / static_cast<float>(rampLeft) : 0.0f;
+  for (int j = 0; j < activeCount; ++j) {
+    const EqChain::LiveFilter& f = live[active[j]];
+    const int v = j % vectors;
+    for (int ch = 0, lane = (j / vectors) * 2; ch < 2; ++ch, ++lane) {
+      lanes.g[v][lane] = f.current.g;
+      lanes.k[v][lane] = f.current.k;
+      lanes.m1[v][lane] = f.current.m1;
+      lanes.dg[v][lane] = (f.target.g - f.current.g) * stepScale;
+      lanes.dk[v][lane] = (f.target.k - f.current.k) * stepScale;
+      lanes.dm1[v][lane] = (f.target.m1 - f.current.m1) * stepScale;
+      lanes.ic1[v][lane] = f.ic1[ch];
+      lanes.ic2[v][lane] = f.ic2[ch];
+    }
+  }
+  Derive(lanes, vectors);
+  cascade(vectors, frames, static_cast<int32_t>(count), lanes, rampLeft);
+  for (int j = 0; j < activeCount; ++j) {
+    EqChain::LiveFilter& f = live[active[j]];
+    const int v = j % vectors;
+    const int lane = (j / vectors) * 2;
+    f.current = rampLeft > 0 ? PeakingCoeffs{lanes.g[v][lane], lanes.k[v][lane], lanes.m1[v][lane]} : f.target;
+    for (int ch = 0; ch < 2; ++ch) {
+      f.ic1[ch] = lanes.ic1[v][lane + ch];
+      f.ic2[ch] = lanes.ic2[v][lane + ch];
+    }
+  }
+}
+
+}  // namespace
+
+void UseBaselineEqKernelsForTesting(bool on) { baselineOnly = on; }
+
 void EqChain::RunActive(float* frames, size_t count) {
-  // Filters at 0 dB with nothing left to glide or ring out are skipped entirely.
+  // Filters at 0 dB with nothing left to glide are skipped: their output is their input.
   int active[kMaxFilters];
   int activeCount = 0;
   for (int i = 0; i < liveCount; ++i) {
-    const LiveFilter& f = live[i];
-    const bool idle = IsIdentity(f.current) && IsIdentity(f.target) && f.quietFrames >= kSettleFrames;
-    if (!idle) active[activeCount++] = i;
+    LiveFilter& f = live[i];
+    if (f.current.IsIdentity() && f.target.IsIdentity()) {
+      f.current = f.target;
+      f.ic1[0] = f.ic1[1] = f.ic2[0] = f.ic2[1] = 0;  // a filter that comes back starts at rest
+      continue;
+    }
+    active[activeCount++] = i;
   }
   if (activeCount == 0) {
     rampLeft = 0;
     return;
   }
-
-  const int vectors = (activeCount + 1) / 2;
-  Lanes lanes;
-  for (int v = 0; v < vectors; ++v) {
-    for (int k = 0; k < 5; ++k) lanes.c[k][v] = lanes.step[k][v] = V4{0, 0, 0, 0};
-    lanes.c[0][v] = V4{1, 1, 1, 1};  // the padding filter is the identity
-    lanes.z1[v] = lanes.z2[v] = V4{0, 0, 0, 0};
+  FlushDenormals flush;
+#if defined(__x86_64__)
+  if (WideKernelsAvailable() && !baselineOnly.load(std::memory_order_relaxed)) {
+    RunLanes<8>(live, active, activeCount, frames, count, rampLeft,
+                [](int vectors, float* io, int32_t n, Lanes<8>& lanes, int& ramp) { kCascades8[vectors](io, n, lanes, ramp); });
+    if (rampLeft < 0) rampLeft = 0;
+    return;
   }
-  const float stepScale = rampLeft > 0 ? static_cast<float>(kRampStride) / static_cast<float>(rampLeft) : 0.0f;
-  for (int j = 0; j < activeCount; ++j) {
-    const LiveFilter& f = live[active[j]];
-    const int v = j / 2;
-    const int lane = (j % 2) * 2;
-    for (int k = 0; k < 5; ++k) {
-      lanes.c[k][v][lane] = lanes.c[k][v][lane + 1] = f.current[k];
-      const float step = (f.target[k] - f.current[k]) * stepScale;
-      lanes.step[k][v][lane] = lanes.step[k][v][lane + 1] = step;
-    }
-    for (int ch = 0; ch < 2; ++ch) {
-      lanes.z1[v][lane + ch] = f.z1[ch];
-      lanes.z2[v][lane + ch] = f.z2[ch];
-    }
-  }
-
-  kCascades[vectors](frames, static_cast<int32_t>(count), lanes, rampLeft);
-
-  for (int j = 0; j < activeCount; ++j) {
-    LiveFilter& f = live[active[j]];
-    const int v = j / 2;
-    const int lane = (j % 2) * 2;
-    for (int k = 0; k < 5; ++k) f.current[k] = rampLeft > 0 ? lanes.c[k][v][lane] : f.target[k];
-    for (int ch = 0; ch < 2; ++ch) {
-      f.z1[ch] = lanes.z1[v][lane + ch];
-      f.z2[ch] = lanes.z2[v][lane + ch];
-    }
-    if (IsIdentity(f.current) && IsIdentity(f.target)) {
-      f.quietFrames = static_cast<int>(std::min<size_t>(f.quietFrames + count, kSettleFrames));
-      if (f.quietFrames >= kSettleFrames) f.z1[0] = f.z1[1] = f.z2[0] = f.z2[1] = 0;
-    } else {
-      f.quietFrames = 0;
-    }
-  }
+#endif
+  RunLanes<4>(live, active, activeCount, frames, count, rampLeft,
+              [](int vectors, float* io, int32_t n, Lanes<4>& lanes, int& ramp) { kCascades4[vectors](io, n, lanes, ramp); });
   if (rampLeft < 0) rampLeft = 0;
 }
 

@@ -1,6 +1,12 @@
 #pragma once
-// Peaking equaliser chain of one stream (BASS_FX_DX8_PARAMEQ effects): RBJ peaking biquads in
+// Peaking equaliser chain of one stream (BASS_FX_DX8_PARAMEQ effects): RBJ peaking filters in
 // series, in the order the stream's effects are sorted.
+//
+// Each filter has exactly the RBJ cookbook's peaking biquad response (the bilinear transform of
+// H(s) = (s² + s·A/Q + 1) / (s² + s/(A·Q) + 1), prewarped at the centre), realised as a
+// trapezoidal state-variable filter: in 32-bit float it stays accurate down to the 80 Hz band with
+// large gains, where a direct-form biquad loses about 30 dB of precision, and its parameters can
+// glide without the filter ever passing through an unstable state.
 //
 // Threads: the control side (Add/Remove/Set/Get) runs on API threads, serialised by the stream's
 // control mutex; it computes coefficients there and publishes them under a small mutex. The audio
@@ -25,23 +31,28 @@ struct PeakingParams {
 // gain -15…+15 dB. Not-a-number values become the defaults.
 PeakingParams ClampPeaking(PeakingParams params);
 
-// Normalised biquad: y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2.
-struct BiquadCoeffs {
-  float b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-  bool IsIdentity() const { return b0 == 1 && b1 == a1 && b2 == a2; }
+// State-variable form: g = tan(w0 / 2), k = 1 / (Q·A), m1 = k·(A² - 1); the output is
+// x + m1·(band-pass state). Gain 0 dB gives m1 = 0: exactly the identity.
+struct PeakingCoeffs {
+  float g = 0.01f;
+  float k = 1.0f;
+  float m1 = 0.0f;
+  bool IsIdentity() const { return m1 == 0.0f; }
 };
 
-// RBJ cookbook peaking filter (bandwidth in octaves = semitones / 12), designed in double.
-// Gain 0 dB gives exactly the identity.
-BiquadCoeffs DesignPeaking(const PeakingParams& params, double sampleRate);
+// RBJ cookbook peaking filter (bandwidth in octaves = semitones / 12, Q from it as the cookbook
+// derives it), designed in double.
+PeakingCoeffs DesignPeaking(const PeakingParams& params, double sampleRate);
+
+// Tests only: run the 4-lane kernels even where the 8-lane ones would be used, so both are tested
+// on one machine.
+void UseBaselineEqKernelsForTesting(bool on);
 
 class EqChain {
  public:
   static constexpr int kMaxFilters = 16;
   // Glide of a parameter change (≈ 20 ms).
   static constexpr int kRampFrames = 896;
-  // A filter that returned to 0 dB runs this long before it is dropped, so its ring-out fades.
-  static constexpr int kSettleFrames = 8192;
 
   // ---- control side ----
   // A new filter at 0 dB. Filters run in descending priority, equal priorities in the order added.
@@ -54,6 +65,15 @@ class EqChain {
   // Filters count frames of interleaved stereo float in place.
   void Process(float* frames, size_t count);
 
+  // Per-filter state on the audio side (public for the kernels in ParamEq.cpp).
+  struct LiveFilter {
+    uint32_t id = 0;
+    PeakingCoeffs current;
+    PeakingCoeffs target;
+    float ic1[2] = {};  // integrator states, left and right
+    float ic2[2] = {};
+  };
+
  private:
   struct ControlFilter {
     uint32_t id;
@@ -63,16 +83,7 @@ class EqChain {
   struct Published {
     int count = 0;
     uint32_t ids[kMaxFilters] = {};
-    BiquadCoeffs coeffs[kMaxFilters];
-  };
-  // Per-filter state on the audio side.
-  struct LiveFilter {
-    uint32_t id = 0;
-    float current[5] = {1, 0, 0, 0, 0};
-    float target[5] = {1, 0, 0, 0, 0};
-    float z1[2] = {};
-    float z2[2] = {};
-    int quietFrames = 0;  // frames spent at identity with nothing left to glide
+    PeakingCoeffs coeffs[kMaxFilters];
   };
 
   void PublishLocked();  // control side, under publishMutex

@@ -57,6 +57,7 @@ class UrlSource : public ByteSource, public std::enable_shared_from_this<UrlSour
   int64_t Tell() const override;
   int64_t Size() const override;
   std::string NameHint() const override;
+  bool SeekableWhileOpening() const override { return false; }
 
   // While set, a Read that would wait returns AVERROR_EXIT at once (a seek or free is waiting
   // for the decoder).

@@ -11,8 +11,9 @@
 //     = 8 bytes per frame, 352,800 bytes per second.
 // All byte positions and lengths of a channel (BASS_ChannelGetLength, BASS_ChannelGetPosition,
 // BASS_ChannelSetPosition, BASS_ChannelGetData) count bytes of that format, as 64-bit values.
-// BASS_ChannelBytes2Seconds(h, b) = (b / 8) / 44100 and BASS_ChannelSeconds2Bytes(h, s) =
-// round(s * 44100) * 8, so the two are exact inverses on frame boundaries.
+// BASS_ChannelBytes2Seconds(h, b) = b / 352800, and BASS_ChannelSeconds2Bytes(h, s) is 8 times the
+// first frame at or after s (so a position set in milliseconds reads back as the same
+// milliseconds): the two are exact inverses on frame boundaries.
 //
 // Length: the container's duration, until the decoder reaches the end of the stream; from then on
 // the exact number of frames decoded.
@@ -36,7 +37,7 @@
 // same stream.
 // ---------------------------------------------------------------------------------------------
 
-#include <cstdint>
+#include <stdint.h>
 
 #ifndef CALLBACK
 #define CALLBACK
