@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Configures (once) and builds incrementally. Usage: scripts/build.sh <build-dir> [cmake options…]
+# Configures (once) and builds incrementally.
+#   scripts/build.sh <build-dir> [cmake options…]
+# ORVANE_BUILD_TARGETS="a b" builds only those targets (and what they need).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1; shift
@@ -8,4 +10,6 @@ if [[ ! -f "$dir/build.ninja" ]]; then
 else
   cmake "$dir" "$@" > /dev/null
 fi
-cmake --build "$dir" -- -j"$(nproc)"
+targets=()
+for target in ${ORVANE_BUILD_TARGETS:-}; do targets+=(--target "$target"); done
+cmake --build "$dir" "${targets[@]}" -- -j"$(nproc)"

@@ -14,6 +14,12 @@ namespace {
 
 constexpr qreal kTop = 5;           // the layout rectangle starts 5 px below the image's top
 constexpr qreal kOutlineWidth = 3;  // px
+// Lines are laid out on the em box, as the Windows layout did with its CJK fonts: an ideograph
+// fills the box from 0.88 em above the baseline (the CJK fonts' typographic ascender) to 0.12 em
+// below, and lines follow each other one em apart. So the first line's ideographs span exactly the
+// gradient band, y 5 to 5 + P. Qt's own line ascent leaves room for taller scripts (1.16 em in
+// Noto Sans CJK) and would push the text half out of its gradient.
+constexpr qreal kEmAscent = 0.88;
 
 QColor FromWindowsColour(uint32_t value) {
   return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
@@ -41,6 +47,7 @@ QPainterPath TextPath(const QString& text, const QFont& font, int W, int H) {
   const qreal padding = font.pixelSize() / 6.0;
   const qreal wrapWidth = std::max<qreal>(1, W - 2 * padding);
 
+  const qreal em = font.pixelSize();
   layout.beginLayout();
   qreal y = 0;
   for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
@@ -50,8 +57,8 @@ QPainterPath TextPath(const QString& text, const QFont& font, int W, int H) {
     QString part = text.mid(line.textStart(), line.textLength());
     part.remove(QChar::LineSeparator);
     const qreal x = (W - line.naturalTextWidth()) / 2;
-    path.addText(QPointF(x, kTop + y + line.ascent()), font, part);
-    y += line.height();
+    path.addText(QPointF(x, kTop + y + kEmAscent * em), font, part);
+    y += em;
   }
   layout.endLayout();
   path.setFillRule(Qt::OddEvenFill);  // the Windows path's "alternate" fill mode

@@ -122,8 +122,8 @@ TEST_F(RenderTest, EmptyTextIsFullyTransparent) {
 }
 
 // Two lines of text, so that both ends of the gradient band and its mirror image are covered: the
-// first line box starts at y 5, the second one line height lower, past y 5 + 2P where the top
-// colour comes back.
+// first line's em box spans y 5 to 5 + P, the second one lies one em lower, towards y 5 + 2P
+// where the top colour comes back.
 TEST_F(RenderTest, OutlineAndMirroredGradientFill) {
   const QImage image = Render(Repeat("国", 40));
   const Box box = VisibleBox(image);
@@ -140,12 +140,17 @@ TEST_F(RenderTest, OutlineAndMirroredGradientFill) {
       }
   EXPECT_GT(checked, 1000);
 
-  // Near y 33 the fill is the bottom colour; at y 61 (= 5 + 2P) it is the top colour again.
-  EXPECT_GT(CountNear(image, 32, kGreen, 10), 20);
-  EXPECT_GT(CountNear(image, 61, kBlue, 10), 20);
-  // The outline shows as grey at the sides of the vertical strokes.
-  EXPECT_GT(CountNear(image, 25, kGrey, 3), 20);
-  EXPECT_GT(CountNear(image, 70, kGrey, 3), 20);
+  // At the top of the first line (just below y 5) the fill is the top colour, near y 33 the bottom
+  // colour, and towards y 61 (= 5 + 2P) the top colour again.
+  for (int y : {7, 31, 57}) {
+    EXPECT_GT(CountNear(image, y, ExpectedFill(y), 10), 20) << y;
+  }
+  EXPECT_LT(Distance(ExpectedFill(7), kBlue), 25);
+  EXPECT_LT(Distance(ExpectedFill(31), kGreen), 15);
+  EXPECT_LT(Distance(ExpectedFill(57), kBlue), 40);
+  // The outline shows as grey along the horizontal strokes of both lines.
+  EXPECT_GT(CountNear(image, 16, kGrey, 3), 20);
+  EXPECT_GT(CountNear(image, 43, kGrey, 3), 20);
 
   // The wrapped text keeps to the window, with a second line below the first.
   EXPECT_GE(box.left, 0);
