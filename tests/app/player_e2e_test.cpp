@@ -1,0 +1,109 @@
+// The player end to end: the main window on the real engine (SDL's silent dummy device), and the
+// real program under a virtual display, photographed.
+#include <QImage>
+#include <QProcess>
+#include <QSet>
+#include <filesystem>
+
+#include "audio/AudioEngine.h"
+#include "lyrics/Unt_Dlrc.h"
+#include "main_window_fixture.h"
+
+namespace orvane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A short tone as mp3, made with the ffmpeg command-line tool; empty when that fails.
+std::string MakeTone(const TempDir& dir, const std::string& name, double seconds) {
+  const std::string path = dir.File(name);
+  QProcess ffmpeg;
+  ffmpeg.start("ffmpeg", {"-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                          QString("sine=frequency=440:duration=%1").arg(seconds), "-metadata", "title=标题",
+                          "-metadata", "artist=歌手", QString::fromStdString(path)});
+  return ffmpeg.waitForFinished(30000) && ffmpeg.exitCode() == 0 ? path : std::string();
+}
+
+class PlayerEndToEndTest : public MainWindowTest {
+ protected:
+  void SetUp() override {
+    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    MainWindowTest::SetUp();
+  }
+
+  app::TNimMain& CreateWithRealEngine() {
+    app::TNimMainServices services = Services();
+    services.CreateEngine = app::DefaultServices(services.ExecutablePath).CreateEngine;
+    window = std::make_unique<app::TNimMain>(std::move(services));
+    window->FormCreate();
+    return *window;
+  }
+};
+
+TEST_F(PlayerEndToEndTest, PlaysASongWithItsLyricToTheEnd) {
+  TempDir songs;
+  const std::string song = MakeTone(songs, "tone.mp3", 1.5);
+  ASSERT_FALSE(song.empty());
+  WriteFileBytes(songs.File("tone.lrc"), "[00:00.20]开始\r\n[00:01.00]结束\r\n");
+  app::TNimMain& main = CreateWithRealEngine();
+  ASSERT_NE(main.Engine(), nullptr);
+
+  main.WMSharedCommand(app::CMD_PLAYFILE, song);
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return main.Engine()->State() == audio::StatePlaying; }));
+  EXPECT_EQ(main.lstDefault().Row(0).Caption, "标题 - 歌手");  // tags read through the engine
+  EXPECT_EQ(main.TitleText().toStdString(), "标题 - 歌手");
+  EXPECT_NEAR(main.SeekMaximum(), 1500, 60);
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return main.LrcDoc().Document().Count() == 3; }));
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return main.DeskLrc()->ShownText() == "开始"; }, 3000));
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return main.Engine()->State() == audio::StateEnded; }, 5000));
+  // Normal mode, last song: nothing more starts; the lyric is down to its closing line.
+  ProcessEventsFor(200);
+  EXPECT_EQ(main.Engine()->State(), audio::StateEnded);
+  EXPECT_EQ(main.LrcDoc().Document().Count(), 1);
+}
+
+TEST_F(PlayerEndToEndTest, AMissingSongFailsAndIsSkipped) {
+  TempDir songs;
+  const std::string good = MakeTone(songs, "good.mp3", 3);
+  ASSERT_FALSE(good.empty());
+  WriteSavedLists({{"missing", "", songs.File("missing.mp3")}, {"good", "", good}});
+  app::TNimMain& main = CreateWithRealEngine();
+  main.btn_playClick();
+  // The missing file is tried as a URL too, fails, and one second later the next song plays.
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return main.tmr_lanerr().isActive(); }));
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return main.Engine()->State() == audio::StatePlaying; }, 5000));
+  EXPECT_EQ(main.Shell().CurrentIndex, 1);
+}
+
+// The real program under Xvfb with the demo song: its screenshot of the main window is not blank.
+TEST(PlayerProgram, ScreenshotOfTheMainWindowIsNotBlank) {
+  if (QProcess::execute("sh", {"-c", "command -v xvfb-run >/dev/null"}) != 0) GTEST_SKIP() << "no xvfb-run";
+  TempDir shots;
+  const std::string bin = ORVANE_BIN_DIR;
+  QProcess player;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("SDL_AUDIODRIVER", "dummy");
+  env.remove("QT_QPA_PLATFORM");
+  player.setProcessEnvironment(env);
+  player.setProcessChannelMode(QProcess::ForwardedChannels);
+  player.start("xvfb-run", {"-a", "-s", "-screen 0 1280x1024x24 -nolisten tcp", QString::fromStdString(bin + "/orvane"),
+                            "--screenshots", QString::fromStdString(shots.Path().string()), "--screenshot-delay",
+                            "2500", QString::fromStdString(bin + "/demo/Orvane演示曲.mp3")});
+  ASSERT_TRUE(player.waitForFinished(60000));
+  EXPECT_EQ(player.exitCode(), 0);
+
+  const QImage main(QString::fromStdString(shots.File("orvane-main.png")));
+  ASSERT_FALSE(main.isNull());
+  EXPECT_EQ(main.size(), QSize(290, 418));
+  QSet<QRgb> colours;
+  for (int y = 0; y < main.height(); y += 3)
+    for (int x = 0; x < main.width(); x += 3) colours.insert(main.pixel(x, y));
+  EXPECT_GT(colours.size(), 50);
+  // The face is the dark-blue gradient.
+  const QColor face = main.pixelColor(145, 300);
+  EXPECT_GT(face.blue(), face.red());
+  EXPECT_FALSE(QImage(QString::fromStdString(shots.File("orvane-lyrics.png"))).isNull());
+}
+
+}  // namespace
+}  // namespace orvane::test
