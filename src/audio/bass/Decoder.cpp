@@ -165,7 +165,9 @@ void Decoder::ReserveOutput(size_t frames) {
   }
   const size_t capacity = std::max(pendingCount + frames, pendingCapacity * 2);
   auto grown = std::make_unique<float[]>(capacity * kChannels);
-  std::memcpy(grown.get(), pending.get() + pendingRead * kChannels, pendingCount * kChannels * sizeof(float));
+  if (pendingCount > 0) {
+    std::memcpy(grown.get(), pending.get() + pendingRead * kChannels, pendingCount * kChannels * sizeof(float));
+  }
   pending = std::move(grown);
   pendingCapacity = capacity;
   pendingRead = 0;
