@@ -429,13 +429,17 @@ void Channel::MixInto(float* out, size_t frames) {
     float* source = ring->ReadRegion(frames - done, count);
     if (count == 0) break;
     eq.Process(source, count);
-    for (size_t i = 0; i < count; ++i) {
-      const float gain = from + slope * static_cast<float>(done + i + 1);
-      source[2 * i] *= gain;
-      source[2 * i + 1] *= gain;
-      out[2 * (done + i)] += source[2 * i];
-      out[2 * (done + i) + 1] += source[2 * i + 1];
+    float* target = out + 2 * done;
+    if (from != to) {
+      for (size_t i = 0; i < count; ++i) {
+        const float gain = from + slope * static_cast<float>(done + i + 1);
+        source[2 * i] *= gain;
+        source[2 * i + 1] *= gain;
+      }
+    } else if (to != 1.0f) {
+      for (size_t i = 0; i < 2 * count; ++i) source[i] *= to;
     }
+    for (size_t i = 0; i < 2 * count; ++i) target[i] += source[i];
     WriteHistory(source, count);
     ring->CommitRead(count);
     done += count;

@@ -302,8 +302,9 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode);
 // The heard position in bytes; (QWORD)-1 on error.
 QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode);
 // Seeks (rounded down to a whole frame). Lands on the exact frame where the container allows,
-// always within 20 ms. BASS_ERROR_POSITION beyond the end or where the source cannot seek
-// (a URL stream outside the bytes held).
+// always within 20 ms; the position reads as the target at once. BASS_ERROR_POSITION beyond the
+// end or where the source cannot seek (a URL stream outside the bytes held). On a URL stream the
+// call may wait for bytes that are about to arrive.
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode);
 
 // Byte count <-> seconds of the channel format (exact inverses on frame boundaries). A "negative"
@@ -326,8 +327,8 @@ BOOL BASS_ChannelRemoveSync(DWORD handle, HSYNC sync);
 
 // ---- Effects -------------------------------------------------------------------------------
 
-// BASS_FX_DX8_PARAMEQ only: adds a peaking equaliser (RBJ biquad) with centre 80 Hz, bandwidth
-// 12 semitones, gain 0 dB. Effects run in descending priority, effects of equal priority in the
+// BASS_FX_DX8_PARAMEQ only: adds a peaking equaliser (the RBJ cookbook's peaking biquad response;
+// bandwidth in semitones = octaves × 12) with centre 80 Hz, bandwidth 12 semitones, gain 0 dB. Effects run in descending priority, effects of equal priority in the
 // order they were created. They are applied just before the output (one device period, ~23 ms,
 // from a change to hearing it), with parameter changes glided over ~20 ms so they never click.
 // A filter at 0 dB costs (almost) nothing.
