@@ -7,6 +7,10 @@
 #include <QQuickWindow>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <string>
 
 #include "app/unt_main.h"
 #include "lyrics/Unt_Dlrc.h"
@@ -38,6 +42,22 @@ void ScheduleScreenshots(const ScreenshotRequest& request, TNimMain& window, QQu
     if (scene) Save(scene->grabWindow(), folder + QStringLiteral("/orvane-main.png"));
     if (window.DeskLrc()) Save(OnDesktop(window.DeskLrc()->Picture()), folder + QStringLiteral("/orvane-lyrics.png"));
     window.pmm_closeClick();
+  });
+}
+
+void ReportFirstFrame(QQuickWindow* scene) {
+  if (!scene) return;
+  QObject::connect(scene, &QQuickWindow::frameSwapped, scene, [] {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    std::string line;
+    long hwm = 0;
+    std::ifstream status("/proc/self/status");
+    while (std::getline(status, line))
+      if (line.rfind("VmHWM:", 0) == 0) hwm = std::atol(line.c_str() + 6);
+    std::printf("first-frame-ns=%lld vmhwm-kb=%ld\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec, hwm);
+    std::fflush(stdout);
+    std::_Exit(0);
   });
 }
 

@@ -18,4 +18,9 @@ struct ScreenshotRequest {
 
 void ScheduleScreenshots(const ScreenshotRequest& request, TNimMain& window, QQuickWindow* scene);
 
+// For the start-up benchmark: at the first frame shown, prints the wall-clock time
+// ("first-frame-ns=…", CLOCK_REALTIME) and the peak memory so far ("vmhwm-kb=…"), then ends the
+// process at once, saving nothing.
+void ReportFirstFrame(QQuickWindow* scene);
+
 }  // namespace orvane::app

@@ -119,6 +119,7 @@ int main(int argc, char** argv) {
   });
   WatchTerminationSignals(window, app);
   if (!screenshots.Folder.empty()) orvane::app::ScheduleScreenshots(screenshots, window, quickWindow);
+  if (std::getenv("ORVANE_BENCH_FIRST_FRAME")) orvane::app::ReportFirstFrame(quickWindow);
 
   const int result = app.exec();
   window.FormClose();

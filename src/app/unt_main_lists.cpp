@@ -5,6 +5,7 @@
 #include <QMenu>
 
 #include "app/unt_main.h"
+#include "store/PlaylistReader.h"
 #include "store/UYmPlayerlist.h"
 #include "text/TextUtil.h"
 #include "ui/PlayListModel.h"
@@ -42,23 +43,34 @@ std::string TNimMain::TitleForFile(const std::string& path, const audio::TTags& 
 }
 
 void TNimMain::LoadLists() {
-  store::TYkPlist plist(shell.PlaylistFile, kPlaylistRoot);
-  if (plist.MovedAside()) ReportMovedAside("播放列表", plist.MovedAsidePath());
-  const auto toRows = [](const std::vector<store::TPList>& items) {
+  // The lists stream past without building the file's document, which matters for big lists; a
+  // file that does not read cleanly goes through the store, which moves it aside.
+  std::vector<std::vector<store::TPList>> lists;
+  if (!store::ReadPlaylistLists(shell.PlaylistFile, {"PlayerList", "RndList"}, lists)) {
+    store::TYkPlist plist(shell.PlaylistFile, kPlaylistRoot);
+    if (plist.MovedAside()) ReportMovedAside("播放列表", plist.MovedAsidePath());
+    lists.assign(2, {});
+    plist.Load("PlayerList");
+    lists[0] = plist.Items();
+    plist.Clear();
+    plist.Load("RndList");
+    lists[1] = plist.Items();
+  }
+  const auto toRows = [](std::vector<store::TPList>& items) {
     std::vector<ui::PlayListRow> rows;
     rows.reserve(items.size());
     int number = 0;
-    for (const store::TPList& item : items)
-      rows.push_back({std::to_string(++number), ui::PlayListModel::MakeCaption(item.Title, item.Artist), item.Title,
-                      item.Artist, item.Path, false});
+    for (store::TPList& item : items) {
+      std::string caption = ui::PlayListModel::MakeCaption(item.Title, item.Artist);
+      rows.push_back({std::to_string(++number), std::move(caption), std::move(item.Title), std::move(item.Artist),
+                      std::move(item.Path), false});
+    }
+    items = {};
     return rows;
   };
-  plist.Load("PlayerList");
-  musicList->AddRows(toRows(plist.Items()));
+  musicList->AddRows(toRows(lists[0]));
   RebuildTrackList(*musicList, false);
-  plist.Clear();
-  plist.Load("RndList");
-  rndList->AddRows(toRows(plist.Items()));
+  rndList->AddRows(toRows(lists[1]));
 }
 
 void TNimMain::SaveActiveList() {
