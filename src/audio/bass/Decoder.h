@@ -1,6 +1,10 @@
 #pragma once
-// FFmpeg decoding of one stream to the channel format (ChannelFormat.h), with exact seeking and
-// the container's tags.
+// Decoding of one stream to the channel format (ChannelFormat.h), with exact seeking and the
+// container's tags.
+//
+// The decoder itself (FFmpeg, FfmpegDecoder.h) lives in a module of its own, liborvane_decode.so
+// beside the executable, loaded the first time a stream is opened: FFmpeg pulls in some seventy
+// libraries, and a player that has not opened a song yet should not carry them.
 //
 // A Decoder is used by one thread at a time: the stream's decoder thread, or whoever holds the
 // stream's decoder mutex (seeks, decoding channels). It never calls back into the library.
@@ -12,13 +16,6 @@
 
 #include "ByteSource.h"
 
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVIOContext;
-struct AVPacket;
-struct SwrContext;
-
 namespace orvane::bass {
 
 class Decoder {
@@ -26,82 +23,36 @@ class Decoder {
   enum class Status { Ok, End, Interrupted };
 
   // Recognises the format by content and decodes the first frames (so garbage is refused here).
-  // Null + BASS error code: FILEFORM (not audio FFmpeg knows, empty), CODEC (no decoder), MEM,
-  // TIMEOUT/FILEOPEN when the source failed while being read.
+  // Null + BASS error code: FILEFORM (not audio FFmpeg knows, empty), CODEC (no decoder, or the
+  // decoder module is missing), MEM, TIMEOUT/FILEOPEN when the source failed while being read.
   static std::unique_ptr<Decoder> Open(std::shared_ptr<ByteSource> source, int& error);
-  ~Decoder();
-  Decoder(const Decoder&) = delete;
-  Decoder& operator=(const Decoder&) = delete;
+  virtual ~Decoder() = default;
 
   // Decodes up to frames frames into out (interleaved stereo float). Fewer only when status is End
   // (no more data) or Interrupted (the source asked to be left alone; seek before reading again).
-  size_t Read(float* out, size_t frames, Status& status);
+  virtual size_t Read(float* out, size_t frames, Status& status) = 0;
 
   // Moves so that the next frame read is frame (counted from the stream's first sample), decoding
   // and discarding up to it. False when the container cannot seek there; the read position is then
   // undefined until the next successful Seek.
-  bool Seek(int64_t frame);
+  virtual bool Seek(int64_t frame) = 0;
 
   // Index of the next frame Read returns.
-  int64_t NextFrame() const { return pendingPos; }
+  virtual int64_t NextFrame() const = 0;
   // Container duration in frames; -1 when unknown.
-  int64_t LengthFrames() const { return lengthFrames; }
+  virtual int64_t LengthFrames() const = 0;
   // Average encoded bit rate, bits per second; 0 when unknown.
-  int64_t BitRate() const { return bitRate; }
+  virtual int64_t BitRate() const = 0;
   // Metadata as the container delivered it (keys lower case; values raw bytes), container's first,
   // then the audio stream's.
-  const std::map<std::string, std::string>& Tags() const { return tags; }
-  ByteSource& Source() { return *source; }
-
- private:
-  Decoder() = default;
-  int OpenStreams();
-  Status DecodeMore();
-  bool Convert(AVFrame* frame);
-  bool ConfigureResampler(const AVFrame* frame);
-  void DrainResampler();
-  void ReserveOutput(size_t frames);
-
-  static int ReadPacket(void* opaque, uint8_t* buffer, int size);
-  static int64_t SeekPacket(void* opaque, int64_t offset, int whence);
-
-  std::shared_ptr<ByteSource> source;
-  AVIOContext* io = nullptr;
-  AVFormatContext* format = nullptr;
-  AVCodecContext* codec = nullptr;
-  SwrContext* resampler = nullptr;
-  AVPacket* packet = nullptr;
-  AVFrame* frame = nullptr;
-  int streamIndex = -1;
-
-  // The resampler's current input format.
-  int inFormat = -1;
-  int inRate = 0;
-  int inChannels = 0;
-  uint64_t inLayoutMask = 0;
-
-  // Decoded frames not handed out yet: pending[pendingRead*2 …) holds pendingCount frames whose
-  // first one is frame pendingPos of the stream.
-  std::unique_ptr<float[]> pending;
-  size_t pendingCapacity = 0;
-  size_t pendingRead = 0;
-  size_t pendingCount = 0;
-  int64_t pendingPos = 0;
-
-  // Seek handling: the first frame decoded after a seek tells where we landed (by its time stamp,
-  // relative to firstPts); everything before discardBefore is dropped.
-  bool syncToTimestamp = false;
-  int64_t discardBefore = 0;
-  int64_t firstPts = 0;
-  bool firstPtsKnown = false;
-
-  bool inputEnded = false;   // the demuxer is exhausted; the codec has been told
-  bool finished = false;     // nothing more will come
-  bool interrupted = false;  // a read was refused by the source since the last seek
-
-  int64_t lengthFrames = -1;
-  int64_t bitRate = 0;
-  std::map<std::string, std::string> tags;
+  virtual const std::map<std::string, std::string>& Tags() const = 0;
+  virtual ByteSource& Source() = 0;
 };
+
+// The decoder module's one entry point: opens a decoder on *source (which it takes a copy of);
+// null and a BASS error code in *error on failure.
+using OpenDecoderFunction = Decoder* (*)(std::shared_ptr<ByteSource>* source, int* error);
+inline constexpr const char* kDecoderModuleName = "liborvane_decode.so";
+inline constexpr const char* kOpenDecoderSymbol = "OrvaneOpenDecoder";
 
 }  // namespace orvane::bass

@@ -1,4 +1,4 @@
-#include "Decoder.h"
+#include "FfmpegDecoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -43,16 +43,16 @@ void CollectTags(const AVDictionary* dict, std::map<std::string, std::string>& t
 
 }  // namespace
 
-int Decoder::ReadPacket(void* opaque, uint8_t* buffer, int size) {
-  auto* self = static_cast<Decoder*>(opaque);
+int FfmpegDecoder::ReadPacket(void* opaque, uint8_t* buffer, int size) {
+  auto* self = static_cast<FfmpegDecoder*>(opaque);
   const int got = self->source->Read(buffer, size);
   if (got == 0) return AVERROR_EOF;
   if (got == AVERROR_EXIT) self->interrupted = true;
   return got;
 }
 
-int64_t Decoder::SeekPacket(void* opaque, int64_t offset, int whence) {
-  auto* self = static_cast<Decoder*>(opaque);
+int64_t FfmpegDecoder::SeekPacket(void* opaque, int64_t offset, int whence) {
+  auto* self = static_cast<FfmpegDecoder*>(opaque);
   ByteSource& source = *self->source;
   if ((whence & AVSEEK_SIZE) != 0) return source.Size() >= 0 ? source.Size() : AVERROR(ENOSYS);
   whence &= ~AVSEEK_FORCE;
@@ -66,7 +66,7 @@ int64_t Decoder::SeekPacket(void* opaque, int64_t offset, int whence) {
   return target;
 }
 
-std::unique_ptr<Decoder> Decoder::Open(std::shared_ptr<ByteSource> source, int& error) {
+std::unique_ptr<FfmpegDecoder> FfmpegDecoder::Open(std::shared_ptr<ByteSource> source, int& error) {
   // FFmpeg would otherwise write its diagnostics (probe scores, damaged frames) to stderr; a
   // failed open is reported through the error code instead.
   static const bool quiet = [] {
@@ -74,17 +74,17 @@ std::unique_ptr<Decoder> Decoder::Open(std::shared_ptr<ByteSource> source, int& 
     return true;
   }();
   (void)quiet;
-  std::unique_ptr<Decoder> decoder(new Decoder());
+  std::unique_ptr<FfmpegDecoder> decoder(new FfmpegDecoder());
   decoder->source = std::move(source);
   error = decoder->OpenStreams();
   if (error != BASS_OK) return nullptr;
   return decoder;
 }
 
-int Decoder::OpenStreams() {
+int FfmpegDecoder::OpenStreams() {
   auto* ioBuffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
   if (ioBuffer == nullptr) return BASS_ERROR_MEM;
-  io = avio_alloc_context(ioBuffer, kIoBufferSize, 0, this, &Decoder::ReadPacket, nullptr, &Decoder::SeekPacket);
+  io = avio_alloc_context(ioBuffer, kIoBufferSize, 0, this, &FfmpegDecoder::ReadPacket, nullptr, &FfmpegDecoder::SeekPacket);
   if (io == nullptr) {
     av_free(ioBuffer);
     return BASS_ERROR_MEM;
@@ -144,7 +144,7 @@ int Decoder::OpenStreams() {
   return BASS_OK;
 }
 
-Decoder::~Decoder() {
+FfmpegDecoder::~FfmpegDecoder() {
   swr_free(&resampler);
   avcodec_free_context(&codec);
   if (format != nullptr) avformat_close_input(&format);
@@ -154,7 +154,7 @@ Decoder::~Decoder() {
   av_frame_free(&frame);
 }
 
-void Decoder::ReserveOutput(size_t frames) {
+void FfmpegDecoder::ReserveOutput(size_t frames) {
   const size_t needed = pendingRead + pendingCount + frames;
   if (needed <= pendingCapacity) return;
   // Move what is left to the front first; grow only when that is not enough.
@@ -173,7 +173,7 @@ void Decoder::ReserveOutput(size_t frames) {
   pendingRead = 0;
 }
 
-bool Decoder::ConfigureResampler(const AVFrame* input) {
+bool FfmpegDecoder::ConfigureResampler(const AVFrame* input) {
   const int channels = input->ch_layout.nb_channels;
   const uint64_t mask = input->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? input->ch_layout.u.mask : 0;
   if (resampler != nullptr && input->format == inFormat && input->sample_rate == inRate && channels == inChannels &&
@@ -210,7 +210,7 @@ bool Decoder::ConfigureResampler(const AVFrame* input) {
   return true;
 }
 
-void Decoder::DrainResampler() {
+void FfmpegDecoder::DrainResampler() {
   if (resampler == nullptr) return;
   const int64_t delayed = swr_get_delay(resampler, kSampleRate) + 16;
   ReserveOutput(static_cast<size_t>(delayed));
@@ -219,7 +219,7 @@ void Decoder::DrainResampler() {
   if (got > 0) pendingCount += static_cast<size_t>(got);
 }
 
-bool Decoder::Convert(AVFrame* input) {
+bool FfmpegDecoder::Convert(AVFrame* input) {
   if (!ConfigureResampler(input)) return false;
   if (syncToTimestamp) {
     // Where did the seek land? The time stamp says, relative to the first sample of the stream.
@@ -243,7 +243,7 @@ bool Decoder::Convert(AVFrame* input) {
   return true;
 }
 
-Decoder::Status Decoder::DecodeMore() {
+Decoder::Status FfmpegDecoder::DecodeMore() {
   for (;;) {
     const int received = avcodec_receive_frame(codec, frame);
     if (received == 0) {
@@ -278,7 +278,7 @@ Decoder::Status Decoder::DecodeMore() {
   }
 }
 
-size_t Decoder::Read(float* out, size_t frames, Status& status) {
+size_t FfmpegDecoder::Read(float* out, size_t frames, Status& status) {
   status = Status::Ok;
   size_t produced = 0;
   while (produced < frames) {
@@ -312,7 +312,7 @@ size_t Decoder::Read(float* out, size_t frames, Status& status) {
   return produced;
 }
 
-bool Decoder::Seek(int64_t target) {
+bool FfmpegDecoder::Seek(int64_t target) {
   if (target < 0) return false;
   AVStream* stream = format->streams[streamIndex];
   const int64_t start = std::max<int64_t>(target - kSeekPrerollFrames, 0);
@@ -355,3 +355,9 @@ bool Decoder::Seek(int64_t target) {
 }
 
 }  // namespace orvane::bass
+
+// The module's entry point (see Decoder.h).
+extern "C" __attribute__((visibility("default"))) orvane::bass::Decoder* OrvaneOpenDecoder(
+    std::shared_ptr<orvane::bass::ByteSource>* source, int* error) {
+  return orvane::bass::FfmpegDecoder::Open(*source, *error).release();
+}

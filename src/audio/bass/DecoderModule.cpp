@@ -1,0 +1,53 @@
+// Loading the decoder module the first time a stream is opened.
+//
+// Threads: any thread may open a stream; the module is loaded once (std::call_once) and stays
+// loaded for the life of the process, so decoders it made never outlive their code.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "Decoder.h"
+#include "bass.h"
+
+namespace orvane::bass {
+namespace {
+
+// The executable's folder, where the module is installed beside it.
+std::string ExecutableFolder() {
+  char path[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return {};
+  const std::string exe(path, static_cast<size_t>(n));
+  return exe.substr(0, exe.rfind('/') + 1);
+}
+
+OpenDecoderFunction LoadModule() {
+  void* module = ::dlopen((ExecutableFolder() + kDecoderModuleName).c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Programs that live elsewhere (the tests) find it through their run path.
+  if (!module) module = ::dlopen(kDecoderModuleName, RTLD_NOW | RTLD_LOCAL);
+  if (!module) {
+    std::fprintf(stderr, "Orvane: the decoder module cannot be loaded: %s\n", ::dlerror());
+    return nullptr;
+  }
+  auto open = reinterpret_cast<OpenDecoderFunction>(::dlsym(module, kOpenDecoderSymbol));
+  if (!open) std::fprintf(stderr, "Orvane: %s has no %s\n", kDecoderModuleName, kOpenDecoderSymbol);
+  return open;
+}
+
+}  // namespace
+
+std::unique_ptr<Decoder> Decoder::Open(std::shared_ptr<ByteSource> source, int& error) {
+  static std::once_flag once;
+  static OpenDecoderFunction open = nullptr;
+  std::call_once(once, [] { open = LoadModule(); });
+  if (!open) {
+    error = BASS_ERROR_CODEC;
+    return nullptr;
+  }
+  return std::unique_ptr<Decoder>(open(&source, &error));
+}
+
+}  // namespace orvane::bass
