@@ -4,7 +4,7 @@
 // - Open worker (a detached std::thread, one at a time): reads only its own TStreamCreateURLThread
 //   (Source in, Stream and ErrorCode out, under its mutex) and the shared byte counters. For a URL
 //   it posts the 1005 notification to the main thread and waits until that handler has returned
-//   or the open was stopped. It then posts OnCompleted; the main thread reads its results there.
+//   or the open was stopped. It then posts OpenCompleted, which reads its results on the main thread.
 // - Library threads: the end sync (decoder thread) only posts the ended stream's handle and serial
 //   to the main thread; the download procedure (download thread) calls OnDownloadData under
 //   TEngineLink::engineMutex.
