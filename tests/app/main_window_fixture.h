@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/OrvaneApplication.h"
 #include "app/unt_main.h"
 #include "fake_engine.h"
 #include "store/UYmPlayerlist.h"
@@ -27,7 +28,7 @@ inline QApplication& GuiApp() {
   static char name[] = "orvane-app-test";
   static char* argv[] = {name, nullptr};
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication app(argc, argv);
+  static app::OrvaneApplication app(argc, argv);
   return app;
 }
 

@@ -1,7 +1,9 @@
 // The main window's rules on a scripted engine: first run, settings and lists on disk, adding,
 // deleting and clearing songs, the play modes, error recovery, remote control and the tick.
 #include <filesystem>
+#include <QTimer>
 #include <regex>
+#include <stdexcept>
 
 #include "lyrics/Unt_Dlrc.h"
 #include "main_window_fixture.h"
@@ -496,6 +498,14 @@ TEST_F(MainWindowTest, MenuItemsOpenTheirPagesAndExitSaves) {
   main.pmm_closeClick();
   EXPECT_TRUE(closed);
   EXPECT_TRUE(fs::exists(DataFolder() + "Orvane.xml"));
+}
+
+TEST_F(MainWindowTest, AnExceptionEscapingAHandlerIsDroppedAndThePlayerGoesOn) {
+  app::TNimMain& main = Create();
+  bool after = false;
+  QTimer::singleShot(0, &main, [] { throw std::runtime_error("a handler failed"); });
+  QTimer::singleShot(5, &main, [&after] { after = true; });
+  EXPECT_TRUE(ProcessEventsUntil([&after] { return after; }, 2000));
 }
 
 }  // namespace

@@ -105,5 +105,27 @@ TEST(PlayerProgram, ScreenshotOfTheMainWindowIsNotBlank) {
   EXPECT_FALSE(QImage(QString::fromStdString(shots.File("orvane-lyrics.png"))).isNull());
 }
 
+// A desktop session that ends sends SIGTERM: the player saves its settings and list as "退出" does.
+TEST(PlayerProgram, TerminationSavesSettingsAndList) {
+  QProcess player;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("SDL_AUDIODRIVER", "dummy");
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  player.setProcessEnvironment(env);
+  player.start(QString::fromStdString(std::string(ORVANE_BIN_DIR) + "/orvane"), {"/l", "/songs/kept.mp3"});
+  ASSERT_TRUE(player.waitForStarted(10000));
+  const std::string list = DataFolder() + "Default.pls";
+  // The own command line is handled once the window runs; its save writes the list.
+  QDeadlineTimer deadline(20000);
+  while (!fs::exists(list) && !deadline.hasExpired()) QThread::msleep(50);
+  ASSERT_TRUE(fs::exists(list));
+  EXPECT_FALSE(fs::exists(DataFolder() + "Orvane.xml"));
+  player.terminate();
+  ASSERT_TRUE(player.waitForFinished(10000));
+  EXPECT_EQ(player.exitStatus(), QProcess::NormalExit);
+  EXPECT_TRUE(fs::exists(DataFolder() + "Orvane.xml"));
+  EXPECT_NE(ReadFileBytes(list).find("/songs/kept.mp3"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace orvane::test
