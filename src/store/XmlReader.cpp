@@ -41,24 +41,6 @@ std::string ToUtf8(std::string_view bytes) {
   return text::FromLegacy(bytes);
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // "#20013" or "#x4E2D" (the text between "&" and ";"). False when it is not a reference to a
 // character that can be written as UTF-8.
 bool DecodeCharRef(std::string_view ref, uint32_t& cp) {
@@ -119,7 +101,7 @@ std::string DecodeXmlReferences(std::string_view raw) {
         continue;
       }
       if (DecodeCharRef(entity, cp)) {
-        AppendUtf8(out, cp);
+        text::AppendUtf8(out, cp);
         i += semi + 2;
         continue;
       }

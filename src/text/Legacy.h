@@ -3,6 +3,7 @@
 // GB2312-declared XML, URL-escaped GBK values) into the UTF-8 the program holds everywhere.
 // All functions are pure, thread-safe and never throw.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,9 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8);
 
 // UTF-8 to GB18030 bytes (lossless: GB18030 covers all of Unicode). Empty on invalid input.
 std::string ToGb18030(std::string_view utf8);
+
+// Appends the UTF-8 form of codePoint (at most U+10FFFF) to out.
+void AppendUtf8(std::string& out, uint32_t codePoint);
 
 // True when the UTF-8 text holds at least one CJK ideograph, kana or hangul syllable.
 bool ContainsCjk(std::string_view utf8);

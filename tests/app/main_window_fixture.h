@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDeadlineTimer>
-#include <QThread>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -18,6 +16,7 @@
 #include "app/unt_main.h"
 #include "fake_engine.h"
 #include "store/UYmPlayerlist.h"
+#include "support/event_loop.h"
 #include "support/temp_dir.h"
 #include "ui/PlayListModel.h"
 
@@ -30,21 +29,6 @@ inline QApplication& GuiApp() {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   static app::OrvaneApplication app(argc, argv);
   return app;
-}
-
-// Processes events until done() holds or timeoutMs passes; returns done().
-inline bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-  QDeadlineTimer deadline(timeoutMs);
-  while (!done()) {
-    if (deadline.hasExpired()) return done();
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(2);
-  }
-  return true;
-}
-
-inline void ProcessEventsFor(int ms) {
-  ProcessEventsUntil([] { return false; }, ms);
 }
 
 inline std::string DataFolder() { return std::string(std::getenv("HOME")) + "/Documents/Orvane/"; }

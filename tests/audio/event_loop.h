@@ -1,11 +1,10 @@
 #pragma once
-// The Qt application object and event-loop helpers the engine and song-cache tests need: their
-// hand-offs to the main thread are queued calls, delivered only while events are processed.
+// The Qt application object the engine and song-cache tests need (their hand-offs to the main
+// thread are queued calls), and the shared event-loop helpers.
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
-#include <functional>
+
+#include "support/event_loop.h"
 
 namespace orvane::test {
 
@@ -15,23 +14,6 @@ inline QCoreApplication& QtApp() {
   static char* argv[] = {name, nullptr};
   static QCoreApplication app(argc, argv);
   return app;
-}
-
-// Processes events until done() holds or timeoutMs passes; returns done().
-inline bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs) {
-  QtApp();
-  QDeadlineTimer deadline(timeoutMs);
-  while (!done()) {
-    if (deadline.hasExpired()) return done();
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(2);
-  }
-  return true;
-}
-
-// Processes events for ms milliseconds.
-inline void ProcessEventsFor(int ms) {
-  ProcessEventsUntil([] { return false; }, ms);
 }
 
 }  // namespace orvane::test
