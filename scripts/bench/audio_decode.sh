@@ -14,6 +14,8 @@ if [[ ! -f "$dir/build.ninja" ]]; then
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_SANITIZE=OFF > /dev/null
 fi
 cmake --build "$dir" --target bass_bench > /dev/null
+# The decoder module is loaded from beside the player, which the benchmark program is not.
+export ORVANE_MODULE_DIR="$dir/bin"
 data=$(mktemp -d)
 trap 'rm -rf "$data"' EXIT
 # Music-like content: a tone over pink noise, stereo.

@@ -27,8 +27,10 @@ inline QApplication& GuiApp() {
   static char name[] = "orvane-app-test";
   static char* argv[] = {name, nullptr};
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static app::OrvaneApplication app(argc, argv);
-  return app;
+  // Lives to the end of the process: Qt's font caches stay reachable through it instead of being
+  // orphaned by a destructor that runs after the tests.
+  static auto* app = new app::OrvaneApplication(argc, argv);
+  return *app;
 }
 
 inline std::string DataFolder() { return std::string(std::getenv("HOME")) + "/Documents/Orvane/"; }

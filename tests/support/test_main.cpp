@@ -26,6 +26,8 @@ void SetHomeEnvironment(const std::filesystem::path& root) {
   ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
   ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
   ::unsetenv("XDG_DOCUMENTS_DIR");
+  // The modules the program loads at run time (the decoder) live beside the program, not the tests.
+  ::setenv("ORVANE_MODULE_DIR", ORVANE_BIN_DIR, 1);
   ::unsetenv("XDG_MUSIC_DIR");
   ::unsetenv("XDG_DESKTOP_DIR");
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -25,9 +26,12 @@ std::string ExecutableFolder() {
 }
 
 OpenDecoderFunction LoadModule() {
-  void* module = ::dlopen((ExecutableFolder() + kDecoderModuleName).c_str(), RTLD_NOW | RTLD_LOCAL);
-  // Programs that live elsewhere (the tests) find it through their run path.
-  if (!module) module = ::dlopen(kDecoderModuleName, RTLD_NOW | RTLD_LOCAL);
+  // Beside the executable; programs that live elsewhere (the tests) name the folder in
+  // ORVANE_MODULE_DIR.
+  void* module = nullptr;
+  if (const char* dir = std::getenv("ORVANE_MODULE_DIR"); dir && *dir)
+    module = ::dlopen((std::string(dir) + "/" + kDecoderModuleName).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!module) module = ::dlopen((ExecutableFolder() + kDecoderModuleName).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!module) {
     std::fprintf(stderr, "Orvane: the decoder module cannot be loaded: %s\n", ::dlerror());
     return nullptr;
