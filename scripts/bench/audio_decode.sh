@@ -5,15 +5,12 @@
 #      decoder on the same file for comparison;
 #   2. CPU used while that file plays for SECONDS to SDL's dummy device, in % of one core
 #      (target <= 0.4 %).
-# Usage: scripts/bench/audio_decode.sh [build-dir] [seconds]
+# Usage: scripts/bench/audio_decode.sh [seconds]   (Release tree: $ORVANE_BENCH_BUILD, default build-bench)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-dir=${1:-$root/build-bench-bass}
-seconds=${2:-60}
-if [[ ! -f "$dir/build.ninja" ]]; then
-  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_SANITIZE=OFF > /dev/null
-fi
-cmake --build "$dir" --target bass_bench > /dev/null
+dir=${ORVANE_BENCH_BUILD:-$root/build-bench}
+seconds=${1:-60}
+ORVANE_BUILD_TARGETS=bass_bench "$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Release -DORVANE_SANITIZE=OFF > /dev/null
 # The decoder module is loaded from beside the player, which the benchmark program is not.
 export ORVANE_MODULE_DIR="$dir/bin"
 data=$(mktemp -d)

@@ -2,15 +2,13 @@
 # The audio engine on SDL's dummy device, through TAudioEngine:
 #   - time from Open of a local file to the first sample handed to the device (target <= 30 ms);
 #   - CPU used while a 60 s 320 kbit/s mp3 plays for 60 s (target <= 0.4 % of one core).
-# Builds only the benchmark, in its own Release folder. Usage: scripts/bench/audio_engine.sh [dir] [seconds]
+# Builds only the benchmark, in the shared Release tree of the benchmarks ($ORVANE_BENCH_BUILD, default
+# build-bench). Usage: scripts/bench/audio_engine.sh [seconds]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-dir=${1:-$root/build-bench-engine}
-seconds=${2:-60}
-if [[ ! -f "$dir/build.ninja" ]]; then
-  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_SANITIZE=OFF > /dev/null
-fi
-cmake --build "$dir" --target engine_bench > /dev/null
+dir=${ORVANE_BENCH_BUILD:-$root/build-bench}
+seconds=${1:-60}
+ORVANE_BUILD_TARGETS=engine_bench "$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Release -DORVANE_SANITIZE=OFF > /dev/null
 # The decoder module is loaded from beside the player, which the benchmark program is not.
 export ORVANE_MODULE_DIR="$dir/bin"
 data=$(mktemp -d)

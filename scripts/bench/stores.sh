@@ -7,9 +7,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 dir=${ORVANE_BENCH_BUILD:-$root/build-bench}
-if [[ ! -f "$dir/build.ninja" ]]; then
-  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
-fi
+ORVANE_BUILD_TARGETS=orvane_store "$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Release -DORVANE_SANITIZE=OFF > /dev/null
 if ! cmake --build "$dir" --target help | grep -q '^store_bench'; then
   echo "store_bench is not configured: Google Benchmark (libbenchmark-dev) was not found" >&2
   exit 1
