@@ -26,6 +26,9 @@ namespace {
 
 constexpr const char* kConfigRoot = "MainConfig";
 constexpr const char* kWelcome = "Orvane 不一样的音乐体验";
+// Long enough that a dragged slider makes one save, short enough that a crash right after a change
+// still finds it on disk.
+constexpr int kSaveConfigDelayMs = 500;
 
 bool FolderExists(const std::string& path) {
   std::error_code ec;
@@ -54,11 +57,17 @@ TNimMain::TNimMain(TNimMainServices services, QObject* parent)
   connect(&lanErrTimer, &QTimer::timeout, this, &TNimMain::tmr_lanerrTimer);
   chkTimer.setInterval(5000);
   connect(&chkTimer, &QTimer::timeout, this, &TNimMain::tmr_chkTimer);
+  saveConfigTimer.setInterval(kSaveConfigDelayMs);
+  saveConfigTimer.setSingleShot(true);
+  connect(&saveConfigTimer, &QTimer::timeout, this, [this] {
+    if (created && !closed) SaveConfig();
+  });
   titleText = QString::fromUtf8(kWelcome);
 }
 
 // FormDestroy: the engine goes first, so no download data can reach a closed song cache.
 TNimMain::~TNimMain() {
+  saveConfigTimer.stop();
   lanErrTimer.stop();
   chkTimer.stop();
   if (engine) {
@@ -115,6 +124,7 @@ void TNimMain::ReadConfig() {
   modBox = pattern >= 0 && pattern <= 2 ? pattern : -1;
   shell.PlayMode = PlayModeFromItem(modBox);
 
+  shell.OnlineLrc = config.ReadBool("Window/LRC", "ONLINE", true);
   shell.LyricFolder = config.ReadString("Window/LRC", "PATH", shell.DataFolder + "lrc");
   if (!FolderExists(shell.LyricFolder)) {
     shell.LyricFolder = shell.DataFolder + "lrc/";
@@ -197,13 +207,19 @@ void TNimMain::SaveConfig() {
   config.WriteBool("Window/RUNTL", "Value", shell.RunTL);
   config.WriteInteger("Window/EQ", "ID", shell.EqPresetId);
   config.WriteString("Window/SKIN", "NAME", shell.SkinName);
+  config.WriteBool("Window/LRC", "ONLINE", shell.OnlineLrc);
   std::string error;
   if (!config.Save(&error)) ShowNotice("设置没有保存成功：" + error);
+}
+
+void TNimMain::ConfigChanged() {
+  if (created && !closed) saveConfigTimer.start();
 }
 
 void TNimMain::FormClose() {
   if (!created || closed) return;
   closed = true;
+  saveConfigTimer.stop();
   SaveActiveList();
   SaveConfig();
 }

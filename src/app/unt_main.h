@@ -158,6 +158,10 @@ class TNimMain : public QObject {
   // Saves the active list and the settings (closing the window, a desktop session ending).
   void FormClose();
   void SaveConfig();
+  // A setting changed: the settings are saved shortly after (several changes in a row, such as a
+  // dragged volume slider, make one save), so a crash or a killed session loses none of them.
+  void ConfigChanged();
+  const QTimer& tmr_saveConfig() const { return saveConfigTimer; }
   // A fault raised by the operating system: saves, starts the crash reporter, ends the process.
   void OnSystemFault(bool isSystemFault);
 
@@ -205,6 +209,8 @@ class TNimMain : public QObject {
   Q_INVOKABLE void btnMenuClick(double screenX, double screenY);
   Q_INVOKABLE void btnAboutClick() {}
   Q_INVOKABLE void btn_minClick() {}
+  // Brings the main window back as the tray icon's left click does (also the desktop's "Raise").
+  Q_INVOKABLE void RestoreWindow();
   Q_INVOKABLE void pmm_closeClick();
   Q_INVOKABLE void MsgPop1Result(int result);
   Q_INVOKABLE void noticeShown();
@@ -347,6 +353,7 @@ class TNimMain : public QObject {
 
   QTimer lanErrTimer;  // tmr_lanerr
   QTimer chkTimer;     // tmr_chk
+  QTimer saveConfigTimer;
   int32_t tickCount = 0;
 
   // Controls of the settings page that the window keeps even while the page is not shown.

@@ -59,4 +59,11 @@ void TNimMain::pmm_OrvaneClick() {
   if (services.OpenUrl) services.OpenUrl("http://" + net::HomeHost());
 }
 
+void TNimMain::RestoreWindow() {
+  if (!mainWindow) return;
+  mainWindow->showNormal();
+  mainWindow->raise();
+  mainWindow->requestActivate();
+}
+
 }  // namespace orvane::app

@@ -90,26 +90,26 @@ void TNimMain::tbrVChange(double value) {
   volume = value;
   emit volumeChanged();
   if (engine) engine->SetVolume(static_cast<float>(value));
+  ConfigChanged();
 }
 
 void TNimMain::modBoxChange(int item) {
   if (item < 0 || item > 2) return;
   modBox = item;
   shell.PlayMode = PlayModeFromItem(item);
+  ConfigChanged();
 }
 
 void TNimMain::EngineTrackEnded(int32_t /*state*/) {
   switch (shell.PlayMode) {
-    case 0:
+    case PlayMode::Normal:
       if (shell.CurrentIndex < ActiveView().Count() - 1) btn_nextClick();
       break;
-    case 2:
+    case PlayMode::LoopList:
       btn_nextClick();
       break;
-    case 3:
+    case PlayMode::RepeatOne:
       btn_playClick();
-      break;
-    default:
       break;
   }
   AfterTrackStopped();
@@ -130,7 +130,7 @@ void TNimMain::EngineError(int32_t /*code*/, int32_t detail) {
 }
 
 void TNimMain::tmr_lanerrTimer() {
-  if (shell.PlayMode == 3) btn_playClick();
+  if (shell.PlayMode == PlayMode::RepeatOne) btn_playClick();
   else btn_nextClick();
   AfterTrackStopped();
   lanErrTimer.stop();

@@ -39,7 +39,7 @@ TEST_F(MainWindowTest, FirstRunMakesTheFoldersAndStartsWithDefaults) {
   EXPECT_TRUE(fs::is_directory(shell.LyricFolder));
   EXPECT_TRUE(fs::is_directory(shell.MusicFolder));
   EXPECT_EQ(shell.PlaylistFile, DataFolder() + "Default.pls");
-  EXPECT_EQ(shell.PlayMode, 0);
+  EXPECT_EQ(shell.PlayMode, app::PlayMode::Normal);
   EXPECT_EQ(main.Volume(), 65);
   EXPECT_EQ(engine->Volume, 65.0f);
   EXPECT_TRUE(main.chkShowLrc());
@@ -103,7 +103,7 @@ TEST_F(MainWindowTest, SavedSettingsAreReadBack) {
     config.WriteString("Window/LRC", "PATH", "/no/such/folder");
   }
   app::TNimMain& main = Create();
-  EXPECT_EQ(main.Shell().PlayMode, 3);
+  EXPECT_EQ(main.Shell().PlayMode, app::PlayMode::RepeatOne);
   EXPECT_EQ(main.Volume(), 30);
   EXPECT_EQ(engine->Volume, 30.0f);
   EXPECT_FALSE(main.chkShowLrc());
@@ -114,7 +114,12 @@ TEST_F(MainWindowTest, SavedSettingsAreReadBack) {
 }
 
 TEST_F(MainWindowTest, PlayPatternMapsToPlayMode) {
-  const std::pair<int, int> cases[] = {{0, 0}, {1, 2}, {2, 3}, {-1, 0}, {7, 0}};
+  using app::PlayMode;
+  const std::pair<int, PlayMode> cases[] = {{0, PlayMode::Normal},
+                                            {1, PlayMode::LoopList},
+                                            {2, PlayMode::RepeatOne},
+                                            {-1, PlayMode::Normal},
+                                            {7, PlayMode::Normal}};
   for (const auto& [pattern, mode] : cases) {
     fs::create_directories(DataFolder());
     {

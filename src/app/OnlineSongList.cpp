@@ -1,0 +1,50 @@
+#include "app/OnlineSongList.h"
+
+#include "net/UYmUrl.h"
+#include "text/Legacy.h"
+#include "text/TextUtil.h"
+
+namespace orvane::app {
+namespace {
+
+// Bytes of the first UTF-8 character of s (0 for an empty text).
+size_t FirstCharacterLength(const std::string& s) {
+  if (s.empty()) return 0;
+  size_t length = 1;
+  while (length < s.size() && (static_cast<unsigned char>(s[length]) & 0xC0) == 0x80) ++length;
+  return length;
+}
+
+}  // namespace
+
+std::string GetField(const std::string& text, int n, char separator) {
+  if (text.empty() || n <= 0) return {};
+  size_t start = 0;
+  for (int field = 1; field < n; ++field) {
+    const size_t next = text.find(separator, start);
+    if (next == std::string::npos) return {};
+    start = next + 1;
+  }
+  const size_t end = text.find(separator, start);
+  return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+std::vector<TOnlineSong> ParseOnlineSongList(const std::string& text, const std::string& musicBaseUrl) {
+  std::string list = text;
+  if (list.size() >= 2) list.erase(list.size() - 2, 1);
+  std::vector<TOnlineSong> songs;
+  size_t start = 0;
+  while (start < list.size()) {
+    const size_t comma = list.find(',', start);
+    const std::string raw = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    start = comma == std::string::npos ? list.size() : comma + 1;
+    std::string item = text::FromLegacy(net::DecodeUrlValue(raw));
+    item.erase(0, FirstCharacterLength(item));
+    const std::string f2 = GetField(item, 2, '|');
+    songs.push_back({std::string(text::Trim(GetField(f2, 1, '-'))), std::string(text::Trim(GetField(f2, 2, '-'))),
+                     musicBaseUrl + GetField(item, 1, '|')});
+  }
+  return songs;
+}
+
+}  // namespace orvane::app
