@@ -36,6 +36,7 @@ void TNimMain::UpdateChecked(net::TCheckUPDate& check) {
   };
   const net::TUpdateCheckedActions actions =
       net::UpdateChecked(check, shell.Remote, shell.AppFolder, MainWindowHandle(), runner);
+  if (engine) engine->SetMusicBaseUrl(shell.Remote.MusicBaseUrl);
   if (actions.StartReportTimer) {
     chkTimer.setInterval(actions.ReportTimerIntervalMs);
     chkTimer.start();

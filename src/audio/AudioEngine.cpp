@@ -2,36 +2,39 @@
 // - Main thread: every public method, the tick, OpenCompleted, and the raising of OnStateChange,
 //   OnError, OnTick and OnTrackEnd. The engine's fields are touched only here.
 // - Open worker (a detached std::thread, one at a time): reads only its own TStreamCreateURLThread
-//   (Source in, Stream and ErrorCode out, under its mutex) and the shared byte counters. For a URL
-//   it posts the 1005 notification to the main thread and waits until that handler has returned
-//   or the open was stopped. It then posts OpenCompleted, which reads its results on the main thread.
+//   (Source and RequestUrl in, Stream and ErrorCode out, under its mutex) and the shared byte
+//   counters. For a URL it posts the 1005 notification to the main thread and waits until that
+//   handler has returned or the open was stopped. It then posts OpenCompleted, which reads its
+//   results on the main thread.
 // - Library threads: the end sync (decoder thread) only posts the ended stream's handle and serial
 //   to the main thread; the download procedure (download thread) calls OnDownloadData under
 //   TEngineLink::engineMutex.
-// Lifetime: the worker and the library's callbacks reach the engine only through TEngineLink,
-// which they share. The destructor first clears link->engine (no more download data), and after
-// the library is closed clears link->context and deletes the context object, so queued calls still
-// pending are dropped and a late worker finds nobody to post to. Nothing on the main thread ever
-// waits for the worker, so the 1005 wait cannot deadlock at shutdown: Stop (also run by the
-// destructor) releases it.
+// Every hand-off to the main thread goes through the engine's TMainThreadRelay (its contract is in
+// net/MainThreadRelay.h). Lifetime: the worker and the library's callbacks reach the engine only
+// through TEngineLink, which they share. The destructor first clears link->engine (no more download
+// data), and after the library is closed closes the relay, so calls still pending are dropped and a
+// late worker finds nobody to post to. Nothing on the main thread ever waits for the worker, so the
+// 1005 wait cannot deadlock at shutdown: Stop (also run by the destructor) releases it.
 
 #include "audio/AudioEngine.h"
 
 #include <dirent.h>
 #include <fnmatch.h>
 
-#include <QMetaObject>
 #include <QObject>
 #include <QTimer>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <thread>
 #include <utility>
 
 #include "audio/bass/tags.h"
+#include "net/MainThreadRelay.h"
+#include "net/UYmUrl.h"
 
 namespace orvane::audio {
 
@@ -39,8 +42,7 @@ namespace orvane::audio {
 struct TEngineLink {
   std::mutex engineMutex;
   TAudioEngine* engine = nullptr;  // null once the engine is going; guards OnDownloadData
-  std::mutex contextMutex;
-  QObject* context = nullptr;  // null once the engine is going; queued calls target it
+  net::TMainThreadRelay::Poster mainThread;
   // Changes whenever the current stream's run ends by the owner's hand (Open, Stop), so an end
   // that was already on its way to the main thread is recognised as stale.
   std::atomic<uint64_t> runSerial{0};
@@ -52,18 +54,13 @@ struct TEngineLink {
                             std::shared_ptr<TDownloadCounters> counters);
 
   // Queues f on the main thread; false when the engine is gone (f is then dropped).
-  template <class F>
-  bool Post(F&& f) {
-    std::lock_guard lock(contextMutex);
-    if (!context) return false;
-    QMetaObject::invokeMethod(context, std::forward<F>(f), Qt::QueuedConnection);
-    return true;
-  }
+  bool Post(std::function<void()> f) const { return mainThread.Post(std::move(f)); }
 };
 
 // One open in progress. Freed when neither the worker nor the engine holds it any more.
 struct TStreamCreateURLThread {
-  const std::string Source;  // the worker's own copy
+  const std::string Source;      // the worker's own copy
+  const std::string RequestUrl;  // Source escaped for the request, when it is tried as a URL
   std::mutex mutex;
   std::condition_variable wake;
   HSTREAM Stream = 0;             // what the worker obtained; 0 = none
@@ -71,7 +68,8 @@ struct TStreamCreateURLThread {
   bool terminated = false;        // Stop asked the open to end
   bool connectingHandled = false;  // the 1005 notification has been handled (or dropped)
 
-  explicit TStreamCreateURLThread(std::string source) : Source(std::move(source)) {}
+  TStreamCreateURLThread(std::string source, std::string requestUrl)
+      : Source(std::move(source)), RequestUrl(std::move(requestUrl)) {}
 
   bool Terminated() {
     std::lock_guard lock(mutex);
@@ -118,11 +116,11 @@ void CALLBACK TEngineLink::EndSyncProc(HSYNC, DWORD endedChannel, DWORD, void* u
   const uint64_t serial = link->runSerial.load();
   try {
     link->Post([link, endedChannel, serial] {
-      // Runs on the main thread while the context, and so the engine, exists.
+      // Runs on the main thread while the relay, and so the engine, exists.
       if (link->engine) link->engine->TrackEnded(endedChannel, serial);
     });
   } catch (...) {
-    // Out of memory while queueing: the end is lost rather than the library's thread.
+    // Out of memory while making the call: the end is lost rather than the library's thread.
   }
 }
 
@@ -145,7 +143,7 @@ void TEngineLink::RunOpenWorker(std::shared_ptr<TStreamCreateURLThread> openWork
     } catch (...) {
     }
     if (posted && openWorker->WaitForConnectingHandled()) {
-      stream = BASS_StreamCreateURL(source, 0, 0, DownloadProc, link.get());
+      stream = BASS_StreamCreateURL(openWorker->RequestUrl.c_str(), 0, 0, DownloadProc, link.get());
       if (stream) {
         const QWORD total = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END);
         counters->DownloadTotal = total == kBadPosition ? 0 : total;
@@ -185,15 +183,15 @@ int32_t SecondsToMs(double seconds) {
 TAudioEngine::TAudioEngine(void* window, std::string pluginFolder, std::shared_ptr<TDownloadCounters> counters)
     : link(std::make_shared<TEngineLink>()),
       counters(counters ? std::move(counters) : std::make_shared<TDownloadCounters>()),
-      context(std::make_unique<QObject>()),
+      mainThread(std::make_unique<net::TMainThreadRelay>()),
       pluginFolder(std::move(pluginFolder)),
       window(window) {
   link->engine = this;
-  link->context = context.get();
+  link->mainThread = mainThread->MakePoster();
   StartLibrary();
   timer = std::make_unique<QTimer>();
   timer->setInterval(TickIntervalMs);
-  QObject::connect(timer.get(), &QTimer::timeout, context.get(), [this] { Tick(); });
+  QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [this] { Tick(); });
   timer->start();
 }
 
@@ -210,11 +208,7 @@ TAudioEngine::~TAudioEngine() {
   for (HPLUGIN plugin : loadedPlugins) BASS_PluginFree(plugin);
   BASS_Stop();
   BASS_Free();
-  {
-    std::lock_guard lock(link->contextMutex);
-    link->context = nullptr;
-  }
-  context.reset();
+  mainThread->Close();
 }
 
 void TAudioEngine::StartLibrary() {
@@ -264,10 +258,12 @@ void TAudioEngine::Open(const std::string& newSource) {
   source = newSource;
   BASS_StreamFree(channel);  // the handle stays in Channel until the completion replaces it
   ++link->runSerial;
-  auto openWorker = std::make_shared<TStreamCreateURLThread>(newSource);
+  auto openWorker = std::make_shared<TStreamCreateURLThread>(newSource, net::StreamRequestUrl(newSource, musicBaseUrl));
   std::thread(TEngineLink::RunOpenWorker, openWorker, link, counters).detach();
   worker = std::move(openWorker);
 }
+
+void TAudioEngine::SetMusicBaseUrl(const std::string& url) { musicBaseUrl = url; }
 
 void TAudioEngine::AnnounceConnecting(const std::shared_ptr<TStreamCreateURLThread>& openWorker) {
   // Released however the handler leaves, so the worker never waits for ever.

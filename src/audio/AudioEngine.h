@@ -19,8 +19,11 @@
 #include "audio/IAudioEngine.h"
 #include "audio/bass/bass.h"
 
-class QObject;
 class QTimer;
+
+namespace orvane::net {
+class TMainThreadRelay;
+}
 
 namespace orvane::audio {
 
@@ -68,6 +71,8 @@ class TAudioEngine final : public IAudioEngine {
   void ReadTags(const std::string& fileName, TTags& tags) override;
   int32_t State() const override { return state; }
   const std::string& FileFilter() const override { return fileFilter; }
+  // Songs under this address (the product's music base) are requested with GBK escapes.
+  void SetMusicBaseUrl(const std::string& url) override;
 
   // The current stream; 0 before the first open and after a failed one.
   HSTREAM Channel() const { return channel; }
@@ -102,7 +107,7 @@ class TAudioEngine final : public IAudioEngine {
 
   std::shared_ptr<TEngineLink> link;
   std::shared_ptr<TDownloadCounters> counters;
-  std::unique_ptr<QObject> context;  // target of the hand-offs to the main thread
+  std::unique_ptr<net::TMainThreadRelay> mainThread;  // the hand-offs to the main thread
   std::unique_ptr<QTimer> timer;
   std::string pluginFolder;
   void* window = nullptr;
@@ -121,6 +126,7 @@ class TAudioEngine final : public IAudioEngine {
   std::string source;
   float volume = 0;
   std::string fileFilter;
+  std::string musicBaseUrl;
   std::shared_ptr<TStreamCreateURLThread> worker;
 };
 

@@ -52,6 +52,9 @@ class IAudioEngine {
   virtual void ReadTags(const std::string& fileName, TTags& tags) = 0;
   virtual int32_t State() const = 0;
   virtual const std::string& FileFilter() const = 0;
+  // The product's music base address (from the remote configuration): song locations under it are
+  // requested with GBK escapes, as the server's own lists spell them.
+  virtual void SetMusicBaseUrl(const std::string& /*url*/) {}
 
   // Events, bound by the owner; an event that is not set is not raised.
   std::function<void(int32_t state, int32_t lengthMs, int32_t positionMs, const TSpectrumData& spectrum,

@@ -1,6 +1,8 @@
 // Threads: Prepare, Close and the destructor run on the main thread; DownloadData/DownloadEnded on
-// the library's download thread. Every field below the mutex is touched only under it. The location
-// change is queued to the main thread, never called from the download thread.
+// the library's download thread; a copy (only where renaming cannot be done safely) on a detached
+// thread of its own that reaches the cache only through the relay. Every field below the mutex is
+// touched only under it. The location change is posted to the main thread, never called from a
+// worker.
 
 #include "audio/SongCache.h"
 
@@ -8,8 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QMetaObject>
 #include <cerrno>
+#include <cstdio>
+#include <thread>
 #include <utility>
 
 #include "audio/bass/bass.h"
@@ -49,6 +52,49 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+enum class MoveResult { Moved, TargetExists, Unsupported, Failed };
+
+// Gives from the name to, never replacing a file of that name.
+MoveResult MoveNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return MoveResult::Moved;
+  if (errno == EEXIST) return MoveResult::TargetExists;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return MoveResult::Failed;
+  // The file system has no such rename: a hard link does the same where links exist.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return MoveResult::Moved;
+  }
+  if (errno == EEXIST) return MoveResult::TargetExists;
+  return MoveResult::Unsupported;
+}
+
+// Copies from to a new file to (never replacing one); a failed copy leaves no file named to.
+bool CopyToNewFile(const std::string& from, const std::string& to) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const FdCloser inCloser{in};
+  if (in < 0) return false;
+  // O_EXCL: an existing file of that name is never replaced.
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (out < 0) return false;
+  bool ok = true;
+  char block[64 * 1024];
+  for (;;) {
+    const ssize_t n = ::read(in, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    if (!WriteAll(out, block, static_cast<size_t>(n))) {
+      ok = false;
+      break;
+    }
+  }
+  if (::close(out) != 0) ok = false;
+  if (!ok) ::unlink(to.c_str());  // ours (O_EXCL), and incomplete
+  return ok;
+}
+
 }  // namespace
 
 bool TSongCache::TCacheFile::Reset(int newFd) {
@@ -64,7 +110,10 @@ TSongCache::TSongCache(std::shared_ptr<TDownloadCounters> counters, TLocationCha
       onCached(std::move(onCached)),
       maxCacheBytes(maxCacheBytes) {}
 
-TSongCache::~TSongCache() { Close(); }
+TSongCache::~TSongCache() {
+  mainThread.Close();
+  Close();
+}
 
 void TSongCache::Prepare(const std::string& musicFolder, std::string_view caption, int32_t newIndex,
                          std::string newLocation) {
@@ -129,6 +178,7 @@ void TSongCache::Spoil() {
 }
 
 void TSongCache::DownloadEnded(bool complete) {
+  std::string copyFrom;
   TCachedSong song;
   {
     std::lock_guard lock(mutex);
@@ -140,48 +190,65 @@ void TSongCache::DownloadEnded(bool complete) {
     // An unknown total (0) accepts any clean end; an empty download is never a song.
     const bool whole = complete && closed && !spoiled && received > 0 && received >= total;
     if (!whole) return;  // the temporary file stays until the next download empties it
-    // The entry keeps its URL when the song file cannot be made.
-    if (!CopyToTarget()) return;
-    ::unlink(tempPath.c_str());
     song = TCachedSong{index, location, targetPath};
+    const MoveResult moved = copyForTesting ? MoveResult::Unsupported : MoveNoReplace(tempPath, targetPath);
+    // The entry keeps its URL when the song file cannot be made (a file of that name appeared).
+    if (moved == MoveResult::TargetExists || moved == MoveResult::Failed) return;
+    if (moved == MoveResult::Unsupported) {
+      // A private name first, so the next download can start "_temp._mp" afresh while this copies.
+      copyFrom = tempPath + "." + std::to_string(::getpid()) + "-" + std::to_string(++finishings);
+      if (::rename(tempPath.c_str(), copyFrom.c_str()) != 0) return;
+    }
   }
-  QMetaObject::invokeMethod(
-      &context, [this, song = std::move(song)] {
-        if (onCached) onCached(song);
-      },
-      Qt::QueuedConnection);
+  if (copyFrom.empty()) {
+    Announce(std::move(song));
+    return;
+  }
+  CopyOnWorker(std::move(copyFrom), std::move(song));
 }
 
-bool TSongCache::CopyToTarget() const {
-  const int in = ::open(tempPath.c_str(), O_RDONLY | O_CLOEXEC);
-  const FdCloser inCloser{in};
-  if (in < 0) return false;
-  // O_EXCL: an existing file of that name is never replaced.
-  const int out = ::open(targetPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (out < 0) return false;
-  bool ok = true;
-  char block[64 * 1024];
-  for (;;) {
-    const ssize_t n = ::read(in, block, sizeof block);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    if (!WriteAll(out, block, static_cast<size_t>(n))) {
-      ok = false;
-      break;
-    }
+void TSongCache::Announce(TCachedSong song) {
+  // The relay drops the call once the cache is gone, so it may refer to the cache.
+  mainThread.Post([this, song = std::move(song)] {
+    if (onCached) onCached(song);
+  });
+}
+
+void TSongCache::CopyOnWorker(std::string from, TCachedSong song) {
+  std::function<void()> gate;
+  {
+    std::lock_guard lock(mutex);
+    gate = beforeCopy;
   }
-  if (::close(out) != 0) ok = false;
-  if (!ok) ::unlink(targetPath.c_str());  // ours (O_EXCL), and incomplete
-  return ok;
+  auto copy = [this, from = std::move(from), song = std::move(song), gate = std::move(gate),
+               poster = mainThread.MakePoster()]() mutable {
+    if (gate) gate();
+    const bool copied = CopyToNewFile(from, song.TargetPath);
+    ::unlink(from.c_str());
+    // Only the relay reaches the cache from here: it drops the call once the cache is gone.
+    if (copied) {
+      poster.Post([this, song = std::move(song)] {
+        if (onCached) onCached(song);
+      });
+    }
+  };
+  try {
+    std::thread(std::move(copy)).detach();
+  } catch (...) {
+    // No thread: the download makes no song file (the entry keeps its URL).
+  }
 }
 
 void TSongCache::Close() {
   std::lock_guard lock(mutex);
   cacheFile.Reset();
   downloading = false;
+}
+
+void TSongCache::UseCopyForTesting(std::function<void()> gate) {
+  std::lock_guard lock(mutex);
+  copyForTesting = true;
+  beforeCopy = std::move(gate);
 }
 
 std::string TSongCache::CacheTempPath() const {

@@ -1,12 +1,18 @@
 #pragma once
 // TSongCache: keeps a streamed song on disk. While a URL stream downloads, every block goes into
-// "_temp._mp" in the music folder; when the download has ended cleanly and whole, the file is copied
-// to the song's own name and the owner is told to point the song's entry at it.
+// "_temp._mp" in the music folder; when the download has ended cleanly and whole, the file gets the
+// song's own name and the owner is told to point the song's entry at it.
+//
+// Finishing never holds anyone up: the file is renamed (never over an existing file), which is
+// instant. Only where the file system cannot rename without replacing, the file is first moved to a
+// private name and copied to the song's name on a thread of its own, so the next download may start
+// meanwhile and a song change never waits for a copy.
 //
 // Threads: construct, Prepare, Close and destroy on the main thread (the thread running the Qt
 // event loop); DownloadData and DownloadEnded on the library's download thread. The cache's own
-// state is guarded by one mutex. The location change is queued to the thread that constructed the
-// cache. Destroy (or Close) the cache only after the engine, so no block arrives afterwards.
+// state is guarded by one mutex, held only for short file operations. The location change reaches
+// the main thread through the cache's TMainThreadRelay; destroying the cache drops one still on its
+// way. Destroy (or Close) the cache only after the engine, so no block arrives afterwards.
 //
 // Main window wiring:
 //   auto counters = std::make_shared<TDownloadCounters>();
@@ -24,9 +30,8 @@
 #include <string>
 #include <string_view>
 
-#include <QObject>
-
 #include "audio/DownloadCounters.h"
+#include "net/MainThreadRelay.h"
 
 namespace orvane::audio {
 
@@ -74,6 +79,10 @@ class TSongCache {
   std::string CacheTargetPath() const;
   bool Writing() const;
 
+  // Tests: finish by copying on a worker, as on a file system that cannot rename without
+  // replacing; beforeCopy (may be empty) runs on that worker before the copy starts.
+  void UseCopyForTesting(std::function<void()> beforeCopy);
+
  private:
   // The temporary file's descriptor; blocks go straight to it, unbuffered.
   struct TCacheFile {
@@ -90,12 +99,13 @@ class TSongCache {
   void BeginDownload();
   void Append(const void* buffer, uint32_t length);
   void Spoil();
-  bool CopyToTarget() const;
+  void Announce(TCachedSong song);
+  void CopyOnWorker(std::string from, TCachedSong song);
 
   std::shared_ptr<TDownloadCounters> counters;
   TLocationChange onCached;
   const uint64_t maxCacheBytes;
-  QObject context;  // target of the queued location change
+  net::TMainThreadRelay mainThread;
 
   mutable std::mutex mutex;
   std::string tempPath;
@@ -105,6 +115,9 @@ class TSongCache {
   TCacheFile cacheFile;
   bool downloading = false;  // between the first call of a download and its end mark
   bool spoiled = false;      // a block was lost (no file, write error, too long): no song file
+  bool copyForTesting = false;
+  std::function<void()> beforeCopy;
+  uint64_t finishings = 0;   // numbers the private names of files being copied
 };
 
 }  // namespace orvane::audio

@@ -174,8 +174,9 @@ std::optional<std::string> DownloadBestMatch(const TLyricDownloader& downloader,
 
 std::string UploadForm(std::string_view title, std::string_view singer, std::string_view resultText) {
   const std::string_view value = resultText.size() >= kUploadMinimum ? resultText : kUploadPlaceholder;
-  return "ltitle=" + net::EncodeUrlValue(title) + "&lsinger=" + net::EncodeUrlValue(singer) +
-         "&llrc=" + net::EncodeUrlValue(value);
+  // The product's server reads GBK, as its other clients send it.
+  return "ltitle=" + net::EncodeUrlValueGbk(title) + "&lsinger=" + net::EncodeUrlValueGbk(singer) +
+         "&llrc=" + net::EncodeUrlValueGbk(value);
 }
 
 std::string LyricFileName(std::string_view title, std::string_view singer) {

@@ -100,8 +100,8 @@ std::string LinesWithCrLf(std::string_view text);
 std::optional<std::string> DownloadBestMatch(const TLyricDownloader& downloader, std::string_view title,
                                              std::string_view singer, std::string_view extra);
 
-// "ltitle=…&lsinger=…&llrc=…", each value escaped; a text of 20 bytes or less is sent as
-// "nim_12345".
+// "ltitle=…&lsinger=…&llrc=…", each value escaped from its GBK bytes (the product's server reads
+// GBK); a text of 20 bytes or less is sent as "nim_12345".
 std::string UploadForm(std::string_view title, std::string_view singer, std::string_view resultText);
 
 // title + " " + singer without the characters file names cannot hold, cut to 100 bytes on a

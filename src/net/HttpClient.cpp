@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -27,6 +28,8 @@ using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 // What one transfer collects. Only the thread running curl_easy_perform touches it.
 struct Transfer {
   std::string body;
+  std::size_t maxBody = 0;
+  bool tooLong = false;
   Clock::time_point lastActivity = Clock::now();
   curl_off_t lastUp = 0;
   std::chrono::milliseconds stallTimeout{0};
@@ -42,6 +45,10 @@ bool GlobalInitDone() {
 size_t WriteBody(char* data, size_t size, size_t count, void* user) noexcept {
   auto* transfer = static_cast<Transfer*>(user);
   const size_t bytes = size * count;
+  if (bytes > transfer->maxBody - std::min(transfer->maxBody, transfer->body.size())) {
+    transfer->tooLong = true;
+    return 0;  // ends the transfer
+  }
   try {
     transfer->body.append(data, bytes);
   } catch (...) {
@@ -68,25 +75,6 @@ int CheckStall(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t upNow)
   return now - transfer->lastActivity >= transfer->stallTimeout ? 1 : 0;
 }
 
-// Percent-escapes the bytes that cannot stand in a request line (blanks, control bytes, DEL and
-// non-ASCII), so such a URL is fetched rather than rejected and no byte can end the line early.
-std::string EscapeUnsafeBytes(std::string_view url) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(url.size());
-  for (const char c : url) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte > 0x20 && byte < 0x7F) {
-      out += c;
-      continue;
-    }
-    out += '%';
-    out += kHex[byte >> 4];
-    out += kHex[byte & 0x0F];
-  }
-  return out;
-}
-
 // Letters, digits, "-", "." and "_": a name the resolver can take, with nothing the URL parser
 // could read as a port, user information or another scheme.
 bool IsBareHostName(std::string_view host) {
@@ -107,10 +95,14 @@ EasyHandle NewHandle(Transfer& transfer, const HttpOptions& options) {
   if (!handle) return nullptr;
   CURL* h = handle.get();
   transfer.stallTimeout = std::chrono::milliseconds(options.stallTimeoutMs);
+  transfer.maxBody = options.maxBodyBytes > 0 ? static_cast<std::size_t>(options.maxBodyBytes) : SIZE_MAX;
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);  // signals cannot be used from worker threads
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(options.connectTimeoutMs, 0)));
+  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max(options.totalTimeoutMs, 0)));
+  // A longer announced body is refused before it is read.
+  if (options.maxBodyBytes > 0) curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxBodyBytes));
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &WriteBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &SeeHeader);
@@ -124,7 +116,8 @@ EasyHandle NewHandle(Transfer& transfer, const HttpOptions& options) {
 // Runs the transfer; whatever arrived before a failure is the result.
 std::string Perform(CURL* handle, Transfer& transfer) {
   transfer.lastActivity = Clock::now();
-  curl_easy_perform(handle);
+  const CURLcode result = curl_easy_perform(handle);
+  if (transfer.tooLong || result == CURLE_FILESIZE_EXCEEDED) return {};
   return std::move(transfer.body);
 }
 
@@ -132,7 +125,7 @@ std::string Perform(CURL* handle, Transfer& transfer) {
 
 std::string HttpGetText(std::string_view url, const HttpOptions& options) {
   try {
-    const std::string target = EscapeUnsafeBytes(text::Trim(url));
+    const std::string target = EscapeUrl(text::Trim(url));
     if (target.empty()) return {};
     Transfer transfer;
     EasyHandle handle = NewHandle(transfer, options);
@@ -156,7 +149,7 @@ std::string HttpPostForm(std::string_view url, std::string_view body, const Http
     const std::string connectUrl = "http://" + split.Host + ":" + std::to_string(options.postPort) + "/";
     // The request target is given as is: the URL parser would normalise "." segments and the like.
     std::string requestTarget = "/";
-    requestTarget += EscapeUnsafeBytes(split.Path);
+    requestTarget += EscapeUrl(split.Path);
     Transfer transfer;
     EasyHandle handle = NewHandle(transfer, options);
     if (!handle) return {};

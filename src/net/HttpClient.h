@@ -7,7 +7,8 @@
 // once, thread-safely, on the first call. Both block the calling thread until the transfer ends,
 // fails or stalls; callers that must keep a window responsive run them on a worker thread.
 //
-// Failures are not reported: the result is the empty text or the bytes read before the failure.
+// Failures are not reported: the result is the empty text or the bytes read before the failure (the
+// empty text when the body was longer than HttpOptions::maxBodyBytes).
 // The HTTP status is not examined, so an error page comes back like any other body. Bodies are the
 // bytes as received (no character-set conversion, no content coding asked for). Neither call
 // throws.
@@ -23,6 +24,13 @@ struct HttpOptions {
   // A transfer that sends and receives nothing for this long is aborted, so no worker waits on a
   // dead server forever. Checked about once a second; 0 or less turns the check off.
   int stallTimeoutMs = 30000;
+  // Longest a whole exchange may take, so a server that drips a byte now and then cannot hold a
+  // worker forever; 0 or less: no limit.
+  int totalTimeoutMs = 120000;
+  // Largest body accepted. A longer one (announced or arriving) ends the exchange and the result is
+  // the empty text: no caller wants part of a document, and none should hold an endless one. 0 or
+  // less: no limit.
+  long long maxBodyBytes = 16LL << 20;
   // Redirects HttpGetText follows (HttpPostForm follows none).
   int maxRedirects = 10;
   // The form POST always goes to port 80; only tests point it elsewhere.

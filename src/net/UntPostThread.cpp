@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/UYmUrl.h"
 #include "text/AtomicFile.h"
 #include "text/TextUtil.h"
 
@@ -57,7 +58,9 @@ void TPostThr::Execute() {
   HttpPostForm(PostUrl, PostBody, Http);
 }
 
-std::string ReportBody(std::string_view mc) { return "uid=" + std::to_string(kUserNumber) + "&mc=" + std::string(mc); }
+std::string ReportBody(std::string_view mc) {
+  return "uid=" + std::to_string(kUserNumber) + "&mc=" + EncodeUrlValueGbk(mc);
+}
 
 std::string GetAdapterAddress(int32_t Index) { return GetAdapterAddress(Index, "/sys/class/net"); }
 

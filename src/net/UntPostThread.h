@@ -36,7 +36,8 @@ class TPostThr : public TWorker {
   HttpOptions Http;
 };
 
-// "uid=1110&mc=" followed by mc (not escaped: it is hex digits or empty).
+// "uid=1110&mc=" followed by mc escaped for the product's server (hex digits and the empty text
+// stay as they are).
 std::string ReportBody(std::string_view mc);
 
 // The hardware address of network adapter Index (0 the first) as 12 upper-case hex digits, or the

@@ -2,18 +2,18 @@
 // Background workers with a completion on the main thread: the one pattern behind the lyric
 // lookup, the update check and the usage report (and the search dialog's threads).
 //
-// Threads: a TWorkerHost is created, used and destroyed on one thread that runs a Qt event loop
-// (the main thread). Start runs the worker's Execute on a new thread of its own; Execute touches
-// only the worker's members (copies of its inputs, services it holds by shared_ptr) and never a
-// window or a model. When Execute returns, the completion is queued to the host's thread and runs
-// there from the event loop, with the worker still alive and readable; once it has run, the last
-// reference goes and the worker is freed (on whichever thread lets go last, so a worker's
-// destructor must not care which thread it runs on).
+// Threads: a TWorkerHost is created, used and destroyed on the main thread. Start runs the
+// worker's Execute on a new thread of its own; Execute touches only the worker's members (copies of
+// its inputs, services it holds by shared_ptr) and never a window or a model. When Execute returns,
+// the completion is handed to the main thread through the host's TMainThreadRelay (see
+// MainThreadRelay.h for the hand-off's contract) and runs there with the worker still alive and
+// readable; once it has run, the last reference goes and the worker is freed (on whichever thread
+// lets go last, so a worker's destructor must not care which thread it runs on).
 //
-// Shutdown: destroying the host drops every completion that has not run yet, and later ones are
-// never queued, so a completion that refers to its owner (the main window) can never run after the
-// owner began to go. Workers still running are not waited for: they finish on their own, with
-// their own data, and are freed then. WaitIdle bounds how long an owner waits for them.
+// Shutdown: destroying the host closes its relay: completions that have not run are dropped, so one
+// that refers to its owner (the main window) never runs after the owner began to go. Workers still
+// running are not waited for: they finish on their own, with their own data, and are freed then.
+// WaitIdle bounds how long an owner waits for them.
 //
 // Exceptions: one thrown by Execute ends the run quietly (the worker's results keep what they had
 // then); one thrown by a completion is dropped. None crosses a thread.
@@ -22,7 +22,7 @@
 #include <memory>
 #include <type_traits>
 
-class QObject;
+#include "net/MainThreadRelay.h"
 
 namespace orvane::net {
 
@@ -60,11 +60,11 @@ class TWorkerHost {
   int Running() const;
 
  private:
-  struct Relay;
+  struct Counter;  // how many workers still run; shared with them
   bool StartWorker(std::shared_ptr<TWorker> worker, std::function<void()> completion);
 
-  std::shared_ptr<Relay> relay;
-  std::unique_ptr<QObject> context;  // lives on the host's thread; its queued calls are the completions
+  std::shared_ptr<Counter> counter;
+  TMainThreadRelay mainThread;
 };
 
 }  // namespace orvane::net

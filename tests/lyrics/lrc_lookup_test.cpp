@@ -139,6 +139,10 @@ TEST(LyricLookupPieces, BesideFileLinesFileNameAndUploadForm) {
   for (int i = 0; i < 40; ++i) chinese += "中";
   EXPECT_EQ(LyricFileName(chinese, "s"), chinese.substr(0, 99) + ".lrc");
   EXPECT_EQ(LyricFileName(std::string(99, 'x'), "singer"), std::string(99, 'x') + " .lrc");
+
+  // The product's server reads GBK: Chinese values go as their GBK bytes, not UTF-8.
+  EXPECT_EQ(UploadForm("中文", "歌手", "[00:01.00]一二三四五六七"),
+            "ltitle=%D6%D0%CE%C4&lsinger=%B8%E8%CA%D6&llrc=%5B00%3A01%2E00%5D%D2%BB%B6%FE%C8%FD%CB%C4%CE%E5%C1%F9%C6%DF");
 }
 
 TEST_F(LookupTest, FolderSearchFindsExactNamesAndNearNamesOfLongKeysOnly) {

@@ -11,9 +11,12 @@
 #include "ChannelFormat.h"
 #include "Errors.h"
 #include "Library.h"
+#include "ManualOutput.h"
 #include "Plugins.h"
 #include "UrlSource.h"
 #include "bass.h"
+#include "net/UYmUrl.h"
+#include "text/TextUtil.h"
 
 namespace orvane::bass {
 namespace {
@@ -172,15 +175,18 @@ extern "C" HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD fla
   Library& lib = Lib();
   if (NeedsDevice(flags) && !lib.device.IsOpen()) return Fail(BASS_ERROR_INIT, HSTREAM{0});
   if (url == nullptr) return Fail(BASS_ERROR_ILLPARAM, HSTREAM{0});
-  if (!IsHttpUrl(url)) {
+  if (!IsHttpUrl(orvane::text::Trim(url))) {
     // Not a URL. A caller that tried it as a file first learns why that failed: an existing file
     // that would not open is not audio we know.
     return Fail(IsRegularFile(url) ? BASS_ERROR_FILEFORM : BASS_ERROR_FILEOPEN, HSTREAM{0});
   }
   UrlSource::Options options;
-  options.url = url;
+  // Blanks, non-ASCII bytes and the like escaped as every request is (callers that need another
+  // character set for some host escape before, and escapes stay as they are).
+  options.url = orvane::net::EscapeUrl(orvane::text::Trim(url));
   options.offset = offset;
-  options.timeoutMs = lib.config.netTimeoutMs.load();
+  options.connectTimeoutMs = lib.config.netTimeoutMs.load();
+  options.stallTimeoutMs = lib.config.netStallMs.load();
   options.followPlaylists = lib.config.netPlaylist.load() >= 1;
   options.proc = proc;
   options.user = user;
@@ -194,6 +200,7 @@ extern "C" HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD fla
     if (failure != BASS_OK && failure != BASS_ERROR_ENDED) error = failure;
     return Fail(error, HSTREAM{0});
   }
+  source->Opened();
   const int prebuf = lib.config.netPrebufPercent.load();
   if (prebuf > 0) {
     const int64_t bytesPerSecond = (decoder->BitRate() > 0 ? decoder->BitRate() : 128000) / 8;
@@ -414,3 +421,13 @@ extern "C" BOOL BASS_PluginFree(HPLUGIN handle) {
   lib.registry.Remove(handle);
   return Succeed(TRUE);
 }
+
+// ---- manual output (tests) ----
+
+namespace orvane::bass {
+
+void UseManualOutput(bool on) { Lib().device.UseManual(on); }
+
+bool PullOutput(float* out, size_t frames, int waitMs) { return Lib().device.PullManual(out, frames, waitMs); }
+
+}  // namespace orvane::bass

@@ -78,12 +78,18 @@ class MemorySource : public ByteSource {
 
 std::unique_ptr<ByteSource> OpenFileSource(const std::string& path, uint64_t offset, uint64_t length,
                                            int& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only regular files: opening a FIFO waits for a writer, and a device or a folder never ends.
+  // O_NONBLOCK makes even a FIFO put there after the check open at once (and then be refused).
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = BASS_ERROR_FILEOPEN;
+    return nullptr;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     error = BASS_ERROR_FILEOPEN;
     return nullptr;
   }
-  struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
     error = BASS_ERROR_FILEOPEN;

@@ -12,12 +12,9 @@ namespace orvane::bass {
 
 Channel::Channel(Device& device, std::unique_ptr<Decoder> openedDecoder, std::shared_ptr<UrlSource> urlSource,
                  DWORD flags)
-    : device(device),
-      flags(flags),
-      tags(openedDecoder->Tags()),
-      decoder(std::move(openedDecoder)),
-      url(std::move(urlSource)) {
-  lengthFrames.store(decoder->LengthFrames());
+    : device(device), flags(flags), tags(openedDecoder->Tags()), url(std::move(urlSource)) {
+  lengthFrames.store(openedDecoder->LengthFrames());
+  decoding.Lock()->decoder = std::move(openedDecoder);
 }
 
 Channel::~Channel() {
@@ -28,17 +25,17 @@ Channel::~Channel() {
 // ---- control ----
 
 int Channel::Play(bool restart) {
-  std::lock_guard lock(controlMutex);
-  if (freed) return BASS_ERROR_HANDLE;
+  ControlLock c = control.Lock();
+  if (c->freed) return BASS_ERROR_HANDLE;
   if (IsDecodeOnly()) return BASS_ERROR_DECODE;
   if (!device.IsOpen()) return BASS_ERROR_INIT;
   if (!ring) ring = std::make_unique<FrameRing>(kRingFrames);
-  if (!attached) {
+  if (!c->attached) {
     if (!device.Attach(shared_from_this())) return BASS_ERROR_NOCHAN;
-    attached = true;
+    c->attached = true;
   }
-  if (restart || endedRun) {
-    const int error = SeekLocked(0);
+  if (restart || c->endedRun) {
+    const int error = Seek(c, 0);
     if (error != BASS_OK) return error;
   }
   if (!EnsureThread()) return BASS_ERROR_MEM;
@@ -48,8 +45,8 @@ int Channel::Play(bool restart) {
 }
 
 int Channel::Pause() {
-  std::lock_guard lock(controlMutex);
-  if (freed) return BASS_ERROR_HANDLE;
+  ControlLock c = control.Lock();
+  if (c->freed) return BASS_ERROR_HANDLE;
   if (IsDecodeOnly()) return BASS_ERROR_DECODE;
   const int current = state.load();
   if (current == BASS_ACTIVE_PAUSED) return BASS_ERROR_ALREADY;
@@ -59,8 +56,8 @@ int Channel::Pause() {
 }
 
 int Channel::Stop() {
-  std::lock_guard lock(controlMutex);
-  if (freed) return BASS_ERROR_HANDLE;
+  ControlLock c = control.Lock();
+  if (c->freed) return BASS_ERROR_HANDLE;
   state.store(BASS_ACTIVE_STOPPED, std::memory_order_release);
   return BASS_OK;
 }
@@ -74,47 +71,48 @@ DWORD Channel::IsActive() const {
 
 int Channel::SetVolume(float value) {
   if (!(value >= 0.0f)) return BASS_ERROR_ILLPARAM;  // also refuses NaN
-  std::lock_guard lock(controlMutex);
-  if (freed) return BASS_ERROR_HANDLE;
+  ControlLock c = control.Lock();
+  if (c->freed) return BASS_ERROR_HANDLE;
   volume.store(value, std::memory_order_relaxed);
   return BASS_OK;
 }
 
 int Channel::SetPosition(int64_t frame) {
-  std::lock_guard lock(controlMutex);
-  if (freed) return BASS_ERROR_HANDLE;
-  return SeekLocked(frame);
+  ControlLock c = control.Lock();
+  if (c->freed) return BASS_ERROR_HANDLE;
+  return Seek(c, frame);
 }
 
-int Channel::SeekLocked(int64_t frame) {
+int Channel::Seek(ControlLock& c, int64_t frame) {
   const int64_t length = lengthFrames.load();
   if (frame < 0 || (length >= 0 && frame > length)) return BASS_ERROR_POSITION;
+  const int64_t heard = HeardFrames(c);
   // Tell the decoder thread to step aside: it stops between portions, and a URL read that is
   // waiting for the network gives up at once.
   controlWaiting.fetch_add(1);
   if (url) url->SetInterrupt(true);
   int result = BASS_OK;
   {
-    std::lock_guard decoding(decoderMutex);
+    DecodeLock d = decoding.Lock();
     if (url) url->SetInterrupt(false);
-    const int64_t resume = decoder->NextFrame();
-    if (!decoder->Seek(frame)) {
-      // Come back to where decoding was, so playback goes on as if nothing happened.
-      decoder->Seek(resume);
-      result = BASS_ERROR_POSITION;
+    if (SeeksOnDecoderThread()) {
+      // Finding the frame may wait for bytes still to come: the decoder thread does it.
+      d->seekFallback = d->seekTarget >= 0 ? d->seekFallback : heard;
+      d->seekTarget = frame;
+      seekWanted.store(true);
+      RestartRingAt(c, d, frame);
     } else {
-      const int64_t actual = decoder->NextFrame();
-      decodePosition = actual;
-      decodeEndFired = false;
-      OutputLock output(device);  // the output must not read the ring while it is emptied
-      if (ring) ring->Reset();
-      ringStartFrame.store(actual);
-      heardFloor.store(actual);
-      tailFrames.store(0);
-      heardEnd.store(false);
-      starved.store(false);
-      decodeEnded.store(false);
-      endedRun = false;
+      const int64_t resume = d->decoder->NextFrame();
+      if (!d->decoder->Seek(frame)) {
+        // Come back to where decoding was, so playback goes on as if nothing happened.
+        d->decoder->Seek(resume);
+        result = BASS_ERROR_POSITION;
+      } else {
+        const int64_t actual = d->decoder->NextFrame();
+        d->decodePosition = actual;
+        d->decodeEndFired = false;
+        RestartRingAt(c, d, actual);
+      }
     }
   }
   controlWaiting.fetch_sub(1);
@@ -122,12 +120,26 @@ int Channel::SeekLocked(int64_t frame) {
   return result;
 }
 
+void Channel::RestartRingAt(ControlLock& c, DecodeLock&, int64_t frame) {
+  OutputLock output(device);  // the output must not read the ring while it is emptied
+  if (ring) ring->Reset();
+  ringStartFrame.store(frame);
+  heardFloor.store(frame);
+  tailFrames.store(0);
+  heardEnd.store(false);
+  starved.store(false);
+  decodeEnded.store(false);
+  c->endedRun = false;
+}
+
 int64_t Channel::PositionFrames() {
-  std::lock_guard lock(controlMutex);
-  if (IsDecodeOnly()) {
-    std::lock_guard decoding(decoderMutex);
-    return decodePosition;
-  }
+  ControlLock c = control.Lock();
+  if (IsDecodeOnly()) return decoding.Lock()->decodePosition;
+  return HeardFrames(c);
+}
+
+int64_t Channel::HeardFrames(ControlLock&) {
+  if (IsDecodeOnly()) return 0;
   if (!ring) return heardFloor.load();
   // Consumed by the output, minus what the device still holds, unless silence already followed
   // the last frame.
@@ -154,8 +166,8 @@ DWORD Channel::GetData(void* buffer, DWORD length, int& error) {
   }
 
   if (!IsDecodeOnly()) {
-    std::lock_guard lock(controlMutex);
-    if (freed) {
+    ControlLock c = control.Lock();
+    if (c->freed) {
       error = BASS_ERROR_HANDLE;
       return static_cast<DWORD>(-1);
     }
@@ -177,18 +189,18 @@ DWORD Channel::GetData(void* buffer, DWORD length, int& error) {
   size_t got = 0;
   bool fire = false;
   {
-    std::lock_guard lock(controlMutex);
-    if (freed) {
+    ControlLock c = control.Lock();
+    if (c->freed) {
       error = BASS_ERROR_HANDLE;
       return static_cast<DWORD>(-1);
     }
-    std::lock_guard decoding(decoderMutex);
+    DecodeLock d = decoding.Lock();
     auto* out = static_cast<float*>(buffer);
     Decoder::Status status = Decoder::Status::Ok;
-    got = decoder->Read(out, frames, status);
+    got = d->decoder->Read(out, frames, status);
     if (got > 0) {
       eq.Process(out, got);
-      const float from = appliedVolume;
+      const float from = d->appliedVolume;
       const float to = volume.load(std::memory_order_relaxed);
       if (from != 1.0f || to != 1.0f) {
         for (size_t i = 0; i < got; ++i) {
@@ -197,14 +209,14 @@ DWORD Channel::GetData(void* buffer, DWORD length, int& error) {
           out[2 * i + 1] *= gain;
         }
       }
-      appliedVolume = to;
+      d->appliedVolume = to;
     }
-    decodePosition += static_cast<int64_t>(got);
+    d->decodePosition += static_cast<int64_t>(got);
     if (status == Decoder::Status::End) {
-      lengthFrames.store(decodePosition);
+      lengthFrames.store(d->decodePosition);
       decodeEnded.store(true);
-      fire = !decodeEndFired;
-      decodeEndFired = true;
+      fire = !d->decodeEndFired;
+      d->decodeEndFired = true;
     }
   }
   if (fire) FireEndSyncs();
@@ -254,33 +266,33 @@ void Channel::FireEndSyncs() {
   for (const Sync& s : due) s.proc(s.handle, handle, 0, s.user);
 }
 
+// The equaliser's control side is serialised by the control lock (see ParamEq.h).
 int Channel::AddFx(HFX fx, int priority) {
-  std::lock_guard lock(controlMutex);
-  if (freed) return BASS_ERROR_HANDLE;
+  ControlLock c = control.Lock();
+  if (c->freed) return BASS_ERROR_HANDLE;
   if (!eq.Add(fx, priority)) return BASS_ERROR_NOFX;
-  fxHandles.push_back(fx);
+  c->fxHandles.push_back(fx);
   return BASS_OK;
 }
 
 bool Channel::RemoveFx(HFX fx) {
-  std::lock_guard lock(controlMutex);
-  std::erase(fxHandles, fx);
+  ControlLock c = control.Lock();
+  std::erase(c->fxHandles, fx);
   return eq.Remove(fx);
 }
 
 bool Channel::SetFx(HFX fx, const PeakingParams& params) {
-  std::lock_guard lock(controlMutex);
-  return !freed && eq.Set(fx, params);
+  ControlLock c = control.Lock();
+  return !c->freed && eq.Set(fx, params);
 }
 
 bool Channel::GetFx(HFX fx, PeakingParams& params) {
-  std::lock_guard lock(controlMutex);
-  return !freed && eq.Get(fx, params);
+  ControlLock c = control.Lock();
+  return !c->freed && eq.Get(fx, params);
 }
 
 std::vector<HFX> Channel::FxHandles() {
-  std::lock_guard lock(controlMutex);
-  return fxHandles;
+  return control.Lock()->fxHandles;
 }
 
 int64_t Channel::FilePosition(DWORD mode) {
@@ -302,13 +314,13 @@ int64_t Channel::FilePosition(DWORD mode) {
         return -1;
     }
   }
-  std::lock_guard decoding(decoderMutex);
+  DecodeLock d = decoding.Lock();
   switch (mode) {
     case BASS_FILEPOS_CURRENT:
-      return decoder->Source().Tell();
+      return d->decoder->Source().Tell();
     case BASS_FILEPOS_DOWNLOAD:
     case BASS_FILEPOS_END:
-      return decoder->Source().Size();
+      return d->decoder->Source().Size();
     case BASS_FILEPOS_START:
       return 0;
     default:
@@ -333,9 +345,9 @@ bool Channel::EnsureThread() {
 
 void Channel::Free() {
   {
-    std::lock_guard lock(controlMutex);
-    if (freed) return;
-    freed = true;
+    ControlLock c = control.Lock();
+    if (c->freed) return;
+    c->freed = true;
     state.store(BASS_ACTIVE_STOPPED);
   }
   // A decoder waiting for network bytes is released first, then the thread is told to go.
@@ -349,16 +361,13 @@ void Channel::Free() {
       thread.join();
     }
   }
-  { std::lock_guard decoding(decoderMutex); }  // a decoding channel's GetData in flight has finished
+  { decoding.Lock(); }  // a decoding channel's GetData in flight has finished
   device.Detach(this);
   std::lock_guard lock(syncMutex);
   syncs.clear();
 }
 
-bool Channel::IsFreed() {
-  std::lock_guard lock(controlMutex);
-  return freed;
-}
+bool Channel::IsFreed() { return control.Lock()->freed; }
 
 void Channel::Wake() {
   wake.fetch_add(1, std::memory_order_release);
@@ -375,6 +384,10 @@ void Channel::DecoderThread() {
       HandleHeardEnd();
       continue;
     }
+    if (controlWaiting.load() == 0 && seekWanted.load()) {
+      RunPendingSeek();
+      continue;
+    }
     if (controlWaiting.load() == 0 && !decodeEnded.load() && ring->Free() >= ring->Capacity() / 2) {
       FillRing();
       continue;
@@ -385,16 +398,17 @@ void Channel::DecoderThread() {
 
 void Channel::FillRing() {
   while (!quit.load(std::memory_order_relaxed) && controlWaiting.load() == 0) {
-    std::lock_guard decoding(decoderMutex);
-    if (decodeEnded.load()) return;
+    DecodeLock d = decoding.Lock();
+    // A seek that came in meanwhile reset the ring: nothing from before it may go in.
+    if (decodeEnded.load() || d->seekTarget >= 0) return;
     size_t room = 0;
     float* target = ring->WriteRegion(kPortionFrames, room);
     if (room == 0) return;
     Decoder::Status status = Decoder::Status::Ok;
-    const size_t got = decoder->Read(target, room, status);
+    const size_t got = d->decoder->Read(target, room, status);
     ring->CommitWrite(got);
     if (status == Decoder::Status::End) {
-      lengthFrames.store(decoder->NextFrame());  // the exact count, now that it is known
+      lengthFrames.store(d->decoder->NextFrame());  // the exact count, now that it is known
       decodeEnded.store(true, std::memory_order_release);
       return;
     }
@@ -402,13 +416,39 @@ void Channel::FillRing() {
   }
 }
 
+void Channel::RunPendingSeek() {
+  DecodeLock d = decoding.Lock();
+  if (d->seekTarget < 0) {
+    seekWanted.store(false);
+    return;
+  }
+  bool found = d->decoder->Seek(d->seekTarget);
+  // Interrupted by a newer seek or by Free, which is waiting for this lock: it decides what next.
+  if (!found && controlWaiting.load() > 0) return;
+  if (!found) found = d->decoder->Seek(d->seekFallback);
+  if (!found && controlWaiting.load() > 0) return;
+  d->seekTarget = -1;
+  seekWanted.store(false);
+  if (!found) {
+    // Neither the target nor the old place can be reached (the download broke off before them):
+    // the stream ends here rather than playing from a wrong place.
+    decodeEnded.store(true, std::memory_order_release);
+    return;
+  }
+  // The ring has stayed empty since the seek reset it, so its start can move to where the decoder
+  // really landed.
+  const int64_t actual = d->decoder->NextFrame();
+  ringStartFrame.store(actual);
+  heardFloor.store(actual);
+}
+
 void Channel::HandleHeardEnd() {
   {
-    std::lock_guard lock(controlMutex);
+    ControlLock c = control.Lock();
     if (!heardEnd.exchange(false)) return;
-    if (freed || state.load() != BASS_ACTIVE_PLAYING) return;
+    if (c->freed || state.load() != BASS_ACTIVE_PLAYING) return;
     state.store(BASS_ACTIVE_STOPPED, std::memory_order_release);
-    endedRun = true;
+    c->endedRun = true;
   }
   FireEndSyncs();
   if ((flags & BASS_STREAM_AUTOFREE) != 0 && onAutoFree) onAutoFree(handle);
@@ -462,6 +502,11 @@ void Channel::MixInto(float* out, size_t frames) {
     starved.store(false, std::memory_order_relaxed);
   }
   if (freeBefore < half && ring->Free() >= half) Wake();
+}
+
+bool Channel::HasFramesFor(size_t frames) const {
+  if (state.load(std::memory_order_acquire) != BASS_ACTIVE_PLAYING || !ring) return true;
+  return decodeEnded.load(std::memory_order_acquire) || ring->Available() >= frames;
 }
 
 void Channel::WriteHistory(const float* frames, size_t count) {

@@ -3,19 +3,24 @@
 // equaliser chain, syncs and the history the wave display reads.
 //
 // Threads:
-//  - API threads call the public functions; controlMutex serialises them per stream.
-//  - The decoder thread (started at the first Play) fills the ring and runs the SYNCPROCs. It holds
-//    decoderMutex only while decoding one portion; it sleeps on `wake` (an atomic wait, no busy
-//    loop) when the ring is more than half full, the stream has been decoded to its end, or a seek
-//    is waiting for it.
+//  - API threads call the public functions; the control lock (`control`) serialises them per
+//    stream. What it guards is reachable only through a held lock (Guarded.h), and functions that
+//    need it take the held lock as a parameter.
+//  - The decoder thread (started at the first Play) fills the ring, carries out seeks of URL
+//    streams and runs the SYNCPROCs. It holds the decoder lock (`decoding`) only while decoding one
+//    portion or seeking; it sleeps on `wake` (an atomic wait, no busy loop) when the ring is more
+//    than half full, the stream has been decoded to its end, or an API call is waiting for it.
 //  - The output callback calls MixInto: reads the ring, runs the equaliser and volume, and writes
 //    the history (try_lock only). It never waits and never allocates.
-//  - Seeks need both ends of the ring quiet: they hold decoderMutex (the producer) and the output
-//    lock (the consumer) while resetting it.
-// Lock order: controlMutex, then decoderMutex, then the output lock. The decoder thread takes
-// controlMutex only when it holds nothing else.
+//  - Seeks need both ends of the ring quiet: they hold the decoder lock (the producer) and the
+//    output lock (the consumer) while resetting it. A file is then sought on the caller's thread.
+//    A played URL stream is sought by the decoder thread instead, since finding the target may
+//    wait for the network: the call returns at once, the position is the target from then on and
+//    the channel is stalled until the decoder has found it.
+// Lock order: control, then decoding, then the output lock. The decoder thread takes the control
+// lock only when it holds nothing else.
 // Decoding channels (BASS_STREAM_DECODE) have no thread and no ring: BASS_ChannelGetData decodes
-// on the caller's thread under both mutexes and calls the END syncs there, after releasing them.
+// on the caller's thread under both locks and calls the END syncs there, after releasing them.
 
 #include <atomic>
 #include <cstdint>
@@ -29,6 +34,7 @@
 
 #include "Decoder.h"
 #include "FrameRing.h"
+#include "Guarded.h"
 #include "ParamEq.h"
 #include "bass.h"
 
@@ -94,6 +100,8 @@ class Channel : public std::enable_shared_from_this<Channel> {
 
   // Output callback only.
   void MixInto(float* out, size_t frames);
+  // Whether MixInto would find frames frames (or the stream's end, or nothing to play) now.
+  bool HasFramesFor(size_t frames) const;
 
   // Frees the stream's handle when a BASS_STREAM_AUTOFREE stream has ended (set by the library
   // before the stream is first played; called on the decoder thread).
@@ -107,11 +115,36 @@ class Channel : public std::enable_shared_from_this<Channel> {
     void* user;
   };
 
+  // What the control lock guards.
+  struct ControlState {
+    bool freed = false;
+    bool attached = false;
+    bool endedRun = false;  // played to its end; Play starts over
+    std::vector<HFX> fxHandles;
+  };
+  using ControlLock = Guarded<ControlState>::Locked;
+
+  // What the decoder lock guards.
+  struct DecodeState {
+    std::unique_ptr<Decoder> decoder;
+    int64_t decodePosition = 0;    // decoding channels: frames handed out
+    bool decodeEndFired = false;   // decoding channels
+    float appliedVolume = 1.0f;    // decoding channels: the gain the last block ended at
+    int64_t seekTarget = -1;       // played URL streams: the frame the decoder thread is to find
+    int64_t seekFallback = 0;      // …and where to go on when that frame cannot be reached
+  };
+  using DecodeLock = Guarded<DecodeState>::Locked;
+
   void DecoderThread();
   void FillRing();
+  void RunPendingSeek();
   void HandleHeardEnd();
   void FireEndSyncs();
-  int SeekLocked(int64_t frame);  // under controlMutex
+  int Seek(ControlLock& control, int64_t frame);
+  // Empties the ring for playback from frame on (needs the decoder lock and takes the output lock).
+  void RestartRingAt(ControlLock& control, DecodeLock& decoding, int64_t frame);
+  int64_t HeardFrames(ControlLock& control);
+  bool SeeksOnDecoderThread() const { return url != nullptr && !IsDecodeOnly(); }
   void Wake();
   bool EnsureThread();
   void WriteHistory(const float* frames, size_t count);
@@ -121,17 +154,9 @@ class Channel : public std::enable_shared_from_this<Channel> {
   DWORD handle = 0;
   const std::map<std::string, std::string> tags;
 
-  std::mutex controlMutex;
-  bool freed = false;         // under controlMutex
-  bool attached = false;      // under controlMutex
-  bool endedRun = false;      // under controlMutex: played to its end; Play starts over
-  std::vector<HFX> fxHandles; // under controlMutex
-
-  std::mutex decoderMutex;
-  std::unique_ptr<Decoder> decoder;  // under decoderMutex
-  std::shared_ptr<UrlSource> url;    // null for files; thread-safe itself
-  int64_t decodePosition = 0;        // decoding channels: frames handed out (under decoderMutex)
-  bool decodeEndFired = false;       // decoding channels (under decoderMutex)
+  Guarded<ControlState> control;
+  Guarded<DecodeState> decoding;
+  std::shared_ptr<UrlSource> url;  // null for files; thread-safe itself
 
   std::unique_ptr<FrameRing> ring;   // created before the first attach; then fixed
   EqChain eq;
@@ -147,7 +172,8 @@ class Channel : public std::enable_shared_from_this<Channel> {
   std::atomic<int64_t> tailFrames{0};    // silence played after the last frame
   std::atomic<bool> heardEnd{false};     // set by the output, consumed by the decoder thread
   std::atomic<bool> starved{false};
-  std::atomic<int> controlWaiting{0};    // API calls waiting for decoderMutex
+  std::atomic<int> controlWaiting{0};    // API calls waiting for the decoder lock
+  std::atomic<bool> seekWanted{false};   // DecodeState::seekTarget is set
 
   std::thread thread;
   std::thread::id threadId;

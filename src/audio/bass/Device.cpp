@@ -1,7 +1,9 @@
 #include "Device.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "Channel.h"
 #include "ChannelFormat.h"
@@ -12,6 +14,14 @@ namespace orvane::bass {
 int Device::Open(int device) {
   if (IsOpen()) return BASS_ERROR_ALREADY;
   if (device == 0 || device < -1) return BASS_ERROR_DEVICE;
+  if (manualWanted.load()) {
+    latencyFrames = 0;  // a pulled frame is heard
+    mix.reserve(kMaxAttached);
+    owners.reserve(kMaxAttached);
+    manualPaused.store(false);
+    manualOpen.store(true, std::memory_order_release);
+    return BASS_OK;
+  }
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return BASS_ERROR_DRIVER;
   subsystemStarted = true;
 
@@ -48,6 +58,11 @@ int Device::Open(int device) {
 void Device::Close() {
   const SDL_AudioDeviceID opened = id.exchange(0);
   if (opened != 0) SDL_CloseAudioDevice(opened);  // waits for the callback to finish
+  if (manualOpen.load()) {
+    std::lock_guard lock(manualLock);  // a pull in progress has finished
+    manualOpen.store(false);
+  }
+  latencyFrames = kPeriodFrames;
   mix.clear();
   owners.clear();
   if (subsystemStarted) SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -55,6 +70,10 @@ void Device::Close() {
 }
 
 bool Device::SetPaused(bool paused) {
+  if (manualOpen.load(std::memory_order_acquire)) {
+    manualPaused.store(paused);
+    return true;
+  }
   const SDL_AudioDeviceID opened = id.load(std::memory_order_acquire);
   if (opened == 0) return false;
   SDL_PauseAudioDevice(opened, paused ? 1 : 0);
@@ -62,13 +81,44 @@ bool Device::SetPaused(bool paused) {
 }
 
 void Device::Lock() {
+  if (manualOpen.load(std::memory_order_acquire)) {
+    manualLock.lock();
+    return;
+  }
   const SDL_AudioDeviceID opened = id.load(std::memory_order_acquire);
   if (opened != 0) SDL_LockAudioDevice(opened);
 }
 
 void Device::Unlock() {
+  if (manualOpen.load(std::memory_order_acquire)) {
+    manualLock.unlock();
+    return;
+  }
   const SDL_AudioDeviceID opened = id.load(std::memory_order_acquire);
   if (opened != 0) SDL_UnlockAudioDevice(opened);
+}
+
+bool Device::PullManual(float* out, size_t frames, int waitMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  for (;;) {
+    if (!manualOpen.load(std::memory_order_acquire)) return false;
+    {
+      std::lock_guard lock(manualLock);
+      if (manualPaused.load() || ReadyToMix(frames) || std::chrono::steady_clock::now() >= deadline) {
+        std::memset(out, 0, frames * kBytesPerFrame);
+        if (!manualPaused.load()) Mix(out, static_cast<int>(frames));
+        return true;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a decoder is still at work
+  }
+}
+
+bool Device::ReadyToMix(size_t frames) {
+  for (Channel* channel : mix) {
+    if (!channel->HasFramesFor(frames)) return false;
+  }
+  return true;
 }
 
 bool Device::Attach(std::shared_ptr<Channel> channel) {

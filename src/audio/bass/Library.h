@@ -14,7 +14,11 @@
 namespace orvane::bass {
 
 struct Config {
+  // Connection time-out, also for every silence while a URL stream is being opened.
   std::atomic<int> netTimeoutMs{5000};
+  // Longest silence of a URL stream that plays, before its download is given up. Not part of the
+  // classic interface (which has no such setting); tests shorten it here.
+  std::atomic<int> netStallMs{30000};
   std::atomic<int> netBufferMs{5000};
   std::atomic<int> netPrebufPercent{75};
   std::atomic<int> netPlaylist{0};

@@ -4,13 +4,20 @@ extern "C" {
 #include <libavutil/error.h>
 }
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string_view>
+#include <vector>
 
 #include "Errors.h"
+#include "net/UYmUrl.h"
 
 namespace orvane::bass {
 namespace {
@@ -77,12 +84,14 @@ std::string FirstPlaylistEntry(std::string_view body) {
   return {};
 }
 
-// entry resolved against the playlist's own URL.
+// entry resolved against the playlist's own URL (escaped first: playlists hold blanks and
+// non-ASCII names as they are).
 std::string ResolveUrl(const std::string& base, const std::string& entry) {
   CURLU* url = curl_url();
   std::string result;
+  const std::string escaped = orvane::net::EscapeUrl(entry);
   if (url != nullptr && curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
-      curl_url_set(url, CURLUPART_URL, entry.c_str(), 0) == CURLUE_OK) {
+      curl_url_set(url, CURLUPART_URL, escaped.c_str(), 0) == CURLUE_OK) {
     char* text = nullptr;
     if (curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) result = text;
     curl_free(text);
@@ -116,18 +125,180 @@ void InitCurlOnce() {
   (void)done;
 }
 
+
+// ---- spools ----
+
+// The first folder that takes an unlinked temporary file: the one asked for, else $TMPDIR,
+// /var/tmp (on disk, unlike a /tmp that may be memory), /tmp. -1 when none does.
+int OpenSpoolFile(const std::string& wanted) {
+  std::vector<std::string> folders;
+  if (!wanted.empty()) {
+    folders.push_back(wanted);
+  } else {
+    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0') folders.emplace_back(tmp);
+    folders.emplace_back("/var/tmp");
+    folders.emplace_back("/tmp");
+  }
+  for (const std::string& folder : folders) {
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    // File systems without O_TMPFILE: a named file, unlinked at once.
+    std::string name = folder + "/orvane-stream-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) {
+      ::unlink(name.c_str());
+      return fd;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+class Spool {
+ public:
+  virtual ~Spool() = default;
+  // Download thread: keeps size bytes at offset at, right after everything kept so far.
+  virtual bool Append(int64_t at, const char* data, size_t size) = 0;
+  // Decoder side: copies bytes kept at [at, at + size); the count, or a negative FFmpeg error.
+  virtual int Read(int64_t at, uint8_t* buffer, size_t size) = 0;
+  // Decoder side: bytes before offset before will not be read again. Returns the first byte still
+  // kept (the spool frees whole pieces only).
+  virtual int64_t Release(int64_t before) = 0;
+  virtual int64_t MemoryHeld() const = 0;
+  virtual bool IsFile() const = 0;
+};
+
+namespace {
+
+// An unlinked temporary file: pwrite and pread of disjoint ranges need no lock.
+class FileSpool final : public Spool {
+ public:
+  explicit FileSpool(int fd) : fd(fd) {}
+  ~FileSpool() override { ::close(fd); }
+  FileSpool(const FileSpool&) = delete;
+  FileSpool& operator=(const FileSpool&) = delete;
+
+  bool Append(int64_t at, const char* data, size_t size) override {
+    while (size > 0) {
+      const ssize_t n = ::pwrite(fd, data, size, at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;  // disk full or failing
+      data += n;
+      at += n;
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+  int Read(int64_t at, uint8_t* buffer, size_t size) override {
+    ssize_t n;
+    do {
+      n = ::pread(fd, buffer, size, at);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return AVERROR(errno);
+    if (n == 0) return AVERROR(EIO);  // the bytes were written: the file must have them
+    return static_cast<int>(n);
+  }
+  int64_t Release(int64_t before) override {
+    // Whole megabytes only; a file system that cannot punch holes keeps the bytes on disk.
+    constexpr int64_t kStep = 1 << 20;
+    const int64_t end = before / kStep * kStep;
+    if (end <= released) return released;
+    ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, released, end - released);
+    released = end;
+    return released;
+  }
+  int64_t MemoryHeld() const override { return 0; }
+  bool IsFile() const override { return true; }
+
+ private:
+  int fd;
+  int64_t released = 0;
+};
+
+// A window in memory, in fixed-size chunks.
+class MemorySpool final : public Spool {
+ public:
+  static constexpr int64_t kChunkBytes = 256 * 1024;
+
+  bool Append(int64_t at, const char* data, size_t size) override {
+    std::lock_guard lock(mutex);
+    try {
+      while (size > 0) {
+        const int64_t inChunk = (at - start) % kChunkBytes;
+        if (inChunk == 0 && static_cast<int64_t>(chunks.size()) * kChunkBytes == at - start) {
+          chunks.push_back(std::make_unique<uint8_t[]>(kChunkBytes));
+        }
+        const size_t count = std::min<size_t>(size, static_cast<size_t>(kChunkBytes - inChunk));
+        std::memcpy(chunks.back().get() + inChunk, data, count);
+        data += count;
+        at += static_cast<int64_t>(count);
+        size -= count;
+      }
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+  int Read(int64_t at, uint8_t* buffer, size_t size) override {
+    std::lock_guard lock(mutex);
+    if (at < start) return AVERROR(EIO);
+    size_t copied = 0;
+    while (copied < size) {
+      const int64_t offset = at + static_cast<int64_t>(copied) - start;
+      const size_t chunk = static_cast<size_t>(offset / kChunkBytes);
+      if (chunk >= chunks.size()) break;
+      const int64_t inChunk = offset % kChunkBytes;
+      const size_t count = std::min<size_t>(size - copied, static_cast<size_t>(kChunkBytes - inChunk));
+      std::memcpy(buffer + copied, chunks[chunk].get() + inChunk, count);
+      copied += count;
+    }
+    return static_cast<int>(copied);
+  }
+  int64_t Release(int64_t before) override {
+    std::lock_guard lock(mutex);
+    while (chunks.size() > 1 && start + kChunkBytes <= before) {
+      chunks.pop_front();
+      start += kChunkBytes;
+    }
+    return start;
+  }
+  int64_t MemoryHeld() const override {
+    std::lock_guard lock(mutex);
+    return static_cast<int64_t>(chunks.size()) * kChunkBytes;
+  }
+  bool IsFile() const override { return false; }
+
+ private:
+  mutable std::mutex mutex;
+  std::deque<std::unique_ptr<uint8_t[]>> chunks;  // from start on
+  int64_t start = 0;
+};
+
 }  // namespace
 
 struct UrlSource::Transfer {
   UrlSource* source = nullptr;
   CURL* easy = nullptr;
+  CURLM* multi = nullptr;
   bool decided = false;     // playlist or media?
   bool isPlaylist = false;
   bool typeSaysPlaylist = false;
   std::string head;         // first bytes, held until decided
   std::string playlist;     // the body of a playlist
-  bool tooBig = false;
+  bool tooBig = false;      // a playlist beyond kMaxPlaylistBytes
+  bool spoolFailed = false; // the bytes could not be kept
+  bool gotResponse = false; // the server has said something
   Clock::time_point lastActivity = Clock::now();
+
+  Transfer() = default;
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+  ~Transfer() {
+    if (multi != nullptr && easy != nullptr) curl_multi_remove_handle(multi, easy);
+    curl_easy_cleanup(easy);
+    curl_multi_cleanup(multi);
+  }
 };
 
 std::shared_ptr<UrlSource> UrlSource::Start(const Options& options) {
@@ -140,7 +311,24 @@ std::shared_ptr<UrlSource> UrlSource::Start(const Options& options) {
   return source;
 }
 
-UrlSource::UrlSource(Options options) : options(std::move(options)) {}
+namespace {
+
+std::unique_ptr<Spool> MakeSpool(const UrlSource::Options& options) {
+  if (!options.spoolInMemory) {
+    const int fd = OpenSpoolFile(options.spoolFolder);
+    if (fd >= 0) return std::make_unique<FileSpool>(fd);
+  }
+  return std::make_unique<MemorySpool>();
+}
+
+}  // namespace
+
+UrlSource::UrlSource(Options options)
+    : options(std::move(options)),
+      spool(MakeSpool(this->options)),
+      aheadLimit(spool->IsFile() ? kMaxAheadBytes : kMemoryAheadBytes),
+      keepWhole(spool->IsFile() ? kKeepWholeBytes : kMemoryAheadBytes + kMemoryBehindBytes),
+      keepBehind(spool->IsFile() ? kKeepBehindBytes : kMemoryBehindBytes) {}
 
 UrlSource::~UrlSource() {
   if (thread.joinable()) thread.detach();  // only reached when the thread itself drops the last owner
@@ -166,15 +354,22 @@ void UrlSource::Run() {
 
 int UrlSource::RunTransfer(const std::string& url, std::string& playlistEntry) {
   Transfer transfer;
-  transfer.source = this;
-  CURL* easy = curl_easy_init();
-  CURLM* multi = curl_multi_init();
-  if (easy == nullptr || multi == nullptr) {
-    curl_easy_cleanup(easy);
-    curl_multi_cleanup(multi);
-    return BASS_ERROR_MEM;
+  if (!SetUpTransfer(transfer, url)) return BASS_ERROR_MEM;
+  int code = TransferLoop(transfer);
+  {
+    std::lock_guard lock(mutex);
+    wakeHandle = nullptr;
   }
-  transfer.easy = easy;
+  if (code == BASS_OK && transfer.isPlaylist) code = ResolvePlaylist(transfer, url, playlistEntry);
+  return code;
+}
+
+bool UrlSource::SetUpTransfer(Transfer& transfer, const std::string& url) {
+  transfer.source = this;
+  transfer.easy = curl_easy_init();
+  transfer.multi = curl_multi_init();
+  if (transfer.easy == nullptr || transfer.multi == nullptr) return false;
+  CURL* easy = transfer.easy;
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -182,7 +377,7 @@ int UrlSource::RunTransfer(const std::string& url, std::string& playlistEntry) {
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 8L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.timeoutMs));
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
   curl_easy_setopt(easy, CURLOPT_USERAGENT, "OrvaneAudio/2.4");
   if (options.offset > 0) curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(options.offset));
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
@@ -192,90 +387,78 @@ int UrlSource::RunTransfer(const std::string& url, std::string& playlistEntry) {
   });
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, +[](char*, size_t, size_t size, void* user) -> size_t {
-    static_cast<Transfer*>(user)->lastActivity = Clock::now();
+    auto& t = *static_cast<Transfer*>(user);
+    t.lastActivity = Clock::now();
+    t.gotResponse = true;
     return size;
   });
-  curl_multi_add_handle(multi, easy);
-  {
-    std::lock_guard lock(mutex);
-    wakeHandle = multi;
-  }
+  if (curl_multi_add_handle(transfer.multi, easy) != CURLM_OK) return false;
+  std::lock_guard lock(mutex);
+  wakeHandle = transfer.multi;
+  return true;
+}
 
-  const auto timeout = std::chrono::milliseconds(options.timeoutMs);
-  int code = BASS_OK;
-  bool stopped = false;
+int UrlSource::TransferLoop(Transfer& transfer) {
+  using std::chrono::milliseconds;
+  const int openLimitMs = options.openLimitMs > 0 ? options.openLimitMs : std::max(5 * options.connectTimeoutMs, 5000);
   for (;;) {
     int running = 0;
-    curl_multi_perform(multi, &running);
+    curl_multi_perform(transfer.multi, &running);
     if (running == 0) break;
     {
       std::unique_lock lock(mutex);
-      if (cancelled) {
-        code = BASS_ERROR_ENDED;
-        stopped = true;
-        break;
-      }
+      if (cancelled) return BASS_ERROR_ENDED;
       if (paused && !ShouldPause()) {
         paused = false;
         lock.unlock();
-        curl_easy_pause(easy, CURLPAUSE_CONT);
+        curl_easy_pause(transfer.easy, CURLPAUSE_CONT);
         transfer.lastActivity = Clock::now();
         continue;
       }
       if (paused) transfer.lastActivity = Clock::now();  // waiting for the reader is not a stall
     }
-    const auto idle = Clock::now() - transfer.lastActivity;
-    if (idle >= timeout) {
-      code = BASS_ERROR_TIMEOUT;
-      stopped = true;
-      break;
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(timeout - idle).count();
-    curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::clamp<int64_t>(left + 1, 1, 1000)), nullptr);
+    const auto now = Clock::now();
+    const bool isOpen = opened.load();
+    if (!isOpen && now - started >= milliseconds(openLimitMs)) return BASS_ERROR_TIMEOUT;
+    // Until the stream is open a silence is a failed connection; once it plays, a pause.
+    const milliseconds limit(isOpen && transfer.gotResponse ? options.stallTimeoutMs : options.connectTimeoutMs);
+    const auto idle = now - transfer.lastActivity;
+    if (idle >= limit) return BASS_ERROR_TIMEOUT;
+    const auto left = std::chrono::duration_cast<milliseconds>(limit - idle).count();
+    curl_multi_poll(transfer.multi, nullptr, 0, static_cast<int>(std::clamp<int64_t>(left + 1, 1, 250)), nullptr);
   }
-  if (!stopped) {
-    int pending = 0;
-    CURLcode result = CURLE_OK;
-    while (CURLMsg* message = curl_multi_info_read(multi, &pending)) {
-      if (message->msg == CURLMSG_DONE) result = message->data.result;
-    }
-    code = ErrorFromCurl(result);
-    if (transfer.tooBig) code = BASS_ERROR_FILEFORM;
-    {
-      std::lock_guard lock(mutex);
-      if (cancelled) code = BASS_ERROR_ENDED;
-    }
-    if (code == BASS_OK && !transfer.decided) {
-      // A body shorter than the sniffing window.
-      transfer.isPlaylist = options.followPlaylists && LooksLikePlaylist(transfer.head);
-      transfer.decided = true;
-      if (transfer.isPlaylist) {
-        transfer.playlist = transfer.head;
-      } else {
-        BeginMedia(transfer);
-        if (!transfer.head.empty()) Deliver(transfer.head.data(), transfer.head.size());
-      }
-    }
-    if (code == BASS_OK && transfer.isPlaylist) {
-      char* effective = nullptr;
-      curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
-      const std::string entry = FirstPlaylistEntry(transfer.playlist);
-      playlistEntry = entry.empty() ? std::string{} : ResolveUrl(effective != nullptr ? effective : url, entry);
-      if (playlistEntry.empty()) code = BASS_ERROR_FILEFORM;
-    }
+
+  int pending = 0;
+  CURLcode result = CURLE_OK;
+  while (CURLMsg* message = curl_multi_info_read(transfer.multi, &pending)) {
+    if (message->msg == CURLMSG_DONE) result = message->data.result;
   }
+  int code = ErrorFromCurl(result);
+  if (transfer.tooBig) code = BASS_ERROR_FILEFORM;
+  if (transfer.spoolFailed) code = BASS_ERROR_MEM;
   {
     std::lock_guard lock(mutex);
-    wakeHandle = nullptr;
+    if (cancelled) code = BASS_ERROR_ENDED;
   }
-  curl_multi_remove_handle(multi, easy);
-  curl_easy_cleanup(easy);
-  curl_multi_cleanup(multi);
+  if (code == BASS_OK && !transfer.decided) {
+    // A body shorter than the sniffing window.
+    DecideKind(transfer);
+    if (transfer.spoolFailed) code = BASS_ERROR_MEM;
+  }
   return code;
+}
+
+int UrlSource::ResolvePlaylist(const Transfer& transfer, const std::string& url, std::string& playlistEntry) const {
+  char* effective = nullptr;
+  curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effective);
+  const std::string entry = FirstPlaylistEntry(transfer.playlist);
+  playlistEntry = entry.empty() ? std::string{} : ResolveUrl(effective != nullptr ? effective : url, entry);
+  return playlistEntry.empty() ? BASS_ERROR_FILEFORM : BASS_OK;
 }
 
 size_t UrlSource::OnBody(Transfer& transfer, const char* data, size_t size) {
   transfer.lastActivity = Clock::now();
+  transfer.gotResponse = true;
   {
     std::lock_guard lock(mutex);
     if (cancelled) return 0;  // aborts the transfer
@@ -294,16 +477,8 @@ size_t UrlSource::OnBody(Transfer& transfer, const char* data, size_t size) {
     // The first bytes decide unless the type or name already said "playlist".
     constexpr size_t kSniffBytes = 16;
     if (transfer.head.size() < kSniffBytes && !transfer.typeSaysPlaylist) return size;
-    transfer.decided = true;
-    transfer.isPlaylist = options.followPlaylists && (transfer.typeSaysPlaylist || LooksLikePlaylist(transfer.head));
-    if (transfer.isPlaylist) {
-      transfer.playlist = std::move(transfer.head);
-    } else {
-      BeginMedia(transfer);
-      Deliver(transfer.head.data(), transfer.head.size());
-    }
-    transfer.head.clear();
-    return size;
+    DecideKind(transfer);
+    return transfer.spoolFailed ? 0 : size;
   }
   if (transfer.isPlaylist) {
     if (transfer.playlist.size() + size > kMaxPlaylistBytes) {
@@ -320,8 +495,23 @@ size_t UrlSource::OnBody(Transfer& transfer, const char* data, size_t size) {
       return CURL_WRITEFUNC_PAUSE;  // curl hands the same bytes again after the pause
     }
   }
-  Deliver(data, size);
+  if (!Deliver(data, size)) {
+    transfer.spoolFailed = true;
+    return 0;
+  }
   return size;
+}
+
+void UrlSource::DecideKind(Transfer& transfer) {
+  transfer.decided = true;
+  transfer.isPlaylist = options.followPlaylists && (transfer.typeSaysPlaylist || LooksLikePlaylist(transfer.head));
+  if (transfer.isPlaylist) {
+    transfer.playlist = std::move(transfer.head);
+  } else {
+    BeginMedia(transfer);
+    if (!transfer.head.empty() && !Deliver(transfer.head.data(), transfer.head.size())) transfer.spoolFailed = true;
+  }
+  transfer.head.clear();
 }
 
 void UrlSource::BeginMedia(Transfer& transfer) {
@@ -334,27 +524,26 @@ void UrlSource::BeginMedia(Transfer& transfer) {
   finalUrl = effective != nullptr ? effective : "";
 }
 
-bool UrlSource::ShouldPause() const {
-  return contentLength == 0 && received - readPos > kMaxAheadBytes;
+bool UrlSource::ShouldPause() const { return received - readPos > aheadLimit; }
+
+void UrlSource::ResumeIfWanted() {
+  if (paused && !ShouldPause() && wakeHandle != nullptr) curl_multi_wakeup(static_cast<CURLM*>(wakeHandle));
 }
 
-void UrlSource::Deliver(const char* data, size_t size) {
+bool UrlSource::Deliver(const char* data, size_t size) {
+  int64_t at;
   {
     std::lock_guard lock(mutex);
-    size_t done = 0;
-    while (done < size) {
-      const size_t inChunk = static_cast<size_t>((received - heldStart) % static_cast<int64_t>(kChunkBytes));
-      if (inChunk == 0 && static_cast<int64_t>(chunks.size() * kChunkBytes) == received - heldStart) {
-        chunks.push_back(std::make_unique<uint8_t[]>(kChunkBytes));
-      }
-      const size_t count = std::min(size - done, kChunkBytes - inChunk);
-      std::memcpy(chunks.back().get() + inChunk, data + done, count);
-      done += count;
-      received += static_cast<int64_t>(count);
-    }
+    at = received;  // only this thread moves it
+  }
+  if (!spool->Append(at, data, size)) return false;
+  {
+    std::lock_guard lock(mutex);
+    received += static_cast<int64_t>(size);
   }
   arrived.notify_all();
   if (options.proc != nullptr && !procDisabled.load()) options.proc(data, static_cast<DWORD>(size), options.user);
+  return true;
 }
 
 void UrlSource::Finish(int code) {
@@ -379,36 +568,39 @@ int UrlSource::Read(uint8_t* buffer, int size) {
     if (cancelled || ended) return 0;
     return AVERROR_EXIT;  // interrupted while waiting
   }
-  if (readPos < heldStart) return AVERROR(EIO);  // dropped from the window
-  int copied = 0;
-  while (copied < size && readPos < received) {
-    const int64_t offset = readPos - heldStart;
-    const size_t chunk = static_cast<size_t>(offset / static_cast<int64_t>(kChunkBytes));
-    const size_t inChunk = static_cast<size_t>(offset % static_cast<int64_t>(kChunkBytes));
-    const size_t count = static_cast<size_t>(
-        std::min<int64_t>({static_cast<int64_t>(size - copied), static_cast<int64_t>(kChunkBytes - inChunk),
-                           received - readPos}));
-    std::memcpy(buffer + copied, chunks[chunk].get() + inChunk, count);
-    copied += static_cast<int>(count);
-    readPos += static_cast<int64_t>(count);
+  if (readPos < heldStart) return AVERROR(EIO);  // given back already
+  const int64_t at = readPos;
+  const size_t count = static_cast<size_t>(std::min<int64_t>(size, received - readPos));
+  lock.unlock();
+  const int got = spool->Read(at, buffer, count);
+  lock.lock();
+  if (got <= 0) return got < 0 ? got : AVERROR(EIO);
+  readPos = at + got;
+  const int64_t held = heldStart;  // moved only on this side
+  const int64_t release = ReleasePoint();
+  ResumeIfWanted();
+  lock.unlock();
+  if (release > held) {
+    const int64_t start = spool->Release(release);
+    lock.lock();
+    heldStart = std::max(heldStart, start);
   }
-  DropBehindReader();
-  if (paused && !ShouldPause() && wakeHandle != nullptr) curl_multi_wakeup(static_cast<CURLM*>(wakeHandle));
-  return copied;
+  return got;
 }
 
-void UrlSource::DropBehindReader() {
-  if (received - heldStart <= kHoldAllBytes) return;
-  while (chunks.size() > 1 && heldStart + static_cast<int64_t>(kChunkBytes) <= readPos - kKeepBehindBytes) {
-    chunks.pop_front();
-    heldStart += static_cast<int64_t>(kChunkBytes);
-  }
+int64_t UrlSource::ReleasePoint() const {
+  if (received - heldStart <= keepWhole) return heldStart;
+  return std::max<int64_t>(heldStart, readPos - keepBehind);
 }
 
 bool UrlSource::Seek(int64_t offset) {
   std::lock_guard lock(mutex);
-  if (offset < heldStart || offset > received) return false;  // only inside what is held
+  if (offset < heldStart) return false;
+  // Ahead of the download is fine while it runs: reads there wait for the bytes.
+  const int64_t end = ended ? received : (contentLength > 0 ? contentLength : INT64_MAX);
+  if (offset > end) return false;
   readPos = offset;
+  ResumeIfWanted();
   return true;
 }
 
@@ -430,6 +622,8 @@ std::string UrlSource::NameHint() const {
 }
 
 // ---- any thread ----
+
+void UrlSource::Opened() { opened.store(true); }
 
 void UrlSource::SetInterrupt(bool on) {
   {
@@ -490,5 +684,9 @@ int UrlSource::Failure() const {
   std::lock_guard lock(mutex);
   return failure;
 }
+
+int64_t UrlSource::MemoryHeld() const { return spool->MemoryHeld(); }
+
+bool UrlSource::SpooledToFile() const { return spool->IsFile(); }
 
 }  // namespace orvane::bass

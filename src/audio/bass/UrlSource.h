@@ -1,23 +1,30 @@
 #pragma once
-// An HTTP(S) download as a ByteSource: libcurl fetches the body on a download thread into memory,
-// the decoder reads from there (blocking until bytes arrive), and every block is handed to the
-// stream's DOWNLOADPROC as it arrives, then NULL once at the end of the transfer.
+// An HTTP(S) download as a ByteSource: libcurl fetches the body on a download thread, every block
+// is kept in the spool and handed to the stream's DOWNLOADPROC as it arrives (then NULL once at the
+// end of the transfer), and the decoder reads the spool back, waiting for bytes still to come.
 //
-// Threads: the download thread runs curl and the DOWNLOADPROC. The decoder side (Read, Seek,
-// Tell) is used by one thread at a time (whoever holds the stream's decoder). Everything else
-// may be called from any thread. Bytes are exchanged under one mutex, held only for copies;
-// the DOWNLOADPROC is called without it.
+// Threads: the download thread runs curl, writes the spool and calls the DOWNLOADPROC. The decoder
+// side (Read, Seek, Tell) is used by one thread at a time (whoever holds the stream's decoder).
+// Everything else may be called from any thread. The counters below are exchanged under one mutex,
+// held only for bookkeeping: spool reads and writes and the DOWNLOADPROC run without it.
 //
-// Memory: everything downloaded is kept (so seeking works inside what has arrived) until more
-// than kHoldAllBytes are held; from then on bytes further than kKeepBehindBytes behind the decoder
-// are dropped. A body without Content-Length is paused while the decoder lags more than
-// kMaxAheadBytes behind the download (a paused live stream), so memory stays bounded.
+// Memory: the spool is an unlinked temporary file (in $TMPDIR, else /var/tmp, else /tmp), so a
+// stream of any size costs the process a few buffers, and seeking back works across everything that
+// has arrived. The download runs at most kMaxAheadBytes ahead of the decoder, then waits for it to
+// catch up, so even a stream that claims 20 GB takes the disk only as it is played. Up to
+// kKeepWholeBytes are kept whole; beyond that (a stream without end), what lies more than
+// kKeepBehindBytes behind the decoder is given back. Without a writable temporary folder the spool
+// is a window in memory: kMemoryAheadBytes ahead, kMemoryBehindBytes behind.
+//
+// Time-outs: connectTimeoutMs bounds the connection and every silence while the stream is being
+// opened (and openLimitMs the whole open, so a server that drips a byte now and then cannot hold
+// the opener); once the stream is open (Opened), the download waits out silences up to
+// stallTimeoutMs, so a server that pauses and resumes loses nothing.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,21 +35,30 @@
 
 namespace orvane::bass {
 
+// Where the bytes that arrived are kept (UrlSource.cpp: a temporary file, or memory).
+class Spool;
+
 class UrlSource : public ByteSource, public std::enable_shared_from_this<UrlSource> {
  public:
-  static constexpr int64_t kHoldAllBytes = 64LL << 20;
-  static constexpr int64_t kKeepBehindBytes = 8LL << 20;
-  static constexpr int64_t kMaxAheadBytes = 32LL << 20;
+  static constexpr int64_t kMaxAheadBytes = 256LL << 20;
+  static constexpr int64_t kKeepWholeBytes = 1LL << 30;
+  static constexpr int64_t kKeepBehindBytes = 64LL << 20;
+  static constexpr int64_t kMemoryAheadBytes = 8LL << 20;
+  static constexpr int64_t kMemoryBehindBytes = 4LL << 20;
   static constexpr size_t kMaxPlaylistBytes = 256 * 1024;
   static constexpr int kMaxPlaylistHops = 3;
 
   struct Options {
-    std::string url;
-    uint64_t offset = 0;     // first byte wanted (HTTP Range)
-    int timeoutMs = 5000;    // connect time-out, and longest wait for the next byte
+    std::string url;          // as requested: escaped already
+    uint64_t offset = 0;      // first byte wanted (HTTP Range)
+    int connectTimeoutMs = 5000;
+    int stallTimeoutMs = 30000;
+    int openLimitMs = 0;      // 0: five connect time-outs, at least 5 s
     bool followPlaylists = false;
     DOWNLOADPROC* proc = nullptr;
     void* user = nullptr;
+    std::string spoolFolder;  // empty: $TMPDIR, /var/tmp, /tmp (the first that takes a file)
+    bool spoolInMemory = false;  // tests: the memory window even where a file could be made
   };
 
   // Starts the download thread; reads then wait for its bytes.
@@ -53,12 +69,15 @@ class UrlSource : public ByteSource, public std::enable_shared_from_this<UrlSour
 
   // ByteSource (decoder side).
   int Read(uint8_t* buffer, int size) override;
+  // Anywhere from the first byte still kept to the announced end (a read there waits for it).
   bool Seek(int64_t offset) override;
   int64_t Tell() const override;
   int64_t Size() const override;
   std::string NameHint() const override;
   bool SeekableWhileOpening() const override { return false; }
 
+  // The stream is open: from now on silences are waited out up to stallTimeoutMs.
+  void Opened();
   // While set, a Read that would wait returns AVERROR_EXIT at once (a seek or free is waiting
   // for the decoder).
   void SetInterrupt(bool on);
@@ -72,33 +91,45 @@ class UrlSource : public ByteSource, public std::enable_shared_from_this<UrlSour
 
   int64_t ContentLength() const;  // 0 when the server did not say
   int64_t Downloaded() const;
-  int64_t HeldStart() const;      // first byte still in memory
+  int64_t HeldStart() const;      // first byte still kept
   int64_t ReadAhead() const;      // downloaded but not yet read by the decoder
   bool Connected() const;
   // BASS_OK while running or after a complete transfer; else why it failed.
   int Failure() const;
+  // Bytes of the stream the process holds in memory, and whether the spool is a file.
+  int64_t MemoryHeld() const;
+  bool SpooledToFile() const;
 
  private:
   struct Transfer;
   explicit UrlSource(Options options);
   void Run();
   int RunTransfer(const std::string& url, std::string& playlistEntry);
+  bool SetUpTransfer(Transfer& transfer, const std::string& url);
+  int TransferLoop(Transfer& transfer);
+  int ResolvePlaylist(const Transfer& transfer, const std::string& url, std::string& playlistEntry) const;
   size_t OnBody(Transfer& transfer, const char* data, size_t size);
+  void DecideKind(Transfer& transfer);  // playlist or media, from the first bytes
   void BeginMedia(Transfer& transfer);  // the body is media: note its length and final URL
-  void Deliver(const char* data, size_t size);
+  bool Deliver(const char* data, size_t size);
   void Finish(int code);
-  bool ShouldPause() const;  // under mutex
-  void DropBehindReader();   // under mutex
+  bool ShouldPause() const;    // under mutex
+  void ResumeIfWanted();       // under mutex: wakes a paused download the reader has caught up with
+  int64_t ReleasePoint() const;  // under mutex: where the kept bytes may start now
 
   const Options options;
+  std::unique_ptr<Spool> spool;
+  const int64_t aheadLimit;
+  const int64_t keepWhole;
+  const int64_t keepBehind;
   std::thread thread;
   std::thread::id threadId;
   void* wakeHandle = nullptr;  // the transfer's curl multi handle, for curl_multi_wakeup (under mutex)
+  std::atomic<bool> opened{false};
+  const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 
   mutable std::mutex mutex;
   std::condition_variable arrived;
-  static constexpr size_t kChunkBytes = 256 * 1024;
-  std::deque<std::unique_ptr<uint8_t[]>> chunks;  // fixed-size chunks from heldStart on
   int64_t heldStart = 0;
   int64_t received = 0;
   int64_t readPos = 0;
