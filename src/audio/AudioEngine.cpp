@@ -34,7 +34,7 @@
 
 #include "audio/bass/tags.h"
 #include "net/MainThreadRelay.h"
-#include "net/UYmUrl.h"
+#include "net/ServerUrl.h"
 
 namespace orvane::audio {
 

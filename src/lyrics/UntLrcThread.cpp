@@ -8,6 +8,7 @@
 #include "lyrics/LrcClass.h"
 #include "lyrics/LyricDownloader.h"
 #include "lyrics/Similarity.h"
+#include "net/ServerUrl.h"
 #include "net/UYmUrl.h"
 #include "text/AtomicFile.h"
 #include "text/Legacy.h"

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "net/Hosts.h"
-#include "text/Legacy.h"
 #include "text/TextUtil.h"
 
 namespace orvane::net {
@@ -40,24 +38,6 @@ void AppendEscape(std::string& out, unsigned char byte) {
   out += kHex[byte & 0x0F];
 }
 
-// The GBK (GB18030) bytes of UTF-8 text; the text itself when it is not UTF-8 (already legacy bytes).
-std::string GbkBytes(std::string_view utf8) {
-  if (!text::IsValidUtf8(utf8)) return std::string(utf8);
-  std::string bytes = text::ToGb18030(utf8);
-  return bytes.empty() && !utf8.empty() ? std::string(utf8) : bytes;
-}
-
-// The host of an absolute http(s) URL, lower case, without user information or port.
-std::string HostOf(std::string_view url) {
-  const std::size_t scheme = url.find("://");
-  if (scheme == std::string_view::npos) return {};
-  std::string_view rest = url.substr(scheme + 3);
-  rest = rest.substr(0, rest.find_first_of("/?#"));
-  if (const std::size_t at = rest.rfind('@'); at != std::string_view::npos) rest.remove_prefix(at + 1);
-  if (!rest.empty() && rest.front() != '[') rest = rest.substr(0, rest.find(':'));
-  return text::AsciiLower(rest);
-}
-
 }  // namespace
 
 std::string EscapeUrl(std::string_view url) {
@@ -75,39 +55,6 @@ std::string EscapeUrl(std::string_view url) {
       AppendEscape(out, byte);
     }
     return out;
-  } catch (...) {
-    return {};
-  }
-}
-
-std::string EscapeUrlGbk(std::string_view utf8Url) {
-  try {
-    return EscapeUrl(GbkBytes(utf8Url));
-  } catch (...) {
-    return {};
-  }
-}
-
-std::string StreamRequestUrl(std::string_view location, std::string_view musicBaseUrl) {
-  try {
-    if (!text::StartsWithNoCase(text::Trim(location), "http://") &&
-        !text::StartsWithNoCase(text::Trim(location), "https://")) {
-      return std::string(location);  // a path: nothing to escape
-    }
-    location = text::Trim(location);
-    const std::string_view base = text::Trim(musicBaseUrl);
-    const bool underMusicBase = !base.empty() && text::StartsWithNoCase(location, base);
-    const std::string host = HostOf(location);
-    const bool productServer = !host.empty() && host == HostOf("http://" + ServerHost());
-    return underMusicBase || productServer ? EscapeUrlGbk(location) : EscapeUrl(location);
-  } catch (...) {
-    return {};
-  }
-}
-
-std::string EncodeUrlValueGbk(std::string_view utf8) {
-  try {
-    return EncodeUrlValue(GbkBytes(utf8));
   } catch (...) {
     return {};
   }

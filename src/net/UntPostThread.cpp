@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "net/UYmUrl.h"
+#include "net/ServerUrl.h"
 #include "text/AtomicFile.h"
 #include "text/TextUtil.h"
 

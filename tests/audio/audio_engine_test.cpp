@@ -6,6 +6,7 @@
 // and records under Recorder::downloadMutex.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cmath>
@@ -401,6 +402,68 @@ TEST_F(AudioEngineTest, UrlDownloadBecomesASongOnlyWhenWholeAndCleanlyEnded) {
     ASSERT_TRUE(WaitForOpenDone());
     cache.reset();
   }
+}
+
+TEST_F(AudioEngineTest, AFifoADeviceOrAFolderFailsAtOnceAndTheNextOpenWorks) {
+  ASSERT_EQ(::mkfifo(folder.File("fifo.mp3").c_str(), 0600), 0);
+  std::filesystem::create_directory(folder.File("folder.mp3"));
+  for (const std::string& path : {folder.File("fifo.mp3"), std::string("/dev/zero"), folder.File("folder.mp3")}) {
+    SCOPED_TRACE(path);
+    TTags tags{"old", "old", "old", 1.0};
+    engine->ReadTags(path, tags);  // would wait for a writer for ever on a FIFO
+    EXPECT_EQ(tags.Title, "");
+    EXPECT_EQ(tags.Duration, 0);
+    rec.errors.clear();
+    engine->Open(path);
+    ASSERT_TRUE(WaitForOpenDone());
+    EXPECT_EQ(engine->State(), StateOpenFailed);
+    EXPECT_EQ(rec.errors, (std::vector<std::pair<int32_t, int32_t>>{{StateOpenFailed, BASS_ERROR_FILEOPEN}}));
+  }
+  engine->Open(tone);
+  ASSERT_TRUE(WaitForState(StatePlaying));
+}
+
+TEST_F(AudioEngineTest, SongsUnderTheMusicBaseAreRequestedWithGbkEscapesOthersWithUtf8) {
+  FixtureServer server;
+  const std::string body = test::ReadFileBytes(tone);
+  // "歌" is B8 E8 in GBK and E6 AD 8C in UTF-8.
+  server.Serve("/music/%B8%E8%20a+b.wav", FixtureReply::Bytes(body, "audio/wav"));
+  server.Serve("/other/%E6%AD%8C%20a+b.wav", FixtureReply::Bytes(body, "audio/wav"));
+  engine->SetMusicBaseUrl(server.Url("/music/"));
+  for (const std::string path : {"/music/歌 a+b.wav", "/other/歌 a+b.wav"}) {
+    SCOPED_TRACE(path);
+    engine->Open(server.Url(path));
+    ASSERT_TRUE(WaitForOpenDone());
+    EXPECT_EQ(engine->State(), StatePlaying);
+    EXPECT_EQ(engine->Source(), server.Url(path)) << "the location itself is kept as it was";
+    engine->Stop();
+  }
+}
+
+TEST_F(AudioEngineTest, AServerPauseLongerThanTheConnectTimeOutLosesNothing) {
+  FixtureServer server;
+  const std::string body = test::ReadFileBytes(tone);
+  FixtureReply pauses = FixtureReply::Bytes(body, "audio/wav");
+  pauses.pauseAfter = body.size() / 2;
+  pauses.pauseMs = 3000;  // the engine's network time-out is 2000 ms
+  server.Serve("/song.wav", pauses);
+  TempDir music;
+  std::vector<TCachedSong> changes;
+  cache = std::make_unique<TSongCache>(counters, [&](const TCachedSong& s) { changes.push_back(s); });
+  const std::string url = server.Url("/song.wav");
+  engine->OnStateChange = [&](int32_t s) {
+    rec.states.push_back(s);
+    if (s == StateConnecting) cache->Prepare(music.Path().string(), "song", 0, url);
+  };
+  engine->Open(url);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return rec.trackEnds > 0; }, kWaitMs));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return changes.size() == 1; }, kWaitMs));
+  EXPECT_EQ(engine->GetPosition(), 500) << "played to its end";
+  EXPECT_EQ(test::ReadFileBytes(music.File("song.mp3")), body) << "and cached whole";
+  engine->Stop();
+  engine->Open(tone);  // frees the URL stream before the cache goes
+  ASSERT_TRUE(WaitForOpenDone());
+  cache.reset();
 }
 
 }  // namespace

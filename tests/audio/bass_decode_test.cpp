@@ -1,6 +1,7 @@
 // The audio library without a sound device: decoding channels (BASS_STREAM_DECODE) for formats,
 // bad files, positions, seeking, tags and plug-ins.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
@@ -125,6 +126,11 @@ TEST(BassDecode, BadFilesFailWithTheirCodeAndBadHandlesAreRefused) {
   WriteFileBytes(dir.File("text.wav"), "These are not the samples you are looking for.\n");
   WriteFileBytes(dir.File("cut.wav"), std::string("RIFF\x24\x00\x00\x00WAVEfmt ", 16));
   std::filesystem::create_directory(dir.File("folder.mp3"));
+  // Nothing that is not a regular file is opened: a FIFO would wait for a writer for ever, a device
+  // would never end. Each fails at once, also when it is tried as a URL.
+  ASSERT_EQ(::mkfifo(dir.File("fifo.mp3").c_str(), 0600), 0);
+  std::filesystem::create_symlink(dir.File("fifo.mp3"), dir.File("link-to-fifo.mp3"));
+  std::filesystem::create_symlink("/dev/zero", dir.File("zero.mp3"));
 
   struct Case {
     std::string name;
@@ -133,10 +139,14 @@ TEST(BassDecode, BadFilesFailWithTheirCodeAndBadHandlesAreRefused) {
   const Case cases[] = {
       {"missing.mp3", BASS_ERROR_FILEOPEN}, {"folder.mp3", BASS_ERROR_FILEOPEN}, {"empty.mp3", BASS_ERROR_FILEFORM},
       {"garbage.mp3", BASS_ERROR_FILEFORM}, {"text.wav", BASS_ERROR_FILEFORM},   {"cut.wav", BASS_ERROR_FILEFORM},
+      {"fifo.mp3", BASS_ERROR_FILEOPEN},    {"link-to-fifo.mp3", BASS_ERROR_FILEOPEN},
+      {"zero.mp3", BASS_ERROR_FILEOPEN},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(BASS_StreamCreateFile(FALSE, dir.File(c.name).c_str(), 0, 0, BASS_STREAM_DECODE), 0u) << c.name;
     EXPECT_EQ(BASS_ErrorGetCode(), c.error) << c.name;
+    EXPECT_EQ(BASS_StreamCreateURL(dir.File(c.name).c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr), 0u) << c.name;
+    EXPECT_EQ(BASS_ErrorGetCode(), c.error) << c.name << " as a URL";
   }
 
   // A file cut in the middle of a frame plays what is there and then ends.

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -156,6 +160,74 @@ TEST_F(SongCacheTest, MissingMusicFolderCachesNothing) {
   counters->DownloadTotal = 0;
   Download({"0123", "4567"}, true);
   EXPECT_FALSE(fs::exists(music.Path() / "gone"));
+  EXPECT_TRUE(changes.empty());
+}
+
+TEST_F(SongCacheTest, AFinishingCopyHoldsUpNeitherTheDownloadNorTheNextSong) {
+  // Where the file system cannot rename without replacing, the finished download is copied on a
+  // worker. Here the copy waits at a gate until the next song has started downloading.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool release = false;
+  bool copyWaiting = false;
+  cache->UseCopyForTesting([&] {
+    std::unique_lock lock(mutex);
+    copyWaiting = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return release; });
+  });
+  Prepare("first");
+  counters->DownloadTotal = 10;
+  cache->DownloadData("0123456789", 10);
+  cache->DownloadEnded(true);  // returns while the copy has not even started
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return copyWaiting; }));
+  }
+  EXPECT_FALSE(fs::exists(music.Path() / "first.mp3"));
+
+  // The next song prepares and downloads into a fresh "_temp._mp" meanwhile.
+  Prepare("second");
+  counters->DownloadTotal = 0;
+  cache->DownloadData("abc", 3);
+  EXPECT_EQ(ReadFileBytes(music.Path() / "_temp._mp"), "abc");
+  {
+    std::lock_guard lock(mutex);
+    release = true;
+    changed.notify_all();
+  }
+  ASSERT_TRUE(test::ProcessEventsUntil([&] { return changes.size() == 1; }, 10000));
+  EXPECT_EQ(changes[0].TargetPath, music.File("first.mp3"));
+  EXPECT_EQ(ReadFileBytes(music.Path() / "first.mp3"), "0123456789");
+  cache->DownloadEnded(true);
+  ASSERT_TRUE(test::ProcessEventsUntil([&] { return changes.size() == 2; }, 10000));
+  EXPECT_EQ(ReadFileBytes(music.Path() / "second.mp3"), "abc");
+  // Nothing is left behind: neither the temporary file nor the copies' private names.
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(music.Path())) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"first.mp3", "second.mp3"}));
+}
+
+TEST_F(SongCacheTest, AFinishingCopyOutlivingTheCacheTellsNobody) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool release = false;
+  cache->UseCopyForTesting([&] {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return release; });
+  });
+  Prepare();
+  counters->DownloadTotal = 4;
+  Download({"data"}, true);
+  cache.reset();  // the player goes while the copy waits
+  {
+    std::lock_guard lock(mutex);
+    release = true;
+    changed.notify_all();
+  }
+  EXPECT_TRUE(test::ProcessEventsUntil([&] { return fs::exists(music.Path() / "song.mp3"); }, 10000));
+  test::ProcessEventsFor(50);
   EXPECT_TRUE(changes.empty());
 }
 

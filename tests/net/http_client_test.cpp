@@ -146,6 +146,50 @@ TEST(HttpGetText, BrokenTransferGivesTheBytesReadSoFar) {
   }
 }
 
+TEST(HttpGetText, ABodyOverTheCapFailsWholeAndADripEndsInTime) {
+  FixtureServer server;
+  HttpOptions options = QuickOptions();
+  options.maxBodyBytes = 1 << 20;
+  FixtureReply atCap;
+  atCap.patternSize = 1 << 20;
+  FixtureReply over = atCap;
+  over.patternSize = (1 << 20) + 1;
+  FixtureReply overChunked = over;
+  overChunked.chunked = true;
+  FixtureReply overUnsized = over;
+  overUnsized.contentLength = false;
+  FixtureReply announcedOver = atCap;
+  announcedOver.announcedLength = 1LL << 40;  // a terabyte announced; the bytes never come
+  announcedOver.stallAfter = 10;
+  const struct {
+    const char* path;
+    FixtureReply reply;
+    std::size_t expectedBytes;
+  } cases[] = {{"/at-cap", atCap, 1 << 20},
+               {"/over", over, 0},
+               {"/over-chunked", overChunked, 0},
+               {"/over-unsized", overUnsized, 0},
+               {"/announced-over", announcedOver, 0}};
+  for (const auto& c : cases) {
+    server.Serve(c.path, c.reply);
+    EXPECT_EQ(HttpGetText(server.Url(c.path), options).size(), c.expectedBytes) << c.path;
+  }
+  // The default cap holds the player's documents with room to spare and stops an endless one.
+  FixtureReply endless;
+  endless.patternSize = 1LL << 40;
+  endless.contentLength = false;
+  server.Serve("/endless", endless);
+  EXPECT_EQ(HttpGetText(server.Url("/endless"), QuickOptions()), "");
+
+  // A server that sends a byte now and then never looks stalled; the whole exchange is bounded.
+  FixtureReply drip = FixtureReply::Bytes(std::string(100000, 'x'));
+  drip.trickleBytes = 1;
+  drip.trickleIntervalMs = 200;
+  server.Serve("/drip", drip);
+  options.totalTimeoutMs = 1500;
+  EXPECT_LT(HttpGetText(server.Url("/drip"), options).size(), 100000u);
+}
+
 TEST(HttpGetText, FollowsHttpRedirectsOnly) {
   FixtureServer server;
   server.Serve("/list", FixtureReply::Text("the list"));

@@ -4,6 +4,7 @@
 #include <random>
 #include <string>
 
+#include "net/ServerUrl.h"
 #include "net/UYmUrl.h"
 
 using namespace orvane::net;
@@ -100,4 +101,60 @@ TEST(SplitHostPath, SplitsAtTheFirstSlashAfterAnHttpPrefix) {
     EXPECT_EQ(split.Host, c.host) << c.url;
     EXPECT_EQ(split.Path, c.path) << c.url;
   }
+}
+
+TEST(EncodeUrlValueGbk, EscapesTheGbkBytesForTheProductServer) {
+  struct Case {
+    std::string value;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"中", "%D6%D0"},               // the server's own example
+      {"a 中.b", "a%20%D6%D0%2Eb"},
+      {"001122AABBCC", "001122AABBCC"},  // what the usage report sends stays as it is
+      {"", ""},
+      {"镕", "%E9F"},                  // GBK-only, not in GB2312 (its second byte is "F")
+      {"\xD6\xD0", "%D6%D0"},          // already GBK (not UTF-8): escaped byte for byte
+  };
+  for (const auto& c : cases) EXPECT_EQ(EncodeUrlValueGbk(c.value), c.expected) << c.value;
+}
+
+TEST(EscapeUrl, EscapesWhatCannotStandInARequestAndKeepsEscapes) {
+  struct Case {
+    std::string url;
+    std::string utf8;
+    std::string gbk;
+  };
+  const Case cases[] = {
+      {"http://h/a b+c.mp3", "http://h/a%20b+c.mp3", "http://h/a%20b+c.mp3"},
+      {"http://h/歌.mp3", "http://h/%E6%AD%8C.mp3", "http://h/%B8%E8.mp3"},
+      {"http://h/a%20b%zz%", "http://h/a%20b%25zz%25", "http://h/a%20b%25zz%25"},
+      {std::string("http://h/\r\n\0x", 13), "http://h/%0D%0A%00x", "http://h/%0D%0A%00x"},
+      {"http://h/?q=中&r=1", "http://h/?q=%E4%B8%AD&r=1", "http://h/?q=%D6%D0&r=1"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(EscapeUrl(c.url), c.utf8) << c.url;
+    EXPECT_EQ(EscapeUrlGbk(c.url), c.gbk) << c.url;
+  }
+}
+
+TEST(StreamRequestUrl, GbkUnderTheMusicBaseAndOnTheProductServerUtf8Elsewhere) {
+  ::setenv("ORVANE_SERVER_HOST", "www.product.example", 1);
+  struct Case {
+    std::string location;
+    std::string musicBase;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"http://m.example/music/歌 1.mp3", "http://m.example/music/", "http://m.example/music/%B8%E8%201.mp3"},
+      {"HTTP://M.example/music/歌.mp3", "http://m.example/music/", "HTTP://M.example/music/%B8%E8.mp3"},
+      {"http://m.example/other/歌.mp3", "http://m.example/music/", "http://m.example/other/%E6%AD%8C.mp3"},
+      {"http://radio.example/歌.mp3", "", "http://radio.example/%E6%AD%8C.mp3"},
+      // Before the remote configuration is known: the product server's host still reads GBK.
+      {"http://www.product.example:8080/s/歌.mp3", "", "http://www.product.example:8080/s/%B8%E8.mp3"},
+      {"  http://radio.example/a b.mp3\n", "", "http://radio.example/a%20b.mp3"},
+      {"/home/user/歌 1.mp3", "", "/home/user/歌 1.mp3"},  // a path is no URL
+  };
+  for (const auto& c : cases) EXPECT_EQ(StreamRequestUrl(c.location, c.musicBase), c.expected) << c.location;
+  ::unsetenv("ORVANE_SERVER_HOST");
 }

@@ -101,6 +101,10 @@ std::string ReplyJson(const FixtureReply& reply) {
   AddField(json, "trickle_bytes", std::to_string(reply.trickleBytes));
   AddField(json, "trickle_interval_ms", std::to_string(reply.trickleIntervalMs));
   if (reply.stallAfter) AddField(json, "stall_after", std::to_string(*reply.stallAfter));
+  if (reply.pauseAfter) AddField(json, "pause_after", std::to_string(*reply.pauseAfter));
+  AddField(json, "pause_ms", std::to_string(reply.pauseMs));
+  if (reply.patternSize) AddField(json, "pattern_size", std::to_string(*reply.patternSize));
+  if (reply.announcedLength) AddField(json, "announced_length", std::to_string(*reply.announcedLength));
   if (reply.resetAfter) AddField(json, "reset_after", std::to_string(*reply.resetAfter));
   return json + "}";
 }

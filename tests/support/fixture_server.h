@@ -45,16 +45,20 @@ struct FixtureReply {
   int status = 200;
   std::string reason;                 // empty: the standard phrase for status
   std::string body;                   // bytes
-  std::string file;                   // when set: serve this file's bytes, read per request
+  std::string file;                   // when set: serve this file's bytes, read piece by piece
+  std::optional<long long> patternSize;  // when set: that many bytes of body (or of 0..255) repeated
   std::optional<std::string> contentType;  // unset: guessed for files, else application/octet-stream;
                                            // "" sends no Content-Type
   std::vector<std::pair<std::string, std::string>> headers;  // sent after the standard headers
   bool contentLength = true;          // send Content-Length (false: the body ends with the connection)
+  std::optional<long long> announcedLength;  // a Content-Length to send instead of the true one
   bool chunked = false;               // Transfer-Encoding: chunked (no Content-Length)
   std::optional<bool> ranges;         // honour "Range: bytes=…" with 206/416; unset: on for files
   int delayMs = 0;                    // wait before sending anything
   std::size_t trickleBytes = 0;       // send the body in pieces of this size…
   int trickleIntervalMs = 0;          // …with this pause between pieces
+  std::optional<std::size_t> pauseAfter;  // after this many body bytes send nothing for pauseMs…
+  int pauseMs = 0;                        // …then go on
   std::optional<std::size_t> stallAfter;  // after this many body bytes send nothing, keep the socket open
   std::optional<std::size_t> resetAfter;  // after this many body bytes reset the connection (RST)
   bool raw = false;                   // body is the complete response, sent verbatim

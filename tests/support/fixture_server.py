@@ -27,14 +27,18 @@ Under test control (tests/support/fixture_server.h starts it this way):
   A failed command answers "ERR <text>".
 
 REPLY keys (all optional):
-  status (200), reason, body (text, sent as UTF-8) or body_hex (bytes) or file (path, read at
-  request time), content_type (guessed for files, else "application/octet-stream"; "" for none),
-  headers ([[name, value], ...] appended after the standard ones), content_length (true),
-  chunked (false), ranges (true for files, else false: honour "Range: bytes=a-b"),
-  delay_ms (0, before anything is sent), trickle_bytes and trickle_interval_ms (send the body in
-  pieces of that size with that pause between them), stall_after (after that many body bytes send
-  nothing more and keep the connection open until the client leaves), reset_after (after that many
-  body bytes reset the connection), raw (false: the body is the whole response, sent verbatim).
+  status (200), reason, body (text, sent as UTF-8) or body_hex (bytes) or file (path, read piece by
+  piece at request time, so a file of any size costs no memory) or pattern_size (that many bytes of
+  body_hex, or of 0..255, repeated: a body of any size without a file), content_type (guessed for
+  files, else "application/octet-stream"; "" for none), headers ([[name, value], ...] appended
+  after the standard ones), content_length (true), announced_length (a Content-Length to send
+  instead of the true one: a server that lies), chunked (false), ranges (true for files, else
+  false: honour "Range: bytes=a-b"), delay_ms (0, before anything is sent), trickle_bytes and
+  trickle_interval_ms (send the body in pieces of that size with that pause between them),
+  pause_after and pause_ms (after that many body bytes send nothing for that long, then go on),
+  stall_after (after that many body bytes send nothing more and keep the connection open until
+  the client leaves), reset_after (after that many body bytes reset the connection), raw (false:
+  the body is the whole response, sent verbatim).
 Strings in commands stand for bytes: characters U+0000..U+00FF are taken as single bytes.
 Unknown paths get 404 with the body "fixture: no route for <target>".
 """
@@ -252,18 +256,82 @@ def parse_range(value, total):
     return start, min(end, total - 1)
 
 
+class Bytes:
+    """A body held in memory."""
+
+    def __init__(self, data):
+        self.data = data
+
+    def __len__(self):
+        return len(self.data)
+
+    def read(self, start, n):
+        return self.data[start:start + n]
+
+
+class FileBody:
+    """A file's bytes, read piece by piece as they are sent."""
+
+    def __init__(self, path):
+        self.path = path
+        self.size = os.path.getsize(path)
+
+    def __len__(self):
+        return self.size
+
+    def read(self, start, n):
+        with open(self.path, "rb") as f:
+            f.seek(start)
+            return f.read(n)
+
+
+class Pattern:
+    """size bytes of a repeated pattern."""
+
+    def __init__(self, size, unit):
+        self.size = size
+        self.unit = unit or bytes(range(256))
+        self.block = self.unit * max(1, PIECE // len(self.unit) + 2)
+
+    def __len__(self):
+        return self.size
+
+    def read(self, start, n):
+        n = max(0, min(n, self.size - start))
+        out = b""
+        while len(out) < n:
+            offset = (start + len(out)) % len(self.unit)
+            out += self.block[offset:offset + min(n - len(out), len(self.block) - offset)]
+        return out
+
+
+class Slice:
+    """Bytes first..first+length of a body."""
+
+    def __init__(self, body, first=0, length=None):
+        self.body, self.first = body, first
+        self.length = len(body) - first if length is None else length
+
+    def __len__(self):
+        return self.length
+
+    def read(self, start, n):
+        return self.body.read(self.first + start, max(0, min(n, self.length - start)))
+
+
 def reply_payload(reply):
     if "file" in reply:
-        with open(reply["file"], "rb") as f:
-            return f.read()
+        return FileBody(reply["file"])
+    if "pattern_size" in reply:
+        return Pattern(int(reply["pattern_size"]), bytes.fromhex(reply.get("body_hex", "")))
     if "body_hex" in reply:
-        return bytes.fromhex(reply["body_hex"])
-    return reply.get("body", "").encode("utf-8")
+        return Bytes(bytes.fromhex(reply["body_hex"]))
+    return Bytes(reply.get("body", "").encode("utf-8"))
 
 
 def build_response(reply, method, headers):
     """(head bytes, payload bytes) for a route's reply to this request."""
-    payload = reply_payload(reply)
+    payload = Slice(reply_payload(reply))
     if reply.get("raw"):
         return b"", payload
     status = int(reply.get("status", 200))
@@ -275,10 +343,10 @@ def build_response(reply, method, headers):
         span = parse_range(wanted, len(payload)) if wanted is not None and status == 200 else None
         if span == "unsatisfiable":
             extra.append((b"Content-Range", b"bytes */%d" % len(payload)))
-            status, payload = 416, b""
+            status, payload = 416, Slice(Bytes(b""))
         elif span is not None:
             total = len(payload)
-            payload = payload[span[0]:span[1] + 1]
+            payload = Slice(payload.body, span[0], span[1] + 1 - span[0])
             status = 206
             extra.append((b"Content-Range", b"bytes %d-%d/%d" % (span[0], span[1], total)))
     try:
@@ -294,13 +362,13 @@ def build_response(reply, method, headers):
     if reply.get("chunked"):
         lines.append(b"Transfer-Encoding: chunked")
     elif reply.get("content_length", True):
-        lines.append(b"Content-Length: %d" % len(payload))
+        lines.append(b"Content-Length: %d" % int(reply.get("announced_length", len(payload))))
     lines += [n + b": " + v for n, v in extra]
     lines += [wire(n) + b": " + wire(v) for n, v in reply.get("headers", [])]
     lines.append(b"Connection: close")
     head = b"\r\n".join(lines) + b"\r\n\r\n"
     if method == b"HEAD":
-        payload = b""
+        payload = Slice(Bytes(b""))
     return head, payload
 
 
@@ -311,6 +379,8 @@ def send_body(conn, reply, payload):
     interval = int(reply.get("trickle_interval_ms") or 0) / 1000.0
     stall_after = reply.get("stall_after")
     reset_after = reply.get("reset_after")
+    pause_after = reply.get("pause_after")
+    pause = int(reply.get("pause_ms") or 0) / 1000.0
     sent = 0
     while True:
         if reset_after is not None and sent >= reset_after:
@@ -318,13 +388,17 @@ def send_body(conn, reply, payload):
         if stall_after is not None and sent >= stall_after:
             client_gone(conn, None)
             return True
+        if pause_after is not None and sent >= pause_after:
+            pause_after = None
+            if client_gone(conn, pause):
+                return True
         if sent >= len(payload):
             break
         n = min(piece, len(payload) - sent)
-        for limit in (stall_after, reset_after):
+        for limit in (stall_after, reset_after, pause_after):
             if limit is not None and limit > sent:
                 n = min(n, limit - sent)
-        data = payload[sent:sent + n]
+        data = payload.read(sent, n)
         conn.sendall(b"%x\r\n%s\r\n" % (len(data), data) if chunked else data)
         sent += n
         if interval and sent < len(payload) and client_gone(conn, interval):

@@ -187,6 +187,7 @@ extern "C" HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD fla
   options.offset = offset;
   options.connectTimeoutMs = lib.config.netTimeoutMs.load();
   options.stallTimeoutMs = lib.config.netStallMs.load();
+  options.aheadBytes = lib.config.netAheadBytes.load();
   options.followPlaylists = lib.config.netPlaylist.load() >= 1;
   options.proc = proc;
   options.user = user;

@@ -100,18 +100,25 @@ void Device::Unlock() {
 
 bool Device::PullManual(float* out, size_t frames, int waitMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-  for (;;) {
-    if (!manualOpen.load(std::memory_order_acquire)) return false;
-    {
-      std::lock_guard lock(manualLock);
-      if (manualPaused.load() || ReadyToMix(frames) || std::chrono::steady_clock::now() >= deadline) {
-        std::memset(out, 0, frames * kBytesPerFrame);
-        if (!manualPaused.load()) Mix(out, static_cast<int>(frames));
-        return true;
+  // In periods, as a sound card asks (volume ramps and the like span one period).
+  for (size_t done = 0; done < frames;) {
+    const size_t period = std::min<size_t>(kPeriodFrames, frames - done);
+    for (;;) {
+      if (!manualOpen.load(std::memory_order_acquire)) return false;
+      {
+        std::lock_guard lock(manualLock);
+        if (manualPaused.load() || ReadyToMix(period) || std::chrono::steady_clock::now() >= deadline) {
+          float* block = out + 2 * done;
+          std::memset(block, 0, period * kBytesPerFrame);
+          if (!manualPaused.load()) Mix(block, static_cast<int>(period));
+          break;
+        }
       }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a decoder is still at work
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a decoder is still at work
+    done += period;
   }
+  return true;
 }
 
 bool Device::ReadyToMix(size_t frames) {

@@ -52,8 +52,8 @@ class Device {
   void Unlock();
 
   // The manual device: asked for before Open; PullManual mixes the next frames into out (which it
-  // clears first) once every playing stream has them decoded or waitMs has passed. False when no
-  // manual device is open.
+  // clears first), period by period, each once every playing stream has it decoded or waitMs has
+  // passed. False when no manual device is open.
   void UseManual(bool on) { manualWanted.store(on); }
   bool PullManual(float* out, size_t frames, int waitMs);
 

@@ -6,10 +6,12 @@
 // the registry has its own lock; configuration values are atomics.
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 
 #include "Device.h"
 #include "Registry.h"
+#include "UrlSource.h"
 
 namespace orvane::bass {
 
@@ -19,6 +21,8 @@ struct Config {
   // Longest silence of a URL stream that plays, before its download is given up. Not part of the
   // classic interface (which has no such setting); tests shorten it here.
   std::atomic<int> netStallMs{30000};
+  // How far a URL download may run ahead of the decoder (UrlSource.h). Tests lower it.
+  std::atomic<int64_t> netAheadBytes{UrlSource::kMaxAheadBytes};
   std::atomic<int> netBufferMs{5000};
   std::atomic<int> netPrebufPercent{75};
   std::atomic<int> netPlaylist{0};

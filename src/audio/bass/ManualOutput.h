@@ -8,9 +8,10 @@
 //   std::vector<float> block(2 * 4410);
 //   orvane::bass::PullOutput(block.data(), 4410);  // the next 0.1 s, mixed as a sound card would get it
 //
-// A pull waits (at most waitMs) until every playing stream has the frames decoded, so what it
-// returns never depends on how fast the decoder threads ran; a pulled frame counts as heard. While
-// the output is stopped (BASS_Stop) a pull gives silence and plays nothing.
+// A pull is mixed in device periods (1024 frames), as a sound card asks; each waits (at most waitMs
+// in all) until every playing stream has its frames decoded, so what a pull returns never depends
+// on how fast the decoder threads ran. A pulled frame counts as heard. While the output is stopped
+// (BASS_Stop) a pull gives silence and plays nothing.
 //
 // Threads: UseManualOutput before BASS_Init; PullOutput from one thread at a time, any thread.
 

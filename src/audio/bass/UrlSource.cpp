@@ -326,7 +326,7 @@ std::unique_ptr<Spool> MakeSpool(const UrlSource::Options& options) {
 UrlSource::UrlSource(Options options)
     : options(std::move(options)),
       spool(MakeSpool(this->options)),
-      aheadLimit(spool->IsFile() ? kMaxAheadBytes : kMemoryAheadBytes),
+      aheadLimit(spool->IsFile() ? std::max<int64_t>(this->options.aheadBytes, 1) : kMemoryAheadBytes),
       keepWhole(spool->IsFile() ? kKeepWholeBytes : kMemoryAheadBytes + kMemoryBehindBytes),
       keepBehind(spool->IsFile() ? kKeepBehindBytes : kMemoryBehindBytes) {}
 

@@ -54,6 +54,7 @@ class UrlSource : public ByteSource, public std::enable_shared_from_this<UrlSour
     int connectTimeoutMs = 5000;
     int stallTimeoutMs = 30000;
     int openLimitMs = 0;      // 0: five connect time-outs, at least 5 s
+    int64_t aheadBytes = kMaxAheadBytes;  // with a spool file; the memory window has its own
     bool followPlaylists = false;
     DOWNLOADPROC* proc = nullptr;
     void* user = nullptr;
