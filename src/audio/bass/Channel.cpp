@@ -127,6 +127,7 @@ void Channel::RestartRingAt(ControlLock& c, DecodeLock&, int64_t frame) {
   heardFloor.store(frame);
   tailFrames.store(0);
   heardEnd.store(false);
+  endUnreported.store(false);
   starved.store(false);
   decodeEnded.store(false);
   c->endedRun = false;
@@ -370,15 +371,14 @@ void Channel::Free() {
 bool Channel::IsFreed() { return control.Lock()->freed; }
 
 void Channel::Wake() {
-  wake.fetch_add(1, std::memory_order_release);
-  wake.notify_one();
+  wake.Bump();
 }
 
 // ---- decoder thread ----
 
 void Channel::DecoderThread() {
   for (;;) {
-    const uint32_t seen = wake.load(std::memory_order_acquire);
+    const uint32_t seen = wake.Current();
     if (quit.load(std::memory_order_acquire)) return;
     if (heardEnd.load(std::memory_order_acquire)) {
       HandleHeardEnd();
@@ -392,7 +392,7 @@ void Channel::DecoderThread() {
       FillRing();
       continue;
     }
-    wake.wait(seen, std::memory_order_acquire);
+    wake.WaitWhile(seen);
   }
 }
 
@@ -443,6 +443,11 @@ void Channel::RunPendingSeek() {
 }
 
 void Channel::HandleHeardEnd() {
+  // However this goes, the end has been dealt with when it returns.
+  struct Reported {
+    std::atomic<bool>& flag;
+    ~Reported() { flag.store(false, std::memory_order_release); }
+  } reported{endUnreported};
   {
     ControlLock c = control.Lock();
     if (!heardEnd.exchange(false)) return;
@@ -492,6 +497,7 @@ void Channel::MixInto(float* out, size_t frames) {
       const int64_t silence = static_cast<int64_t>(frames - done);
       const int64_t tail = tailFrames.fetch_add(silence) + silence;
       if (tail >= device.LatencyFrames() && !heardEnd.load()) {
+        endUnreported.store(true, std::memory_order_release);
         heardEnd.store(true, std::memory_order_release);
         Wake();
       }
@@ -505,6 +511,8 @@ void Channel::MixInto(float* out, size_t frames) {
 }
 
 bool Channel::HasFramesFor(size_t frames) const {
+  // An end that was heard is reported (state, END syncs) before anything more is played.
+  if (endUnreported.load(std::memory_order_acquire)) return false;
   if (state.load(std::memory_order_acquire) != BASS_ACTIVE_PLAYING || !ring) return true;
   return decodeEnded.load(std::memory_order_acquire) || ring->Available() >= frames;
 }

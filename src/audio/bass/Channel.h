@@ -8,7 +8,7 @@
 //    need it take the held lock as a parameter.
 //  - The decoder thread (started at the first Play) fills the ring, carries out seeks of URL
 //    streams and runs the SYNCPROCs. It holds the decoder lock (`decoding`) only while decoding one
-//    portion or seeking; it sleeps on `wake` (an atomic wait, no busy loop) when the ring is more
+//    portion or seeking; it sleeps on `wake` (a futex, no busy loop) when the ring is more
 //    than half full, the stream has been decoded to its end, or an API call is waiting for it.
 //  - The output callback calls MixInto: reads the ring, runs the equaliser and volume, and writes
 //    the history (try_lock only). It never waits and never allocates.
@@ -36,6 +36,7 @@
 #include "FrameRing.h"
 #include "Guarded.h"
 #include "ParamEq.h"
+#include "WakeCounter.h"
 #include "bass.h"
 
 namespace orvane::bass {
@@ -100,7 +101,8 @@ class Channel : public std::enable_shared_from_this<Channel> {
 
   // Output callback only.
   void MixInto(float* out, size_t frames);
-  // Whether MixInto would find frames frames (or the stream's end, or nothing to play) now.
+  // Whether MixInto would find frames frames (or the stream's end, or nothing to play) now, with
+  // an end already heard reported.
   bool HasFramesFor(size_t frames) const;
 
   // Frees the stream's handle when a BASS_STREAM_AUTOFREE stream has ended (set by the library
@@ -171,13 +173,14 @@ class Channel : public std::enable_shared_from_this<Channel> {
   std::atomic<bool> decodeEnded{false};  // the ring holds the stream's last frame
   std::atomic<int64_t> tailFrames{0};    // silence played after the last frame
   std::atomic<bool> heardEnd{false};     // set by the output, consumed by the decoder thread
+  std::atomic<bool> endUnreported{false};  // heard, and the decoder thread has not dealt with it yet
   std::atomic<bool> starved{false};
   std::atomic<int> controlWaiting{0};    // API calls waiting for the decoder lock
   std::atomic<bool> seekWanted{false};   // DecodeState::seekTarget is set
 
   std::thread thread;
   std::thread::id threadId;
-  std::atomic<uint32_t> wake{0};
+  WakeCounter wake;
   std::atomic<bool> quit{false};
 
   std::mutex syncMutex;
