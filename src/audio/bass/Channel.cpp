@@ -371,14 +371,15 @@ void Channel::Free() {
 bool Channel::IsFreed() { return control.Lock()->freed; }
 
 void Channel::Wake() {
-  wake.Bump();
+  wake.fetch_add(1, std::memory_order_release);
+  wake.notify_one();
 }
 
 // ---- decoder thread ----
 
 void Channel::DecoderThread() {
   for (;;) {
-    const uint32_t seen = wake.Current();
+    const uint32_t seen = wake.load(std::memory_order_acquire);
     if (quit.load(std::memory_order_acquire)) return;
     if (heardEnd.load(std::memory_order_acquire)) {
       HandleHeardEnd();
@@ -392,7 +393,7 @@ void Channel::DecoderThread() {
       FillRing();
       continue;
     }
-    wake.WaitWhile(seen);
+    wake.wait(seen, std::memory_order_acquire);
   }
 }
 

@@ -8,7 +8,7 @@
 //    need it take the held lock as a parameter.
 //  - The decoder thread (started at the first Play) fills the ring, carries out seeks of URL
 //    streams and runs the SYNCPROCs. It holds the decoder lock (`decoding`) only while decoding one
-//    portion or seeking; it sleeps on `wake` (a futex, no busy loop) when the ring is more
+//    portion or seeking; it sleeps on `wake` (an atomic wait, no busy loop) when the ring is more
 //    than half full, the stream has been decoded to its end, or an API call is waiting for it.
 //  - The output callback calls MixInto: reads the ring, runs the equaliser and volume, and writes
 //    the history (try_lock only). It never waits and never allocates.
@@ -36,7 +36,6 @@
 #include "FrameRing.h"
 #include "Guarded.h"
 #include "ParamEq.h"
-#include "WakeCounter.h"
 #include "bass.h"
 
 namespace orvane::bass {
@@ -180,7 +179,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
 
   std::thread thread;
   std::thread::id threadId;
-  WakeCounter wake;
+  std::atomic<uint32_t> wake{0};
   std::atomic<bool> quit{false};
 
   std::mutex syncMutex;
