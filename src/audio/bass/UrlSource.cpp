@@ -548,11 +548,15 @@ bool UrlSource::Deliver(const char* data, size_t size) {
 
 void UrlSource::Finish(int code) {
   {
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex);
     ended = true;
     failure = code;
+    arrived.notify_all();
+    // A download is complete only for a stream that opened: the end mark waits for the opener's
+    // verdict, so bytes the decoder refused never pass for a whole song.
+    arrived.wait(lock, [&] { return opened.load() || cancelled; });
+    if (!opened.load() && code == BASS_OK) code = BASS_ERROR_ENDED;
   }
-  arrived.notify_all();
   if (options.proc != nullptr && !procDisabled.load()) {
     SetError(code);  // tells the end-of-download receiver how the transfer ended
     options.proc(nullptr, 0, options.user);
@@ -623,7 +627,13 @@ std::string UrlSource::NameHint() const {
 
 // ---- any thread ----
 
-void UrlSource::Opened() { opened.store(true); }
+void UrlSource::Opened() {
+  {
+    std::lock_guard lock(mutex);
+    opened.store(true);
+  }
+  arrived.notify_all();
+}
 
 void UrlSource::SetInterrupt(bool on) {
   {

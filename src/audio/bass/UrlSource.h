@@ -1,7 +1,8 @@
 #pragma once
 // An HTTP(S) download as a ByteSource: libcurl fetches the body on a download thread, every block
 // is kept in the spool and handed to the stream's DOWNLOADPROC as it arrives (then NULL once at the
-// end of the transfer), and the decoder reads the spool back, waiting for bytes still to come.
+// end of the transfer, with BASS_ErrorGetCode telling how it ended: never BASS_OK for a stream that
+// did not open), and the decoder reads the spool back, waiting for bytes still to come.
 //
 // Threads: the download thread runs curl, writes the spool and calls the DOWNLOADPROC. The decoder
 // side (Read, Seek, Tell) is used by one thread at a time (whoever holds the stream's decoder).
@@ -77,7 +78,8 @@ class UrlSource : public ByteSource, public std::enable_shared_from_this<UrlSour
   std::string NameHint() const override;
   bool SeekableWhileOpening() const override { return false; }
 
-  // The stream is open: from now on silences are waited out up to stallTimeoutMs.
+  // The stream is open: from now on silences are waited out up to stallTimeoutMs, and a transfer
+  // that ends cleanly is reported so (until then the end mark waits; Cancel gives up on it).
   void Opened();
   // While set, a Read that would wait returns AVERROR_EXIT at once (a seek or free is waiting
   // for the decoder).
