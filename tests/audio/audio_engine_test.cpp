@@ -1,6 +1,7 @@
-// TAudioEngine on the real audio library, played to SDL's dummy device (real time, silent), with
-// URL streams from the local fixture server. Each test waits on the engine's events by running the
-// Qt event loop until a condition holds or a time-out passes.
+// TAudioEngine on the real audio library, played to SDL's dummy device (real time, silent) or, where
+// what is heard matters, to the manual output device the test pulls from; URL streams come from the
+// local fixture server. Each test waits on the engine's events by running the Qt event loop until a
+// condition holds or a time-out passes.
 //
 // Threads: the tests run on the main thread; OnDownloadData runs on the library's download thread
 // and records under Recorder::downloadMutex.
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +24,7 @@
 
 #include "audio/AudioEngine.h"
 #include "audio/SongCache.h"
+#include "ManualOutput.h"
 #include "audio/bass/bass.h"
 #include "bass_fixtures.h"
 #include "event_loop.h"
@@ -84,7 +87,31 @@ class AudioEngineTest : public ::testing::Test {
     CreateEngine(plugins.Path().string() + "/");
   }
 
-  void TearDown() override { DestroyEngine(); }
+  void TearDown() override {
+    DestroyEngine();
+    bass::UseManualOutput(false);
+  }
+
+  // From here on the engine plays only what the test pulls (PlayUntil, PlayFor).
+  void UseManualOutput() {
+    DestroyEngine();
+    bass::UseManualOutput(true);
+    CreateEngine(plugins.Path().string() + "/");
+    rec.states.clear();  // the old engine's last Stop
+  }
+  // Plays period by period, handing over what the engine posted after each, until done() holds
+  // (false after limitSeconds of sound).
+  bool PlayUntil(const std::function<bool()>& done, double limitSeconds = 10) {
+    std::vector<float> block(2 * 1024);
+    for (double played = 0; !done(); played += 1024 / 44100.0) {
+      if (played > limitSeconds || !bass::PullOutput(block.data(), 1024)) return false;
+      QCoreApplication::processEvents();
+    }
+    return true;
+  }
+  void PlayFor(double seconds) {
+    PlayUntil([] { return false; }, seconds);
+  }
 
   void CreateEngine(const std::string& pluginFolder) {
     engine = std::make_unique<TAudioEngine>(nullptr, pluginFolder, counters);
@@ -140,6 +167,7 @@ class AudioEngineTest : public ::testing::Test {
 };
 
 TEST_F(AudioEngineTest, PlaysALocalFileToItsEndOnce) {
+  UseManualOutput();
   EXPECT_EQ(engine->State(), StateStopped);
   EXPECT_EQ(engine->FileFilter(), TAudioEngine::BaseFileFilter);
   engine->Open(tone);
@@ -151,9 +179,10 @@ TEST_F(AudioEngineTest, PlaysALocalFileToItsEndOnce) {
   EXPECT_EQ(engine->GetLength(), 500);
   EXPECT_EQ(engine->LengthBytes(), 22050 * 8);  // 8 bytes a frame
 
-  ASSERT_TRUE(ProcessEventsUntil([&] { return rec.trackEnds > 0; }, kWaitMs));
+  ASSERT_TRUE(PlayUntil([&] { return rec.trackEnds > 0; }));
   EXPECT_EQ(engine->State(), StateEnded);
-  ProcessEventsFor(300);
+  EXPECT_EQ(engine->GetPosition(), 500);
+  PlayFor(0.3);
   EXPECT_EQ(rec.trackEnds, 1);
   EXPECT_EQ(rec.states, (std::vector<int32_t>{StatePlaying})) << "1004 is raised as OnTrackEnd only";
 }
@@ -441,6 +470,7 @@ TEST_F(AudioEngineTest, SongsUnderTheMusicBaseAreRequestedWithGbkEscapesOthersWi
 }
 
 TEST_F(AudioEngineTest, AServerPauseLongerThanTheConnectTimeOutLosesNothing) {
+  UseManualOutput();
   FixtureServer server;
   const std::string body = test::ReadFileBytes(tone);
   FixtureReply pauses = FixtureReply::Bytes(body, "audio/wav");
@@ -456,7 +486,8 @@ TEST_F(AudioEngineTest, AServerPauseLongerThanTheConnectTimeOutLosesNothing) {
     if (s == StateConnecting) cache->Prepare(music.Path().string(), "song", 0, url);
   };
   engine->Open(url);
-  ASSERT_TRUE(ProcessEventsUntil([&] { return rec.trackEnds > 0; }, kWaitMs));
+  ASSERT_TRUE(WaitForState(StatePlaying));
+  ASSERT_TRUE(PlayUntil([&] { return rec.trackEnds > 0; }));
   ASSERT_TRUE(ProcessEventsUntil([&] { return changes.size() == 1; }, kWaitMs));
   EXPECT_EQ(engine->GetPosition(), 500) << "played to its end";
   EXPECT_EQ(test::ReadFileBytes(music.File("song.mp3")), body) << "and cached whole";
