@@ -120,7 +120,9 @@ typedef DWORD HPLUGIN;   // a loaded format plug-in
 #define BASS_ERROR_UNKNOWN -1   // some other mystery problem
 
 // BASS_SetConfig / BASS_GetConfig options.
-#define BASS_CONFIG_NET_TIMEOUT 11   // connect and receive time-out of URL streams, ms (default 5000)
+#define BASS_CONFIG_NET_TIMEOUT 11   // connect time-out of URL streams, and the longest silence while
+                                     // one is being opened, ms (default 5000); once a stream is open
+                                     // its download waits out silences of up to 30 s
 #define BASS_CONFIG_NET_BUFFER 12    // length of the network buffer PREBUF refers to, ms (default 5000)
 #define BASS_CONFIG_NET_PREBUF 15    // % of NET_BUFFER downloaded before BASS_StreamCreateURL returns
                                      // (default 75; 0 = decoding starts with the first bytes)
@@ -165,7 +167,7 @@ typedef DWORD HPLUGIN;   // a loaded format plug-in
 #define BASS_FILEPOS_CURRENT 0    // where the decoder reads
 #define BASS_FILEPOS_DOWNLOAD 1   // URL streams: bytes downloaded so far (file streams: the size)
 #define BASS_FILEPOS_END 2        // size of the file; URL streams: the Content-Length, 0 when unknown
-#define BASS_FILEPOS_START 3      // first byte still held in memory (URL streams)
+#define BASS_FILEPOS_START 3      // first byte still kept (URL streams)
 #define BASS_FILEPOS_CONNECTED 4  // URL streams: 1 while the download runs, else 0
 #define BASS_FILEPOS_BUFFER 5     // URL streams: bytes downloaded but not yet read by the decoder
 
@@ -213,9 +215,10 @@ typedef const BASS_PLUGININFO*(CALLBACK BASSPLUGININFOPROC)(void);
 // (buffer, length), and once with buffer NULL (length 0) at the end of the transfer, however it
 // ended: complete, failed, or cut off by BASS_StreamFree. During that NULL call,
 // BASS_ErrorGetCode() on the calling thread tells how it ended: BASS_OK when the whole body
-// arrived; BASS_ERROR_TIMEOUT, BASS_ERROR_FILEOPEN (connection lost, HTTP error) or
-// BASS_ERROR_ENDED (freed before the end) when it was cut off. The buffer is valid only during
-// the call. Not called after BASS_StreamFree of the stream has returned.
+// arrived for a stream that opened; BASS_ERROR_TIMEOUT, BASS_ERROR_FILEOPEN (connection lost, HTTP
+// error), BASS_ERROR_MEM (no room to keep the bytes) or BASS_ERROR_ENDED (freed before the end, or
+// never opened) when it was cut off. The buffer is valid only during the call. Not called after
+// BASS_StreamFree of the stream has returned.
 typedef void(CALLBACK DOWNLOADPROC)(const void* buffer, DWORD length, void* user);
 
 // Called on the stream's decoder thread (never on the output thread or the thread that set it;
@@ -262,10 +265,13 @@ BOOL BASS_Free(void);
 // audio FFmpeg knows: empty, garbage), BASS_ERROR_CODEC (no decoder for the audio), BASS_ERROR_MEM.
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags);
 
-// Opens an http:// or https:// URL (offset > 0 asks the server for the bytes from there on).
-// Returns once the format is known (and NET_PREBUF is satisfied). proc (may be NULL) receives the
-// downloaded bytes, see DOWNLOADPROC. The whole download is held in memory (seeking works inside
-// what has arrived); a stream without end keeps a bounded window around the decoder.
+// Opens an http:// or https:// URL (offset > 0 asks the server for the bytes from there on). Blanks,
+// control bytes and non-ASCII bytes in it are sent percent-escaped (as UTF-8 bytes; escapes already
+// there stay). Returns once the format is known (and NET_PREBUF is satisfied); a server that does
+// not deliver enough to recognise the format within five NET_TIMEOUTs fails it. proc (may be NULL)
+// receives the downloaded bytes, see DOWNLOADPROC. The download is kept in an unlinked temporary
+// file, not in memory (seeking back works across all of it), and runs at most 256 MB ahead of
+// playback; a stream without end keeps its last gigabyte.
 // With BASS_CONFIG_NET_PLAYLIST 1 a .pls/.m3u answer is followed to its first entry.
 // Fails: BASS_ERROR_INIT, BASS_ERROR_FILEOPEN (refused, unreachable, HTTP error such as 404),
 // BASS_ERROR_TIMEOUT (no connection / no data within NET_TIMEOUT), BASS_ERROR_FILEFORM
@@ -303,8 +309,9 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode);
 QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode);
 // Seeks (rounded down to a whole frame). Lands on the exact frame where the container allows,
 // always within 20 ms; the position reads as the target at once. BASS_ERROR_POSITION beyond the
-// end or where the source cannot seek (a URL stream outside the bytes held). On a URL stream the
-// call may wait for bytes that are about to arrive.
+// end or where the source cannot seek. A played URL stream is sought by its decoder thread: the
+// call returns at once, also when the target's bytes have not arrived yet (the stream then stalls
+// until they do, and goes on from where it was, or ends, when they never come).
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode);
 
 // Byte count <-> seconds of the channel format (exact inverses on frame boundaries). A "negative"
