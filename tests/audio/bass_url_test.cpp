@@ -349,9 +349,9 @@ TEST_F(BassUrl, TheDownloadWaitsForTheReaderSoWhatIsHeldStaysBounded) {
   };
   const Case cases[] = {
       {"spool file", false, kAhead, 0},
-      // Ahead and behind the reader, plus its last step (1 MB here) and the window's whole chunks.
+      // Ahead of the reader and behind it, plus the window's whole chunks.
       {"memory window", true, bass::UrlSource::kMemoryAheadBytes,
-       bass::UrlSource::kMemoryAheadBytes + bass::UrlSource::kMemoryBehindBytes + (2 << 20)},
+       bass::UrlSource::kMemoryAheadBytes + bass::UrlSource::kMemoryBehindBytes + (1 << 20)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

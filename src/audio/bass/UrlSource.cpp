@@ -327,7 +327,7 @@ UrlSource::UrlSource(Options options)
     : options(std::move(options)),
       spool(MakeSpool(this->options)),
       aheadLimit(spool->IsFile() ? std::max<int64_t>(this->options.aheadBytes, 1) : kMemoryAheadBytes),
-      keepWhole(spool->IsFile() ? kKeepWholeBytes : kMemoryAheadBytes + kMemoryBehindBytes),
+      keepWhole(spool->IsFile() ? kKeepWholeBytes : kMemoryBehindBytes),
       keepBehind(spool->IsFile() ? kKeepBehindBytes : kMemoryBehindBytes) {}
 
 UrlSource::~UrlSource() {
