@@ -23,8 +23,6 @@ execute_process(COMMAND date -R -u -d "${ORVANE_RELEASE_DATE}"
 
 set(packaging_src ${CMAKE_SOURCE_DIR}/packaging)
 set(packaging_out ${CMAKE_BINARY_DIR}/packaging)
-set(ORVANE_MODULE_DIR ${CMAKE_INSTALL_PREFIX}/${ORVANE_INSTALL_MODULEDIR})
-set(ORVANE_DATA_DIR ${CMAKE_INSTALL_PREFIX}/${ORVANE_INSTALL_DATADIR})
 
 # --- Files made at build time: the metainfo and manual pages with the version filled in, the
 # compressed manual pages and changelog, the icon's PNG sizes.

@@ -2,6 +2,7 @@
 """Brings a Qt Linguist translation up to date with the sources.
 
     update.py --lupdate /path/to/lupdate --sources src translations/orvane_en.ts
+    update.py --check …     the same on a copy: fails when a text of the sources has no translation
 
 1. lupdate collects every qsTr/tr/translate text of the sources into the .ts (without source
    locations, so the file changes only when texts change). Texts that left the sources stay in it
@@ -13,8 +14,11 @@
    (remove type="unfinished" when done).
 """
 import argparse
+import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import xml.etree.ElementTree as ET
 
 
@@ -55,15 +59,36 @@ def fill(ts):
     return filled, missing
 
 
+def update(lupdate, sources, ts):
+    run_lupdate(lupdate, sources, ts)
+    filled, missing = fill(ts)
+    run_lupdate(lupdate, sources, ts)  # back to lupdate's own layout
+    return filled, missing
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--lupdate", required=True)
     parser.add_argument("--sources", required=True)
+    parser.add_argument("--check", action="store_true")
     parser.add_argument("ts")
     args = parser.parse_args()
-    run_lupdate(args.lupdate, args.sources, args.ts)
-    filled, missing = fill(args.ts)
-    run_lupdate(args.lupdate, args.sources, args.ts)  # back to lupdate's own layout
+    if args.check:
+        with tempfile.TemporaryDirectory() as folder:
+            copy = os.path.join(folder, os.path.basename(args.ts))
+            shutil.copyfile(args.ts, copy)
+            filled, missing = update(args.lupdate, args.sources, copy)
+        if not filled and not missing:
+            print(f"{args.ts}: every text of the sources is translated")
+            return 0
+        print(f"{args.ts} is behind the sources: {len(missing)} text(s) without a translation, "
+              f"{filled} more that an existing translation covers. Run\n"
+              f"  cmake --build build --target orvane_lupdate\n"
+              f"and translate what it lists.")
+        for context, source in missing:
+            print(f"  [{context}] {source!r}")
+        return 1
+    filled, missing = update(args.lupdate, args.sources, args.ts)
     print(f"{args.ts}: {filled} text(s) taken from existing translations, {len(missing)} to translate")
     for context, source in missing:
         print(f"  [{context}] {source!r}")

@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
   orvane::app::OrvaneApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
   // Before any window or scene exists, so every text is made in the interface's language.
-  orvane::ui::InstallTranslation(app);
+  if (orvane::ui::InstallTranslation(app)) screenshots.NameSuffix = "-en";
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("orvane"), QIcon(QStringLiteral(":/orvane/orvane.svg"))));
   orvane::app::InstallFaultHandlers();
 
