@@ -119,6 +119,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://${ORVANE_HOME_HOST}/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_POST_BUILD_SCRIPTS ${packaging_src}/without-ldconfig.cmake)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-templates, qml6-module-qtquick-layouts, qml6-module-qtquick-window, qml6-module-qtquick-dialogs, qml6-module-qt5compat-graphicaleffects, qml6-module-qtqml-workerscript, qml6-module-qt-labs-platform, libqt6svg6, fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "small, good-looking music player with desktop lyrics

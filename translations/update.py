@@ -23,7 +23,7 @@ import xml.etree.ElementTree as ET
 
 
 def run_lupdate(lupdate, sources, ts):
-    subprocess.run([lupdate, "-silent", "-locations", "none", "-extensions", "cpp,h,qml", sources, "-ts", ts],
+    subprocess.run([lupdate, "-silent", "-locations", "none", "-extensions", "cpp,h,qml,js", sources, "-ts", ts],
                    check=True)
 
 
