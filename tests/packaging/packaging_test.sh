@@ -4,8 +4,8 @@
 # Steps (CTest runs "install" first; the others use what it installed):
 #   sources        the desktop entry and the AppStream metainfo pass their validators
 #   install        cmake --install with DESTDIR and a prefix; every file in its place
-#   run            the installed player, headless: screenshots, the demo song is heard, and the
-#                  desktop entries it writes for itself pass the validator
+#   run            the installed player, headless and in English: screenshots, the demo song is
+#                  heard, and the desktop entries it writes for itself pass the validator
 #   orvanectl      orvanectl --help from the installed prefix (skipped while it is not built)
 #   deb            the .deb: contents, dependencies worked out from the binaries, lintian
 # Exit 77 means skipped.
@@ -88,7 +88,8 @@ step_run() {
   timeout 90 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$installed/bin/orvane" \
     --screenshots "$work/shots" --screenshot-delay 3000 "$installed/share/orvane/demo/Orvane演示曲.mp3" \
     > "$work/out.txt" 2> "$work/err.txt" || { cat "$work/err.txt" >&2; fail "the installed player failed"; }
-  for shot in orvane-main.png orvane-lyrics.png; do
+  # Named for the English interface: the installed program carries its translation.
+  for shot in orvane-main-en.png orvane-lyrics-en.png; do
     [[ -s "$work/shots/$shot" ]] || fail "no screenshot $shot"
   done
   [[ -s "$work/heard.raw" ]] || fail "nothing was played"
