@@ -138,6 +138,10 @@
         <source>还原</source>
         <translation type="vanished">Restore</translation>
     </message>
+    <message>
+        <source>Orvane 意外退出</source>
+        <translation type="vanished">Orvane quit unexpectedly</translation>
+    </message>
 </context>
 <context>
     <name>Main</name>
