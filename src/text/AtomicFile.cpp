@@ -34,9 +34,28 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-bool AtomicWriteFile(const std::string& path, std::string_view bytes, std::string* error) {
-  if (path.empty()) {
+std::string WriteTarget(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<size_t>(n) >= target.size()) return {};
+    target.resize(static_cast<size_t>(n));
+    path = target.front() == '/' ? target : FolderOf(path) + "/" + target;
+  }
+  errno = ELOOP;
+  return {};
+}
+
+bool AtomicWriteFile(const std::string& requestedPath, std::string_view bytes, std::string* error) {
+  if (requestedPath.empty()) {
     if (error) *error = "empty file name";
+    return false;
+  }
+  const std::string path = WriteTarget(requestedPath);
+  if (path.empty()) {
+    SetError(error, "cannot follow the link " + requestedPath);
     return false;
   }
   std::string temp = path + ".tmp-XXXXXX";
