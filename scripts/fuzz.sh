@@ -6,7 +6,9 @@
 #     --runs  stop a target after N executions instead (libFuzzer's -runs); whichever comes first
 #     --jobs  how many targets run at once (default 1)
 #   With no target names every target runs. Set ORVANE_FUZZ_BUILD to use another build folder and
-#   ORVANE_FUZZ_MAX_LEN to change the largest input tried (default 8192 bytes).
+#   ORVANE_FUZZ_MAX_LEN to change the largest input tried (default 8192 bytes), ORVANE_FUZZ_TIMEOUT
+#   the seconds one input may take before it counts as a hang (default 30; generous, because a
+#   loaded machine can stall a process for seconds).
 # New inputs a run finds go to build-fuzz/corpus/<target>/ (kept between runs, never committed);
 # a crash, leak, time-out or broken property is written to build-fuzz/findings/ and the script
 # exits non-zero. Each target's last statistics line is printed.
@@ -23,7 +25,7 @@ while [[ $# -gt 0 ]]; do
     --time) seconds=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --jobs) jobs=$2; shift 2 ;;
-    -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
     *) targets+=("$1"); shift ;;
   esac
 done
@@ -49,7 +51,7 @@ run_one() {
   mkdir -p "$work" "$seeds"
   local rc=0
   "$dir/fuzz/$target" "$work" "$seeds" -max_total_time="$seconds" -runs="$runs" -max_len="${ORVANE_FUZZ_MAX_LEN:-8192}" \
-    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$dir/findings/$target-" \
+    -timeout="${ORVANE_FUZZ_TIMEOUT:-30}" -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$dir/findings/$target-" \
     > "$log" 2>&1 || rc=$?
   local execs rate
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
