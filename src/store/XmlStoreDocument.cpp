@@ -84,7 +84,9 @@ xmlDoc* Parse(const std::string& bytes, std::string& why) {
   int options = kParseOptions;
   std::string utf8;
   if (!StartsWithBom(bytes) && IsGbEncoding(DeclaredEncoding(bytes))) {
-    if (!text::DecodeGb18030(bytes, utf8)) {
+    // Strict: a store file with a broken byte is damaged, and is moved aside whole rather than
+    // loaded with a character silently replaced and then saved over.
+    if (!text::DecodeGb18030(bytes, utf8, text::OnError::Fail)) {
       why = "bytes that are not valid GBK/GB18030 text";
       return nullptr;
     }
