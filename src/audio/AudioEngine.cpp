@@ -191,10 +191,11 @@ TAudioEngine::TAudioEngine(void* window, std::string pluginFolder, std::shared_p
   link->engine = this;
   link->context = context.get();
   StartLibrary();
+  // The tick runs only while the state is not 1001 (see SetState): stopped, it would do nothing,
+  // and an idle player should not wake twenty times a second for it.
   timer = std::make_unique<QTimer>();
   timer->setInterval(TickIntervalMs);
   QObject::connect(timer.get(), &QTimer::timeout, context.get(), [this] { Tick(); });
-  timer->start();
 }
 
 TAudioEngine::~TAudioEngine() {
@@ -303,7 +304,7 @@ void TAudioEngine::OpenCompleted(const std::shared_ptr<TStreamCreateURLThread>& 
     return;
   }
   lengthBytes = 0;
-  state = StateOpenFailed;
+  SetState(StateOpenFailed);
   // The library keeps its error codes per thread: the worker's code is the one that explains the
   // failure. An open the owner stopped is no failure of the source: detail 0.
   RaiseError(StateOpenFailed, stopped ? BASS_OK : errorCode);
@@ -410,12 +411,22 @@ void TAudioEngine::TrackEnded(HSTREAM endedChannel, uint64_t serial) {
   // The end of a stream that is no longer current, or of a run the owner has since stopped or
   // replaced, must not move the player on.
   if (worker || endedChannel != channel || serial != link->runSerial.load()) return;
-  state = StateEnded;
+  SetState(StateEnded);
   if (OnTrackEnd) OnTrackEnd(StateEnded);
 }
 
-void TAudioEngine::RaiseStateChange(int32_t newState) {
+void TAudioEngine::SetState(int32_t newState) {
   state = newState;
+  if (!timer) return;  // being destroyed
+  if (state == StateStopped) {
+    timer->stop();
+  } else if (!timer->isActive()) {
+    timer->start();
+  }
+}
+
+void TAudioEngine::RaiseStateChange(int32_t newState) {
+  SetState(newState);
   if (OnStateChange) OnStateChange(newState);
 }
 

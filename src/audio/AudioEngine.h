@@ -42,7 +42,8 @@ class TAudioEngine final : public IAudioEngine {
 
   // window: the main window's id, handed to BASS_Init. pluginFolder: the folder searched for
   // "b_*.so" format plug-ins, ending in "/". counters: the song cache's byte counters, which the
-  // open worker resets and fills. Runs the library's start-up and starts the 50 ms tick. Start-up
+  // open worker resets and fills. Runs the library's start-up. The 50 ms tick runs only while State
+  // is not 1001, where it would do nothing, so a stopped engine never wakes the main thread. Start-up
   // failures are not raised (no event is bound yet); StartupError() tells them.
   TAudioEngine(void* window, std::string pluginFolder, std::shared_ptr<TDownloadCounters> counters);
   // Frees the tick, stops (raising OnStateChange(1001)), unloads the plug-ins and closes the library.
@@ -97,6 +98,8 @@ class TAudioEngine final : public IAudioEngine {
   void StartStream();
   void CreateEqFilters();
   void TrackEnded(HSTREAM endedChannel, uint64_t serial);
+  // Every change of State goes through here: it runs the tick in every state but 1001.
+  void SetState(int32_t newState);
   void RaiseStateChange(int32_t newState);
   void RaiseError(int32_t code, int32_t detail);
 

@@ -157,9 +157,25 @@ TEST_F(AudioEngineTest, PlaysALocalFileToItsEndOnce) {
   EXPECT_EQ(rec.states, (std::vector<int32_t>{StatePlaying})) << "1004 is raised as OnTrackEnd only";
 }
 
+// Counts the timer events the main thread delivers, to any object: a timer that runs while the
+// engine is stopped shows here even when its handler does nothing.
+class TimerEvents : public QObject {
+ public:
+  TimerEvents() { QCoreApplication::instance()->installEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Timer) ++count;
+    return false;
+  }
+};
+
 TEST_F(AudioEngineTest, TicksOutsideTheStoppedStateWithIdleBlocks) {
+  TimerEvents timers;
   ProcessEventsFor(200);
   EXPECT_TRUE(rec.tickStates.empty()) << "no tick while stopped";
+  EXPECT_EQ(timers.count, 0) << "a stopped engine must not wake the main thread";
   engine->Open(Tone(folder, "long.wav", 3));
   ASSERT_TRUE(WaitForState(StatePlaying));
   ASSERT_TRUE(ProcessEventsUntil([&] { return rec.tickStates.size() >= 2; }, kWaitMs));
@@ -173,8 +189,10 @@ TEST_F(AudioEngineTest, TicksOutsideTheStoppedStateWithIdleBlocks) {
   engine->Resume();
   engine->Stop();
   rec.tickStates.clear();
+  timers.count = 0;
   ProcessEventsFor(200);
   EXPECT_TRUE(rec.tickStates.empty());
+  EXPECT_EQ(timers.count, 0);
   EXPECT_EQ(rec.states, (std::vector<int32_t>{StatePlaying, StatePaused, StatePlaying, StateStopped}));
 }
 
