@@ -5,6 +5,7 @@
 //   (Source in, Stream and ErrorCode out, under its mutex) and the shared byte counters. For a URL
 //   it posts the 1005 notification to the main thread and waits until that handler has returned
 //   or the open was stopped. It then posts OpenCompleted, which reads its results on the main thread.
+// - ReadTags / ReadFileTags touch no engine state and may run on any thread.
 // - Library threads: the end sync (decoder thread) only posts the ended stream's handle and serial
 //   to the main thread; the download procedure (download thread) calls OnDownloadData under
 //   TEngineLink::engineMutex.
@@ -377,22 +378,20 @@ void TAudioEngine::SetEqGains(const TEqGains& gains) {
   }
 }
 
-void TAudioEngine::ReadTags(const std::string& fileName, TTags& tags) {
-  const HSTREAM h = BASS_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0);
-  if (h) {
-    const double seconds = BASS_ChannelBytes2Seconds(h, BASS_ChannelGetLength(h, BASS_POS_BYTE));
-    const double days = static_cast<float>(seconds / 86400);
-    tags.Duration = days >= 0 ? days : 0;
-    tags.Title = TAGS_Read(h, "%TITL");
-    tags.Artist = TAGS_Read(h, "%ARTI");
-    tags.Album = TAGS_Read(h, "%ALBM");
-  } else {
-    tags.Title.clear();
-    tags.Artist.clear();
-    tags.Album.clear();
-    tags.Duration = 0;
-  }
-  BASS_StreamFree(h);
+void TAudioEngine::ReadTags(const std::string& fileName, TTags& tags) { tags = ReadFileTags(fileName); }
+
+TTags ReadFileTags(const std::string& fileName) {
+  TTags tags;
+  // The file's headers, not a stream: no decoder, no sound device needed, nothing waits on a FIFO.
+  TAGS_FILE* file = TAGS_OpenFile(fileName.c_str());
+  if (!file) return tags;
+  const double days = static_cast<float>(TAGS_FileSeconds(file) / 86400);
+  tags.Duration = days >= 0 ? days : 0;
+  tags.Title = TAGS_FileRead(file, "%TITL");
+  tags.Artist = TAGS_FileRead(file, "%ARTI");
+  tags.Album = TAGS_FileRead(file, "%ALBM");
+  TAGS_CloseFile(file);
+  return tags;
 }
 
 void TAudioEngine::Tick() {

@@ -28,6 +28,11 @@ namespace orvane::audio {
 // zero (1.9996 s is 1999 ms); negative or not a number gives 0; beyond 32 bits gives INT32_MAX.
 int32_t SecondsToMs(double seconds);
 
+// A file's title, artist, album and length (Duration in days, 0 when unknown), read from its
+// headers without a decoder or a sound device; all empty when the file is missing, not a regular
+// file (a FIFO fails at once) or not audio. Any thread: what the list reads for songs being added.
+TTags ReadFileTags(const std::string& fileName);
+
 struct TEngineLink;
 struct TStreamCreateURLThread;
 
@@ -65,7 +70,7 @@ class TAudioEngine final : public IAudioEngine {
   int32_t GetLength() override;
   void SetVolume(float value) override;
   void SetEqGains(const TEqGains& gains) override;
-  // Synchronous; independent of the current stream. Texts are UTF-8; Duration in days.
+  // ReadFileTags: synchronous, independent of the current stream, and safe on any thread.
   void ReadTags(const std::string& fileName, TTags& tags) override;
   int32_t State() const override { return state; }
   const std::string& FileFilter() const override { return fileFilter; }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -313,6 +314,28 @@ TEST_F(AudioEngineTest, ReadTagsIsIndependentOfThePlayingStream) {
   EXPECT_EQ(engine->Channel(), playing);
   EXPECT_EQ(engine->State(), StatePlaying);
   EXPECT_EQ(BASS_ChannelIsActive(playing), static_cast<DWORD>(BASS_ACTIVE_PLAYING));
+}
+
+// Tags come from the file's headers, so songs added while there is no sound device (or none that
+// opens) still get their titles; and the call is safe on a worker thread.
+TEST(ReadFileTags, NeedsNoSoundDeviceAndRunsOnAnyThread) {
+  test::TempDir dir("engine-tags");
+  const std::string song = test::MakeAudio(dir, "song.mp3", "sine=frequency=440:duration=0.5",
+                                           {"-c:a", "libmp3lame", "-metadata", "title=后来", "-metadata", "artist=刘若英"});
+  ASSERT_FALSE(song.empty());
+  ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  {
+    TAudioEngine engine(nullptr, "/nonexistent/", nullptr);
+    ASSERT_EQ(engine.StartupError(), ErrInit);
+    TTags tags;
+    engine.ReadTags(song, tags);
+    EXPECT_EQ(tags.Title, "后来");
+    EXPECT_EQ(tags.Artist, "刘若英");
+    EXPECT_NEAR(tags.Duration * 86400, 0.5, 0.06);
+  }
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  const TTags onWorker = std::async(std::launch::async, [&] { return ReadFileTags(song); }).get();
+  EXPECT_EQ(onWorker.Title, "后来");
 }
 
 TEST(SecondsToMs, TruncatesAfterSinglePrecisionRounding) {

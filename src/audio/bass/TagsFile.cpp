@@ -1,0 +1,157 @@
+// ReadFileTags: opens a regular file without ever blocking, recognises its format by content and
+// hands it to the header reader of that format (TagsFormats.h); unknown content goes to the decoder.
+
+#include "TagsFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "ByteSource.h"
+#include "ChannelFormat.h"
+#include "Decoder.h"
+#include "TagsFormats.h"
+#include "bass.h"
+#include "text/Legacy.h"
+
+namespace orvane::bass {
+namespace tags {
+
+std::string TagFile::Read(int64_t offset, size_t count) const {
+  std::string out;
+  if (offset < 0 || offset >= size || count == 0 || count > kMaxBlock) return out;
+  out.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count), size - offset)));
+  size_t got = 0;
+  while (got < out.size()) {
+    const ssize_t n = ::pread(fd, out.data() + got, out.size() - got, offset + static_cast<int64_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // an error, or the file shrank meanwhile
+    got += static_cast<size_t>(n);
+  }
+  out.resize(got);
+  return out;
+}
+
+void AddTag(TagMap& tags, const std::string& key, std::string value) {
+  while (!value.empty() && (value.back() == '\0' || value.back() == ' ')) value.pop_back();
+  if (value.empty() || value.size() > kMaxTextItem) return;
+  tags.emplace(key, std::move(value));
+}
+
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::string out;
+  for (const char c : bytes) text::AppendUtf8(out, static_cast<uint8_t>(c));
+  return out;
+}
+
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+  std::string out;
+  auto unit = [&](size_t i) -> uint32_t { return bigEndian ? Be16(bytes, i) : Le16(bytes, i); };
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const uint32_t u = unit(i);
+    if (u == 0) break;
+    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < bytes.size()) {
+      const uint32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        text::AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    text::AppendUtf8(out, u >= 0xD800 && u <= 0xDFFF ? 0xFFFD : u);
+  }
+  return out;
+}
+
+std::string UpToNul(std::string_view bytes) { return std::string(bytes.substr(0, bytes.find('\0'))); }
+
+}  // namespace tags
+
+namespace {
+
+using tags::TagFile;
+
+// The first bytes of an ASF header object.
+constexpr std::string_view kAsfHeader{"\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16};
+
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+bool IsMp4(std::string_view head) {
+  if (head.size() < 8) return false;
+  const std::string_view box = head.substr(4, 4);
+  return box == "ftyp" || box == "moov" || box == "mdat" || box == "free" || box == "skip" || box == "wide";
+}
+
+// The formats read from their headers; false when the content is none of them.
+bool ReadKnownFormat(const TagFile& file, FileTags& out) {
+  int64_t start = 0;
+  // Some files carry more than one ID3v2 tag in front of the audio.
+  for (int i = 0; i < 4; ++i) {
+    const int64_t size = tags::ReadId3v2(file, start, out.tags);
+    if (size <= 0) break;
+    start += size;
+  }
+  const std::string head = file.Read(start, 16);
+  if (StartsWith(head, "fLaC")) return tags::ReadFlac(file, start, out.tags, out.seconds);
+  if (StartsWith(head, "OggS")) return tags::ReadOgg(file, start, out.tags, out.seconds);
+  if (start == 0) {
+    if (StartsWith(head, "RIFF") && head.substr(8, 4) == "WAVE") return tags::ReadWav(file, out.tags, out.seconds);
+    if (StartsWith(head, "FORM") && (head.substr(8, 4) == "AIFF" || head.substr(8, 4) == "AIFC"))
+      return tags::ReadAiff(file, out.tags, out.seconds);
+    if (IsMp4(head)) return tags::ReadMp4(file, out.tags, out.seconds);
+    if (StartsWith(head, kAsfHeader)) return tags::ReadAsf(file, out.tags, out.seconds);
+  }
+  int64_t end = file.Size();
+  tags::ReadTrailingTags(file, end, out.tags);
+  return tags::ReadMpegAudio(file, start, end, out.seconds) || tags::ReadAdts(file, start, end, out.seconds);
+}
+
+// Content the header readers do not know (tracker modules, Musepack, …) is opened by the decoder,
+// which recognises everything a stream can play.
+int ReadWithDecoder(const std::string& path, FileTags& out) {
+  int error = BASS_OK;
+  std::unique_ptr<ByteSource> source = OpenFileSource(path, 0, 0, error);
+  if (!source) return error;
+  std::unique_ptr<Decoder> decoder = Decoder::Open(std::move(source), error);
+  if (!decoder) return error;
+  out.tags = decoder->Tags();
+  const int64_t frames = decoder->LengthFrames();
+  out.seconds = frames >= 0 ? static_cast<double>(frames) / kSampleRate : -1;
+  return BASS_OK;
+}
+
+}  // namespace
+
+int ReadFileTags(const std::string& path, FileTags& out) {
+  out = FileTags{};
+  // Only a regular file is read. Opening a FIFO for reading would wait for a writer, and a device
+  // may do something on open, so nothing else is even opened; O_NONBLOCK covers a file swapped for
+  // one of those between the two looks.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return BASS_ERROR_FILEOPEN;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return BASS_ERROR_FILEOPEN;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return BASS_ERROR_FILEOPEN;
+  if (info.st_size == 0) return BASS_ERROR_FILEFORM;
+
+  const TagFile file(fd, info.st_size);
+  int error = BASS_OK;
+  if (!ReadKnownFormat(file, out)) {
+    out = FileTags{};
+    error = ReadWithDecoder(path, out);
+  }
+  // No codec stores a second of sound in less than a byte: a longer length is a damaged header's.
+  if (out.seconds > static_cast<double>(info.st_size)) out.seconds = -1;
+  return error;
+}
+
+}  // namespace orvane::bass
