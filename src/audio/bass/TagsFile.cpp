@@ -23,10 +23,17 @@ std::string TagFile::Read(int64_t offset, size_t count) const {
   std::string out;
   if (offset < 0 || offset >= size || count == 0 || count > kMaxBlock) return out;
   out.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count), size - offset)));
+  if (source != nullptr && !source->Seek(offset)) out.clear();
   size_t got = 0;
   while (got < out.size()) {
-    const ssize_t n = ::pread(fd, out.data() + got, out.size() - got, offset + static_cast<int64_t>(got));
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n;
+    if (source != nullptr) {
+      n = source->Read(reinterpret_cast<uint8_t*>(out.data() + got),
+                       static_cast<int>(std::min<size_t>(out.size() - got, 1 << 20)));
+    } else {
+      n = ::pread(fd, out.data() + got, out.size() - got, offset + static_cast<int64_t>(got));
+      if (n < 0 && errno == EINTR) continue;
+    }
     if (n <= 0) break;  // an error, or the file shrank meanwhile
     got += static_cast<size_t>(n);
   }
@@ -84,29 +91,36 @@ bool IsMp4(std::string_view head) {
   return box == "ftyp" || box == "moov" || box == "mdat" || box == "free" || box == "skip" || box == "wide";
 }
 
-// The formats read from their headers; false when the content is none of them.
-bool ReadKnownFormat(const TagFile& file, FileTags& out) {
+}  // namespace
+
+namespace tags {
+
+bool ReadKnownFormat(const TagFile& file, TagMap& tags, double& seconds) {
   int64_t start = 0;
   // Some files carry more than one ID3v2 tag in front of the audio.
   for (int i = 0; i < 4; ++i) {
-    const int64_t size = tags::ReadId3v2(file, start, out.tags);
+    const int64_t size = ReadId3v2(file, start, tags);
     if (size <= 0) break;
     start += size;
   }
   const std::string head = file.Read(start, 16);
-  if (StartsWith(head, "fLaC")) return tags::ReadFlac(file, start, out.tags, out.seconds);
-  if (StartsWith(head, "OggS")) return tags::ReadOgg(file, start, out.tags, out.seconds);
+  if (StartsWith(head, "fLaC")) return ReadFlac(file, start, tags, seconds);
+  if (StartsWith(head, "OggS")) return ReadOgg(file, start, tags, seconds);
   if (start == 0) {
-    if (StartsWith(head, "RIFF") && head.substr(8, 4) == "WAVE") return tags::ReadWav(file, out.tags, out.seconds);
+    if (StartsWith(head, "RIFF") && head.substr(8, 4) == "WAVE") return ReadWav(file, tags, seconds);
     if (StartsWith(head, "FORM") && (head.substr(8, 4) == "AIFF" || head.substr(8, 4) == "AIFC"))
-      return tags::ReadAiff(file, out.tags, out.seconds);
-    if (IsMp4(head)) return tags::ReadMp4(file, out.tags, out.seconds);
-    if (StartsWith(head, kAsfHeader)) return tags::ReadAsf(file, out.tags, out.seconds);
+      return ReadAiff(file, tags, seconds);
+    if (IsMp4(head)) return ReadMp4(file, tags, seconds);
+    if (StartsWith(head, kAsfHeader)) return ReadAsf(file, tags, seconds);
   }
   int64_t end = file.Size();
-  tags::ReadTrailingTags(file, end, out.tags);
-  return tags::ReadMpegAudio(file, start, end, out.seconds) || tags::ReadAdts(file, start, end, out.seconds);
+  ReadTrailingTags(file, end, tags);
+  return ReadMpegAudio(file, start, end, seconds) || ReadAdts(file, start, end, seconds);
 }
+
+}  // namespace tags
+
+namespace {
 
 // Content the header readers do not know (tracker modules, Musepack, …) is opened by the decoder,
 // which recognises everything a stream can play.
@@ -123,6 +137,14 @@ int ReadWithDecoder(const std::string& path, FileTags& out) {
 }
 
 }  // namespace
+
+bool ReadSourceTags(ByteSource& source, FileTags& out) {
+  out = FileTags{};
+  const tags::TagFile file(source);
+  if (tags::ReadKnownFormat(file, out.tags, out.seconds)) return true;
+  out = FileTags{};
+  return false;
+}
 
 int ReadFileTags(const std::string& path, FileTags& out) {
   out = FileTags{};
@@ -145,7 +167,7 @@ int ReadFileTags(const std::string& path, FileTags& out) {
 
   const TagFile file(fd, info.st_size);
   int error = BASS_OK;
-  if (!ReadKnownFormat(file, out)) {
+  if (!tags::ReadKnownFormat(file, out.tags, out.seconds)) {
     out = FileTags{};
     error = ReadWithDecoder(path, out);
   }

@@ -24,4 +24,9 @@ struct FileTags {
 // or a folder fails at once, without being opened for reading) or BASS_ERROR_FILEFORM (not audio).
 int ReadFileTags(const std::string& path, FileTags& out);
 
+class ByteSource;
+// The same from a decoder's source (which must allow seeking), without the decoder fallback:
+// false when the content is none of the formats read from their headers. Moves the source.
+bool ReadSourceTags(ByteSource& source, FileTags& out);
+
 }  // namespace orvane::bass

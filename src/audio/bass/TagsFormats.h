@@ -4,10 +4,13 @@
 // before anything is read or allocated: a damaged or hostile header costs a failed read, never a
 // huge allocation or a read past a buffer.
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
+
+#include "ByteSource.h"
 
 namespace orvane::bass::tags {
 
@@ -18,19 +21,26 @@ inline constexpr size_t kMaxTextItem = 64 * 1024;
 // Nor does it read more than this into memory at once (a whole ID3v2 or APE tag, an Ogg packet).
 inline constexpr size_t kMaxBlock = 4 * 1024 * 1024;
 
-// A regular file read by position. Not thread-safe on its own; each call of ReadFileTags has its own.
+// A regular file, or a decoder's byte source, read by position. Used by one thread at a time.
 class TagFile {
  public:
   TagFile(int fd, int64_t size) : fd(fd), size(size) {}
+  // The source's position is left wherever the last read ended.
+  explicit TagFile(ByteSource& source) : source(&source), size(std::max<int64_t>(source.Size(), 0)) {}
   int64_t Size() const { return size; }
   // Up to count bytes at offset (fewer at the end of the file); empty when offset is outside the
   // file, count is 0 or above kMaxBlock, or the read fails.
   std::string Read(int64_t offset, size_t count) const;
 
  private:
-  int fd;
+  int fd = -1;
+  ByteSource* source = nullptr;
   int64_t size;
 };
+
+// Recognises the content by its first bytes and reads it with the reader of its format below;
+// false when it is none of them.
+bool ReadKnownFormat(const TagFile& file, TagMap& tags, double& seconds);
 
 // Sets key unless it already has a value: the first tag found wins (ID3v2 before APE before ID3v1).
 void AddTag(TagMap& tags, const std::string& key, std::string value);
