@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <exception>
+#include <new>
 
 #include "ByteSource.h"
 #include "ChannelFormat.h"
@@ -106,10 +108,12 @@ bool ReadKnownFormat(const TagFile& file, TagMap& tags, double& seconds) {
   const std::string head = file.Read(start, 16);
   if (StartsWith(head, "fLaC")) return ReadFlac(file, start, tags, seconds);
   if (StartsWith(head, "OggS")) return ReadOgg(file, start, tags, seconds);
+  if (start == 0 && head.size() >= 12) {
+    const std::string_view kind = std::string_view(head).substr(8, 4);
+    if (StartsWith(head, "RIFF") && kind == "WAVE") return ReadWav(file, tags, seconds);
+    if (StartsWith(head, "FORM") && (kind == "AIFF" || kind == "AIFC")) return ReadAiff(file, tags, seconds);
+  }
   if (start == 0) {
-    if (StartsWith(head, "RIFF") && head.substr(8, 4) == "WAVE") return ReadWav(file, tags, seconds);
-    if (StartsWith(head, "FORM") && (head.substr(8, 4) == "AIFF" || head.substr(8, 4) == "AIFC"))
-      return ReadAiff(file, tags, seconds);
     if (IsMp4(head)) return ReadMp4(file, tags, seconds);
     if (StartsWith(head, kAsfHeader)) return ReadAsf(file, tags, seconds);
   }
@@ -141,7 +145,11 @@ int ReadWithDecoder(const std::string& path, FileTags& out) {
 bool ReadSourceTags(ByteSource& source, FileTags& out) {
   out = FileTags{};
   const tags::TagFile file(source);
-  if (tags::ReadKnownFormat(file, out.tags, out.seconds)) return true;
+  try {
+    if (tags::ReadKnownFormat(file, out.tags, out.seconds)) return true;
+  } catch (const std::exception&) {
+    // Out of memory: the decoder that asked goes on without tags rather than fail the stream.
+  }
   out = FileTags{};
   return false;
 }
@@ -167,7 +175,14 @@ int ReadFileTags(const std::string& path, FileTags& out) {
 
   const TagFile file(fd, info.st_size);
   int error = BASS_OK;
-  if (!tags::ReadKnownFormat(file, out.tags, out.seconds)) {
+  bool known = false;
+  try {
+    known = tags::ReadKnownFormat(file, out.tags, out.seconds);
+  } catch (const std::bad_alloc&) {
+    out = FileTags{};
+    return BASS_ERROR_MEM;
+  }
+  if (!known) {
     out = FileTags{};
     error = ReadWithDecoder(path, out);
   }
