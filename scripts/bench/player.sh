@@ -3,7 +3,8 @@
 #   1. start to first frame of the main window, empty lists            target <= 400 ms
 #   2. start to first frame with a 10,000-song music list              target <= 600 ms, peak RSS <= 80 MB
 #   3. CPU of the player while a 320 kbit/s mp3 plays with an equaliser preset on and the desktop
-#      lyrics showing a line every 1.5 s, over 30 s                      target <= 1 % of one core
+#      lyrics showing a line every 1.5 s, over 30 s          target <= 0.6 % of one core, <= 80 MB
+# scripts/bench/peers.sh measures the same side by side with other players, at rest too.
 # Builds a Release tree of its own (build-bench, or $ORVANE_BENCH_BUILD). Prints figures only.
 # Usage: scripts/bench/player.sh [runs per start-up figure, default 10]
 set -euo pipefail

@@ -2,10 +2,17 @@
 // - Main thread: every public method, the tick, OpenCompleted, and the raising of OnStateChange,
 //   OnError, OnTick and OnTrackEnd. The engine's fields are touched only here.
 // - Open worker (a detached std::thread, one at a time): reads only its own TStreamCreateURLThread
+<<<<<<< HEAD
 //   (Source and RequestUrl in, Stream and ErrorCode out, under its mutex) and the shared byte
 //   counters. For a URL it posts the 1005 notification to the main thread and waits until that
 //   handler has returned or the open was stopped. It then posts OpenCompleted, which reads its
 //   results on the main thread.
+=======
+//   (Source in, Stream and ErrorCode out, under its mutex) and the shared byte counters. For a URL
+//   it posts the 1005 notification to the main thread and waits until that handler has returned
+//   or the open was stopped. It then posts OpenCompleted, which reads its results on the main thread.
+// - ReadTags / ReadFileTags touch no engine state and may run on any thread.
+>>>>>>> issue-i13
 // - Library threads: the end sync (decoder thread) only posts the ended stream's handle and serial
 //   to the main thread; the download procedure (download thread) calls OnDownloadData under
 //   TEngineLink::engineMutex.
@@ -189,10 +196,16 @@ TAudioEngine::TAudioEngine(void* window, std::string pluginFolder, std::shared_p
   link->engine = this;
   link->mainThread = mainThread->MakePoster();
   StartLibrary();
+  // The tick runs only while the state is not 1001 (see SetState): stopped, it would do nothing,
+  // and an idle player should not wake twenty times a second for it.
   timer = std::make_unique<QTimer>();
   timer->setInterval(TickIntervalMs);
+<<<<<<< HEAD
   QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [this] { Tick(); });
   timer->start();
+=======
+  QObject::connect(timer.get(), &QTimer::timeout, context.get(), [this] { Tick(); });
+>>>>>>> issue-i13
 }
 
 TAudioEngine::~TAudioEngine() {
@@ -299,7 +312,7 @@ void TAudioEngine::OpenCompleted(const std::shared_ptr<TStreamCreateURLThread>& 
     return;
   }
   lengthBytes = 0;
-  state = StateOpenFailed;
+  SetState(StateOpenFailed);
   // The library keeps its error codes per thread: the worker's code is the one that explains the
   // failure. An open the owner stopped is no failure of the source: detail 0.
   RaiseError(StateOpenFailed, stopped ? BASS_OK : errorCode);
@@ -372,22 +385,20 @@ void TAudioEngine::SetEqGains(const TEqGains& gains) {
   }
 }
 
-void TAudioEngine::ReadTags(const std::string& fileName, TTags& tags) {
-  const HSTREAM h = BASS_StreamCreateFile(FALSE, fileName.c_str(), 0, 0, 0);
-  if (h) {
-    const double seconds = BASS_ChannelBytes2Seconds(h, BASS_ChannelGetLength(h, BASS_POS_BYTE));
-    const double days = static_cast<float>(seconds / 86400);
-    tags.Duration = days >= 0 ? days : 0;
-    tags.Title = TAGS_Read(h, "%TITL");
-    tags.Artist = TAGS_Read(h, "%ARTI");
-    tags.Album = TAGS_Read(h, "%ALBM");
-  } else {
-    tags.Title.clear();
-    tags.Artist.clear();
-    tags.Album.clear();
-    tags.Duration = 0;
-  }
-  BASS_StreamFree(h);
+void TAudioEngine::ReadTags(const std::string& fileName, TTags& tags) { tags = ReadFileTags(fileName); }
+
+TTags ReadFileTags(const std::string& fileName) {
+  TTags tags;
+  // The file's headers, not a stream: no decoder, no sound device needed, nothing waits on a FIFO.
+  TAGS_FILE* file = TAGS_OpenFile(fileName.c_str());
+  if (!file) return tags;
+  const double days = static_cast<float>(TAGS_FileSeconds(file) / 86400);
+  tags.Duration = days >= 0 ? days : 0;
+  tags.Title = TAGS_FileRead(file, "%TITL");
+  tags.Artist = TAGS_FileRead(file, "%ARTI");
+  tags.Album = TAGS_FileRead(file, "%ALBM");
+  TAGS_CloseFile(file);
+  return tags;
 }
 
 void TAudioEngine::Tick() {
@@ -406,12 +417,22 @@ void TAudioEngine::TrackEnded(HSTREAM endedChannel, uint64_t serial) {
   // The end of a stream that is no longer current, or of a run the owner has since stopped or
   // replaced, must not move the player on.
   if (worker || endedChannel != channel || serial != link->runSerial.load()) return;
-  state = StateEnded;
+  SetState(StateEnded);
   if (OnTrackEnd) OnTrackEnd(StateEnded);
 }
 
-void TAudioEngine::RaiseStateChange(int32_t newState) {
+void TAudioEngine::SetState(int32_t newState) {
   state = newState;
+  if (!timer) return;  // being destroyed
+  if (state == StateStopped) {
+    timer->stop();
+  } else if (!timer->isActive()) {
+    timer->start();
+  }
+}
+
+void TAudioEngine::RaiseStateChange(int32_t newState) {
+  SetState(newState);
   if (OnStateChange) OnStateChange(newState);
 }
 

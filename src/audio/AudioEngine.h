@@ -31,6 +31,11 @@ namespace orvane::audio {
 // zero (1.9996 s is 1999 ms); negative or not a number gives 0; beyond 32 bits gives INT32_MAX.
 int32_t SecondsToMs(double seconds);
 
+// A file's title, artist, album and length (Duration in days, 0 when unknown), read from its
+// headers without a decoder or a sound device; all empty when the file is missing, not a regular
+// file (a FIFO fails at once) or not audio. Any thread: what the list reads for songs being added.
+TTags ReadFileTags(const std::string& fileName);
+
 struct TEngineLink;
 struct TStreamCreateURLThread;
 
@@ -45,7 +50,8 @@ class TAudioEngine final : public IAudioEngine {
 
   // window: the main window's id, handed to BASS_Init. pluginFolder: the folder searched for
   // "b_*.so" format plug-ins, ending in "/". counters: the song cache's byte counters, which the
-  // open worker resets and fills. Runs the library's start-up and starts the 50 ms tick. Start-up
+  // open worker resets and fills. Runs the library's start-up. The 50 ms tick runs only while State
+  // is not 1001, where it would do nothing, so a stopped engine never wakes the main thread. Start-up
   // failures are not raised (no event is bound yet); StartupError() tells them.
   TAudioEngine(void* window, std::string pluginFolder, std::shared_ptr<TDownloadCounters> counters);
   // Frees the tick, stops (raising OnStateChange(1001)), unloads the plug-ins and closes the library.
@@ -67,7 +73,7 @@ class TAudioEngine final : public IAudioEngine {
   int32_t GetLength() override;
   void SetVolume(float value) override;
   void SetEqGains(const TEqGains& gains) override;
-  // Synchronous; independent of the current stream. Texts are UTF-8; Duration in days.
+  // ReadFileTags: synchronous, independent of the current stream, and safe on any thread.
   void ReadTags(const std::string& fileName, TTags& tags) override;
   int32_t State() const override { return state; }
   const std::string& FileFilter() const override { return fileFilter; }
@@ -102,6 +108,8 @@ class TAudioEngine final : public IAudioEngine {
   void StartStream();
   void CreateEqFilters();
   void TrackEnded(HSTREAM endedChannel, uint64_t serial);
+  // Every change of State goes through here: it runs the tick in every state but 1001.
+  void SetState(int32_t newState);
   void RaiseStateChange(int32_t newState);
   void RaiseError(int32_t code, int32_t detail);
 

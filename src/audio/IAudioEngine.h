@@ -2,8 +2,9 @@
 // The audio engine as its owner (the main window) sees it. The real engine is TAudioEngine; tests of
 // the playback rules drive the main window with a scripted stand-in.
 //
-// Threads: every method is called on the main thread, and every event is raised on the main thread,
-// except OnDownloadData, which runs on the audio library's download thread.
+// Threads: every method is called on the main thread, except ReadTags, which may also be called on
+// a worker (songs being added); every event is raised on the main thread, except OnDownloadData,
+// which runs on the audio library's download thread.
 
 #include <array>
 #include <cstdint>

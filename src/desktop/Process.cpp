@@ -11,8 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <limits>
 #include <cstdlib>
 #include <thread>
 
@@ -279,6 +281,21 @@ bool RunAndWait(const std::vector<std::string>& argv, int timeoutMs) {
   return false;
 }
 
-void TrimWorkingSet() { ::malloc_trim(0); }
+void TrimWorkingSet() {
+  // A trim gives every free page of the heap back to the system, and the next allocations fault
+  // the same pages in again; each trim also flushes the TLB of every core the process runs on.
+  // Twice a second (the display refresh while a song plays) that churn was most of what the main
+  // thread did, so trims are at least kTrimInterval apart: freed memory still goes back, a few
+  // seconds later.
+  constexpr auto kTrimInterval = std::chrono::seconds(10);
+  static std::atomic<int64_t> lastTrim{std::numeric_limits<int64_t>::min()};
+  const int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
+  int64_t last = lastTrim.load(std::memory_order_relaxed);
+  if (last != std::numeric_limits<int64_t>::min() &&
+      now - last < std::chrono::duration_cast<std::chrono::steady_clock::duration>(kTrimInterval).count())
+    return;
+  if (!lastTrim.compare_exchange_strong(last, now)) return;  // another thread is trimming
+  ::malloc_trim(0);
+}
 
 }  // namespace orvane::desktop

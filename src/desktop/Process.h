@@ -48,7 +48,8 @@ bool StartDetached(const std::vector<std::string>& argv);
 // process group. Returns true when it started and exited with status 0 in time.
 bool RunAndWait(const std::vector<std::string>& argv, int timeoutMs);
 
-// Hands memory the allocator no longer uses back to the system (the working-set trim).
+// Hands memory the allocator no longer uses back to the system (the working-set trim); a call
+// within ten seconds of the last trim does nothing. Any thread.
 void TrimWorkingSet();
 
 }  // namespace orvane::desktop

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -187,9 +188,25 @@ TEST_F(AudioEngineTest, PlaysALocalFileToItsEndOnce) {
   EXPECT_EQ(rec.states, (std::vector<int32_t>{StatePlaying})) << "1004 is raised as OnTrackEnd only";
 }
 
+// Counts the timer events the main thread delivers, to any object: a timer that runs while the
+// engine is stopped shows here even when its handler does nothing.
+class TimerEvents : public QObject {
+ public:
+  TimerEvents() { QCoreApplication::instance()->installEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Timer) ++count;
+    return false;
+  }
+};
+
 TEST_F(AudioEngineTest, TicksOutsideTheStoppedStateWithIdleBlocks) {
+  TimerEvents timers;
   ProcessEventsFor(200);
   EXPECT_TRUE(rec.tickStates.empty()) << "no tick while stopped";
+  EXPECT_EQ(timers.count, 0) << "a stopped engine must not wake the main thread";
   engine->Open(Tone(folder, "long.wav", 3));
   ASSERT_TRUE(WaitForState(StatePlaying));
   ASSERT_TRUE(ProcessEventsUntil([&] { return rec.tickStates.size() >= 2; }, kWaitMs));
@@ -203,8 +220,10 @@ TEST_F(AudioEngineTest, TicksOutsideTheStoppedStateWithIdleBlocks) {
   engine->Resume();
   engine->Stop();
   rec.tickStates.clear();
+  timers.count = 0;
   ProcessEventsFor(200);
   EXPECT_TRUE(rec.tickStates.empty());
+  EXPECT_EQ(timers.count, 0);
   EXPECT_EQ(rec.states, (std::vector<int32_t>{StatePlaying, StatePaused, StatePlaying, StateStopped}));
 }
 
@@ -325,6 +344,28 @@ TEST_F(AudioEngineTest, ReadTagsIsIndependentOfThePlayingStream) {
   EXPECT_EQ(engine->Channel(), playing);
   EXPECT_EQ(engine->State(), StatePlaying);
   EXPECT_EQ(BASS_ChannelIsActive(playing), static_cast<DWORD>(BASS_ACTIVE_PLAYING));
+}
+
+// Tags come from the file's headers, so songs added while there is no sound device (or none that
+// opens) still get their titles; and the call is safe on a worker thread.
+TEST(ReadFileTags, NeedsNoSoundDeviceAndRunsOnAnyThread) {
+  test::TempDir dir("engine-tags");
+  const std::string song = test::MakeAudio(dir, "song.mp3", "sine=frequency=440:duration=0.5",
+                                           {"-c:a", "libmp3lame", "-metadata", "title=后来", "-metadata", "artist=刘若英"});
+  ASSERT_FALSE(song.empty());
+  ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  {
+    TAudioEngine engine(nullptr, "/nonexistent/", nullptr);
+    ASSERT_EQ(engine.StartupError(), ErrInit);
+    TTags tags;
+    engine.ReadTags(song, tags);
+    EXPECT_EQ(tags.Title, "后来");
+    EXPECT_EQ(tags.Artist, "刘若英");
+    EXPECT_NEAR(tags.Duration * 86400, 0.5, 0.06);
+  }
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  const TTags onWorker = std::async(std::launch::async, [&] { return ReadFileTags(song); }).get();
+  EXPECT_EQ(onWorker.Title, "后来");
 }
 
 TEST(SecondsToMs, TruncatesAfterSinglePrecisionRounding) {

@@ -311,6 +311,11 @@ TEST(BassDecode, TagsComeOutAsTheTextTheyAre) {
     ASSERT_NE(stream, 0u) << c.path;
     EXPECT_EQ(std::string(TAGS_Read(stream, c.format.c_str())), c.expected) << c.path << " " << c.format;
     BASS_StreamFree(stream);
+    // The same text when the file's headers are read without a decoder.
+    TAGS_FILE* file = TAGS_OpenFile(c.path.c_str());
+    ASSERT_NE(file, nullptr) << c.path;
+    EXPECT_EQ(std::string(TAGS_FileRead(file, c.format.c_str())), c.expected) << c.path << " " << c.format;
+    TAGS_CloseFile(file);
   }
 }
 

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -74,6 +76,51 @@ TEST(BassInit, FailsWithoutAnAudioBackEnd) {
   EXPECT_TRUE(BASS_Free());
   EXPECT_FALSE(BASS_Free());
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
+}
+
+// Threads of this process whose name starts with prefix (SDL names its output thread "SDLAudioP…").
+int ThreadsNamed(const std::string& prefix) {
+  int count = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    if (std::getline(comm, name) && name.rfind(prefix, 0) == 0) ++count;
+  }
+  return count;
+}
+
+// While nothing plays, the output has no thread at all, so nothing of it can wake the machine;
+// Play brings it back and the stream plays on from where it was.
+TEST(BassOutput, HasNoThreadWhileNothingPlays) {
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  TempDir dir("bass-idle");
+  ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
+  auto outputAsleep = [] { return ThreadsNamed("SDLAudio") == 0; };
+  EXPECT_TRUE(WaitUntil(outputAsleep)) << "nothing has played yet";
+
+  const std::string path = MakeSineWav(dir, "sine.wav", 1000, 1.0);
+  const HSTREAM stream = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
+  ASSERT_NE(stream, 0u);
+  ASSERT_TRUE(BASS_ChannelPlay(stream, FALSE));
+  ASSERT_TRUE(WaitUntil([&] { return PositionSeconds(stream) >= 0.3; }));
+  EXPECT_EQ(ThreadsNamed("SDLAudio"), 1);
+
+  ASSERT_TRUE(BASS_ChannelPause(stream));
+  const QWORD pausedAt = BASS_ChannelGetPosition(stream, BASS_POS_BYTE);
+  EXPECT_TRUE(WaitUntil(outputAsleep)) << "paused";
+  EXPECT_EQ(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), pausedAt);
+
+  // BASS_Stop keeps the output asleep even for a stream that plays; BASS_Start wakes it.
+  ASSERT_TRUE(BASS_Stop());
+  ASSERT_TRUE(BASS_ChannelPlay(stream, FALSE));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(outputAsleep());
+  EXPECT_EQ(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), pausedAt);
+  ASSERT_TRUE(BASS_Start());
+  ASSERT_TRUE(WaitUntil([&] { return Ended(stream); }));
+  EXPECT_EQ(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), Frames(1.0) * 8) << "played to its end";
+  EXPECT_TRUE(WaitUntil(outputAsleep)) << "ended";
+  EXPECT_TRUE(BASS_Free());
 }
 
 TEST_F(BassPlayback, VolumeAndEqualiserShapeWhatIsHeard) {

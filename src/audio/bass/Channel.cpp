@@ -1,5 +1,7 @@
 #include "Channel.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstring>
 #include <system_error>
@@ -41,6 +43,7 @@ int Channel::Play(bool restart) {
   if (!EnsureThread()) return BASS_ERROR_MEM;
   state.store(BASS_ACTIVE_PLAYING, std::memory_order_release);
   Wake();
+  device.Activate();  // after the state: the output sleeps while no stream plays
   return BASS_OK;
 }
 
@@ -378,6 +381,7 @@ void Channel::Wake() {
 // ---- decoder thread ----
 
 void Channel::DecoderThread() {
+  pthread_setname_np(pthread_self(), "orvane-decode");
   for (;;) {
     const uint32_t seen = wake.load(std::memory_order_acquire);
     if (quit.load(std::memory_order_acquire)) return;

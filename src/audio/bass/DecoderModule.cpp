@@ -1,4 +1,4 @@
-// Loading the decoder module the first time a stream is opened.
+// Choosing a stream's decoder, and loading the FFmpeg decoder module the first time one needs it.
 //
 // Threads: any thread may open a stream; the module is loaded once (std::call_once) and stays
 // loaded for the life of the process, so decoders it made never outlive their code.
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Decoder.h"
+#include "SndfileDecoder.h"
 #include "bass.h"
 #include "text/ProgramFolders.h"
 
@@ -36,6 +37,18 @@ OpenDecoderFunction LoadModule() {
 }  // namespace
 
 std::unique_ptr<Decoder> Decoder::Open(std::shared_ptr<ByteSource> source, int& error) {
+  // The common formats first, without loading the module (SndfileDecoder.h). A download is left
+  // to the module, which can recognise it without jumping ahead.
+  if (source->SeekableWhileOpening()) {
+    if (std::unique_ptr<Decoder> common = SndfileDecoder::Open(source)) {
+      error = BASS_OK;
+      return common;
+    }
+    if (!source->Seek(0)) {
+      error = BASS_ERROR_FILEOPEN;
+      return nullptr;
+    }
+  }
   static std::once_flag once;
   static OpenDecoderFunction open = nullptr;
   std::call_once(once, [] { open = LoadModule(); });

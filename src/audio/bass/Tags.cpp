@@ -1,14 +1,22 @@
-// TAGS_Read: the container's tags through a small format language, as readable UTF-8.
+// TAGS_Read: the container's tags through a small format language, as readable UTF-8; and the
+// same for a file read without a stream (TAGS_OpenFile, TagsFile.h).
 
 #include "tags.h"
 
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
 #include "Channel.h"
 #include "Errors.h"
 #include "Library.h"
+#include "TagsFile.h"
 #include "text/Legacy.h"
+
+struct TAGS_FILE {
+  orvane::bass::FileTags file;
+};
 
 namespace orvane::bass {
 namespace {
@@ -72,12 +80,55 @@ std::string Format(const std::map<std::string, std::string>& tags, std::string_v
 }  // namespace
 }  // namespace orvane::bass
 
+namespace {
+
+// The text TAGS_Read and TAGS_FileRead return, per thread.
+thread_local std::string formatted;
+
+}  // namespace
+
 extern "C" const char* TAGS_Read(DWORD handle, const char* fmt) {
   using namespace orvane::bass;
-  thread_local std::string result;
-  result.clear();
+  formatted.clear();
   const auto channel = Lib().registry.FindChannel(handle, HandleKind::Stream);
-  if (!channel) return Fail(BASS_ERROR_HANDLE, result.c_str());
-  result = Format(channel->Tags(), fmt != nullptr ? fmt : "");
-  return Succeed(result.c_str());
+  if (!channel) return Fail(BASS_ERROR_HANDLE, formatted.c_str());
+  try {
+    formatted = Format(channel->Tags(), fmt != nullptr ? fmt : "");
+  } catch (const std::bad_alloc&) {
+    formatted.clear();
+    return Fail(BASS_ERROR_MEM, formatted.c_str());
+  }
+  return Succeed(formatted.c_str());
 }
+
+extern "C" TAGS_FILE* TAGS_OpenFile(const char* file) {
+  using namespace orvane::bass;
+  if (file == nullptr) return Fail(BASS_ERROR_ILLPARAM, static_cast<TAGS_FILE*>(nullptr));
+  try {
+    auto tags = std::make_unique<TAGS_FILE>();
+    const int error = ReadFileTags(file, tags->file);
+    if (error != BASS_OK) return Fail(error, static_cast<TAGS_FILE*>(nullptr));
+    return Succeed(tags.release());
+  } catch (const std::bad_alloc&) {
+    return Fail(BASS_ERROR_MEM, static_cast<TAGS_FILE*>(nullptr));
+  } catch (...) {
+    return Fail(BASS_ERROR_UNKNOWN, static_cast<TAGS_FILE*>(nullptr));  // never across the C interface
+  }
+}
+
+extern "C" const char* TAGS_FileRead(const TAGS_FILE* tags, const char* fmt) {
+  using namespace orvane::bass;
+  formatted.clear();
+  if (tags == nullptr) return Fail(BASS_ERROR_HANDLE, formatted.c_str());
+  try {
+    formatted = Format(tags->file.tags, fmt != nullptr ? fmt : "");
+  } catch (const std::bad_alloc&) {
+    formatted.clear();
+    return Fail(BASS_ERROR_MEM, formatted.c_str());
+  }
+  return Succeed(formatted.c_str());
+}
+
+extern "C" double TAGS_FileSeconds(const TAGS_FILE* tags) { return tags != nullptr ? tags->file.seconds : -1; }
+
+extern "C" void TAGS_CloseFile(TAGS_FILE* tags) { delete tags; }

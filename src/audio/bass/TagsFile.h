@@ -1,0 +1,32 @@
+#pragma once
+// Tags and length of an audio file read from its headers alone, without a decoder: ID3v2, ID3v1
+// and APEv2 tags; MPEG audio (layers I to III, with Xing/Info/VBRI frame counts), ADTS AAC, FLAC,
+// Ogg (Vorbis, Opus, FLAC, Speex), WAV, AIFF, MP4/M4A and ASF/WMA. Other content (tracker modules,
+// Musepack) is handed to the decoder once, as every stream is.
+//
+// Threads: any thread; nothing is shared but the decoder module, which loads itself once.
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace orvane::bass {
+
+struct FileTags {
+  // Keys as the decoder names them (title, artist, album, genre, date, comment, track, composer,
+  // copyright, album_artist, disc); values as the file holds them: UTF-8 where the format says
+  // so, ID3v2 "Latin-1" text as Latin-1 read into UTF-8, ID3v1/RIFF/AIFF text as raw bytes.
+  std::map<std::string, std::string> tags;
+  double seconds = -1;  // length; -1 when the headers do not tell it
+};
+
+// BASS_OK, or BASS_ERROR_FILEOPEN (missing, unreadable, or not a regular file: a FIFO, a device
+// or a folder fails at once, without being opened for reading) or BASS_ERROR_FILEFORM (not audio).
+int ReadFileTags(const std::string& path, FileTags& out);
+
+class ByteSource;
+// The same from a decoder's source (which must allow seeking), without the decoder fallback:
+// false when the content is none of the formats read from their headers. Moves the source.
+bool ReadSourceTags(ByteSource& source, FileTags& out);
+
+}  // namespace orvane::bass
