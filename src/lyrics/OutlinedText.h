@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace orvane::lyrics {
 
@@ -26,6 +27,29 @@ namespace orvane::lyrics {
 QImage RenderOutlinedText(int W, int H, const std::string& textUtf8, const std::string& fontName, int P,
                           uint32_t fillTopColour, uint32_t fillBottomColour, uint32_t outlineColour,
                           uint8_t constantAlpha = 255);
+
+// One line of the picture, for the karaoke wipe: which characters it holds and where each cursor
+// position between them lies.
+struct TPictureLine {
+  int Start = 0;                // first UTF-16 index of the line in PictureText(text)
+  std::vector<double> CursorX;  // x of the cursor positions Start … Start + length, in image pixels
+  int Top = 0;                  // the band of image rows that belongs to this line: Top ≤ y < Bottom
+  int Bottom = 0;
+};
+
+struct TOutlinedText {
+  QImage Image;
+  std::vector<TPictureLine> Lines;  // the lines drawn, top to bottom
+};
+
+// RenderOutlinedText, also telling where each line of the picture went.
+TOutlinedText RenderOutlinedTextLines(int W, int H, const std::string& textUtf8, const std::string& fontName, int P,
+                                      uint32_t fillTopColour, uint32_t fillBottomColour, uint32_t outlineColour,
+                                      uint8_t constantAlpha = 255);
+
+// The text as the picture lays it out (line breaks become line separators); TPictureLine::Start
+// counts in its UTF-16 units.
+QString PictureText(const std::string& textUtf8);
 
 // The family RenderOutlinedText draws with for a requested name: the name itself when installed
 // (compared ignoring case), else "Noto Sans CJK SC", else any family that covers Simplified
