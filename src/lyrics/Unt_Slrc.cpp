@@ -65,8 +65,10 @@ TNimSlrc::TNimSlrc(TServices services, QObject* parent)
                                          [this](int index, const TLrcResultCopy& row) { AddRow(index, row); });
 }
 
+// Freed without a close (its owner going): nobody is told, the window simply goes.
 TNimSlrc::~TNimSlrc() {
-  Close();
+  closedDown = true;
+  relay->Close();
   window.reset();
 }
 
