@@ -116,35 +116,54 @@ QImage RenderOutlinedText(int W, int H, const std::string& textUtf8, const std::
 
 TOutlinedText RenderOutlinedTextLines(int W, int H, const std::string& textUtf8, const std::string& fontName, int P,
                                       uint32_t fillTopColour, uint32_t fillBottomColour, uint32_t outlineColour,
-                                      uint8_t constantAlpha) {
+                                      uint8_t constantAlpha, std::optional<TFill> secondFill) {
   TOutlinedText out;
   if (W <= 0 || H <= 0) return out;
   QImage& image = out.Image;
   image = QImage(W, H, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
-  if (textUtf8.empty() || P <= 0) return out;
+  if (textUtf8.empty() || P <= 0) {
+    if (secondFill) out.SecondImage = image;
+    return out;
+  }
 
   QFont font(QString::fromStdString(ResolveLyricFontFamily(fontName)));
   font.setPixelSize(P);  // em height P px
   font.setBold(true);
   const QPainterPath path = TextPath(PictureText(textUtf8), font, W, H, out.Lines);
 
-  QLinearGradient gradient(QPointF(0, kTop), QPointF(0, kTop + P));
-  gradient.setColorAt(0, FromWindowsColour(fillTopColour));
-  gradient.setColorAt(1, FromWindowsColour(fillBottomColour));
-  gradient.setSpread(QGradient::ReflectSpread);  // mirrored above and below the band
+  auto gradient = [P](uint32_t top, uint32_t bottom) {
+    QLinearGradient fill(QPointF(0, kTop), QPointF(0, kTop + P));
+    fill.setColorAt(0, FromWindowsColour(top));
+    fill.setColorAt(1, FromWindowsColour(bottom));
+    fill.setSpread(QGradient::ReflectSpread);  // mirrored above and below the band
+    return fill;
+  };
 
   // Miter joins with limit 10, as the Windows pen draws by default.
   QPen pen(FromWindowsColour(outlineColour), kOutlineWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
   pen.setMiterLimit(10);
 
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.strokePath(path, pen);
-  painter.fillPath(path, gradient);
-  painter.end();
+  {
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.strokePath(path, pen);
+  }
+  // The outline is most of the drawing's cost; a second picture shares it and differs only in its fill.
+  if (secondFill) {
+    out.SecondImage = image.copy();
+    QPainter painter(&out.SecondImage);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(path, gradient(secondFill->Top, secondFill->Bottom));
+  }
+  {
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(path, gradient(fillTopColour, fillBottomColour));
+  }
 
   ApplyConstantAlpha(image, constantAlpha);
+  if (secondFill) ApplyConstantAlpha(out.SecondImage, constantAlpha);
   return out;
 }
 

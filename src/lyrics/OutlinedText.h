@@ -6,6 +6,7 @@
 #include <QImage>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,13 +40,21 @@ struct TPictureLine {
 
 struct TOutlinedText {
   QImage Image;
+  QImage SecondImage;               // the same text in the second fill, when one was asked for
   std::vector<TPictureLine> Lines;  // the lines drawn, top to bottom
 };
 
-// RenderOutlinedText, also telling where each line of the picture went.
+// A fill gradient: top colour at y 5, bottom colour at y 5 + P (Windows colour values).
+struct TFill {
+  uint32_t Top = 0;
+  uint32_t Bottom = 0;
+};
+
+// RenderOutlinedText, also telling where each line of the picture went; with secondFill also the
+// same picture filled in that gradient (the outline, which costs most, is drawn once for both).
 TOutlinedText RenderOutlinedTextLines(int W, int H, const std::string& textUtf8, const std::string& fontName, int P,
                                       uint32_t fillTopColour, uint32_t fillBottomColour, uint32_t outlineColour,
-                                      uint8_t constantAlpha = 255);
+                                      uint8_t constantAlpha = 255, std::optional<TFill> secondFill = std::nullopt);
 
 // The text as the picture lays it out (line breaks become line separators); TPictureLine::Start
 // counts in its UTF-16 units.

@@ -65,32 +65,29 @@ void TNimDeskTopLrc::ShowText(const std::string& text) {
   Render();
 }
 
+// With karaoke on, the sung picture is drawn along: the same glyphs at the same places, only
+// another fill, so the wipe can show either picture on either side of its boundary.
 void TNimDeskTopLrc::Render() {
+  const std::optional<TFill> sungFill = karaoke ? std::optional(TFill{SungTopColour, SungBottomColour}) : std::nullopt;
   TOutlinedText drawn = RenderOutlinedTextLines(width(), height(), shownText, FontName, FontSize, FillTopColour,
-                                                FillBottomColour, OutlineColour, WindowAlpha);
+                                                FillBottomColour, OutlineColour, WindowAlpha, sungFill);
   if (drawn.Image.isNull()) return;  // the window keeps its previous picture
   picture = std::move(drawn.Image);
+  sungPicture = std::move(drawn.SecondImage);
   lines = std::move(drawn.Lines);
   ++drawCount;
-  RenderSung();
   UpdateKnots();
   setMask(PaintedRegion(picture));
   update();
 }
 
-// The sung picture has the same glyphs at the same places, only another fill, so the wipe can show
-// either picture on either side of its boundary.
-void TNimDeskTopLrc::RenderSung() {
-  sungPicture = QImage();
-  if (!karaoke || shownText.empty()) return;
-  sungPicture = RenderOutlinedText(width(), height(), shownText, FontName, FontSize, SungTopColour, SungBottomColour,
-                                   OutlineColour, WindowAlpha);
-}
-
 void TNimDeskTopLrc::SetKaraoke(bool on) {
   if (on == karaoke) return;
   karaoke = on;
-  RenderSung();
+  if (!on) sungPicture = QImage();
+  else if (!shownText.empty()) sungPicture = RenderOutlinedTextLines(width(), height(), shownText, FontName, FontSize,
+                                                                     SungTopColour, SungBottomColour, OutlineColour,
+                                                                     WindowAlpha).Image;
   UpdateKnots();
   update();
 }

@@ -86,7 +86,6 @@ class TNimDeskTopLrc : public QWidget {
 
  private:
   void Render();
-  void RenderSung();
   void UpdateKnots();
   TWipeBoundary BoundaryAt(double advance) const;
   void MoveBoundary(TWipeBoundary to);
