@@ -226,7 +226,7 @@ TEST_F(MainWindowLyricsTest, KaraokeWipeIsASavedSettingAndMovesOnlyWhileALineIsS
   // The timer's steps follow the position.
   const int before = main.DeskLrc()->WipeBoundary().X;
   engine->Position = 3000;
-  ASSERT_TRUE(ProcessEventsUntil([&] { return main.DeskLrc()->WipeBoundary().X > before; }, 1000));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return main.DeskLrc()->WipeBoundary().X > before; }, 3000));
 
   main.btn_playClick();  // pause
   EXPECT_FALSE(main.tmr_karaoke().isActive());

@@ -207,7 +207,12 @@ Item {
                 anchors.fill: parent
                 anchors.rightMargin: 6
                 hoverEnabled: true
-                function rowAt(y) { return list.indexAt(4, y + list.contentY) }
+                // From the rows' fixed height, so a click right after rows arrive (before the
+                // view has laid them out) still finds its row.
+                function rowAt(y) {
+                    const row = Math.floor((y + list.contentY) / 25)
+                    return row >= 0 && row < list.count ? row : -1
+                }
                 onPositionChanged: (mouse) => list.hoverIndex = rowAt(mouse.y)
                 onExited: list.hoverIndex = -1
                 onPressed: (mouse) => root.owner.selectedIndex = rowAt(mouse.y)
