@@ -141,7 +141,7 @@ void TNimMain::OpenLyricSearch() {
     return;
   }
   const std::optional<lyrics::TLyricTrack> track = CurrentLyricTrack();
-  if (!track) return;  // nothing playing: no track to name the lyric after
+  if (!track) return;  // no current track: nothing to name the lyric after
   lyrics::TNimSlrc::TServices services;
   services.Downloader = lyricDownloader;
   services.LrcDoc = &lrcDoc;

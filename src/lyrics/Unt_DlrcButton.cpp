@@ -1,10 +1,10 @@
 #include "lyrics/Unt_DlrcButton.h"
 
 #include <QCursor>
-#include <algorithm>
-#include <cmath>
 #include <QQuickWindow>
 #include <QRegion>
+#include <algorithm>
+#include <cmath>
 
 #include "lyrics/SceneWindow.h"
 #include "lyrics/Unt_Dlrc.h"
