@@ -103,9 +103,6 @@ inline constexpr uint8_t CMD_APPENDONLINE = 22;
 inline constexpr int mrYes = 6;
 inline constexpr int mrNo = 7;
 
-// What the desktop lyrics show until a song plays.
-inline constexpr const char* kWelcomeText = "Orvane 不一样的音乐体验";
-
 // What the main window needs from outside, replaceable by tests. Every member has a working
 // default (see DefaultServices) except where noted.
 struct TNimMainServices {
@@ -316,7 +313,10 @@ class TNimMain : public QObject {
   void LoadEffectPresets();
   void StartUpdateCheck();
   void PostOwnCommandLine(const std::vector<std::string>& args);
-  void ReportMovedAside(const std::string& what, const std::string& movedTo);
+  void ReportMovedAside(const QString& what, const std::string& movedTo);
+  // The greeting shown as the title and on the desktop before anything plays (and as a lyric's
+  // closing line), in the interface's language.
+  QString WelcomeText() const;
 
   // unt_main_playback.cpp
   void SetPlayImages(bool playing);

@@ -53,6 +53,7 @@ void TNimMain::RefreshDesktopLyric() {
   lrcDoc.SetPosition(engine ? engine->GetPosition() : 0);
   std::string line = lrcDoc.CurrentLine();
   if (text::Trim(line).empty()) line = ". . .";
+  else if (line == lyrics::TLrcClass::kClosingLineText) line = WelcomeText().toStdString();
   if (!deskLrc) return;
   deskLrc->ShowText(line);
   if (karaoke) {
@@ -79,7 +80,7 @@ void TNimMain::InitLyricTimers() {
 void TNimMain::CreateDesktopLyrics() {
   if (!services.CreateDeskLrc) return;
   deskLrc = std::make_unique<lyrics::TNimDeskTopLrc>();
-  deskLrc->ShowText(kWelcomeText);
+  deskLrc->ShowText(WelcomeText().toStdString());
   lyrics::TNimDlrcButton::THandlers handlers;
   handlers.Back = [this] { LyricOffsetBy(-kOffsetStepMs); };
   handlers.Forward = [this] { LyricOffsetBy(kOffsetStepMs); };
