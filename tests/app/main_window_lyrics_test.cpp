@@ -52,7 +52,7 @@ class MainWindowLyricsTest : public MainWindowTest {
   }
   void TearDown() override {
     MainWindowTest::TearDown();
-    ::unsetenv("ORVANE_LYRICS_URL");
+    ::setenv("ORVANE_LYRICS_URL", "http://127.0.0.1:9", 1);  // as every test starts
     ::unsetenv("ORVANE_LYRICS_TIMEOUT_MS");
   }
 

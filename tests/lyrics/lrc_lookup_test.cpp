@@ -52,7 +52,7 @@ class LookupTest : public testing::Test {
     server.Serve("/lrc/up.aspx", FixtureReply::Text("ok"));
   }
   void TearDown() override {
-    ::unsetenv("ORVANE_LYRICS_URL");
+    ::setenv("ORVANE_LYRICS_URL", "http://127.0.0.1:9", 1);  // as every test starts
     ::unsetenv("ORVANE_LYRICS_TIMEOUT_MS");
   }
 
