@@ -13,6 +13,29 @@
     </message>
 </context>
 <context>
+    <name>DlrcButton</name>
+    <message>
+        <source>向后0.5秒</source>
+        <translation>0.5 s later</translation>
+    </message>
+    <message>
+        <source>向前0.5秒</source>
+        <translation>0.5 s earlier</translation>
+    </message>
+    <message>
+        <source>卡拉OK效果</source>
+        <translation>Karaoke effect</translation>
+    </message>
+    <message>
+        <source>手动搜索歌词</source>
+        <translation>Search Lyrics</translation>
+    </message>
+    <message>
+        <source>关闭歌词</source>
+        <translation>Hide Lyrics</translation>
+    </message>
+</context>
+<context>
     <name>Glossary</name>
     <message>
         <source>保存</source>
@@ -141,6 +164,17 @@
     <message>
         <source>Orvane 意外退出</source>
         <translation type="vanished">Orvane quit unexpectedly</translation>
+    </message>
+</context>
+<context>
+    <name>LyricSearch</name>
+    <message>
+        <source>歌曲名：</source>
+        <translation>Title:</translation>
+    </message>
+    <message>
+        <source>歌手：</source>
+        <translation>Singer:</translation>
     </message>
 </context>
 <context>
@@ -288,6 +322,53 @@
     <message>
         <source>退出</source>
         <translation>Quit</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::lyrics::TNimSlrc</name>
+    <message>
+        <source>歌词搜索</source>
+        <translation>Lyric Search</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>搜索</source>
+        <translation>Search</translation>
+    </message>
+    <message>
+        <source>停止下载</source>
+        <translation>Stop Download</translation>
+    </message>
+    <message>
+        <source>下载歌词</source>
+        <translation>Download Lyrics</translation>
+    </message>
+    <message>
+        <source>无法连接歌词服务器</source>
+        <translation>Cannot reach the lyrics server</translation>
+    </message>
+    <message>
+        <source>歌词下载组件不可用</source>
+        <translation>The lyrics download component is not available</translation>
+    </message>
+    <message>
+        <source>没有找到歌词</source>
+        <translation>No lyrics found</translation>
+    </message>
+    <message>
+        <source>歌词下载失败，请稍后再试</source>
+        <translation>The lyrics download failed; please try again later</translation>
+    </message>
+    <message>
+        <source>这一项没有可用的歌词</source>
+        <translation>This result has no usable lyrics</translation>
+    </message>
+    <message>
+        <source>歌词已下载</source>
+        <translation>Lyrics downloaded</translation>
     </message>
 </context>
 </TS>

@@ -3,6 +3,7 @@
 
 #include <QMenu>
 #include <QMetaObject>
+#include <QQmlEngine>
 #include <QWindow>
 #include <cmath>
 #include <filesystem>
@@ -15,6 +16,8 @@
 #include "lyrics/LyricDownloader.h"
 #include "lyrics/UntLrcThread.h"
 #include "lyrics/Unt_Dlrc.h"
+#include "lyrics/Unt_DlrcButton.h"
+#include "lyrics/Unt_Slrc.h"
 #include "net/UntCkUpThread.h"
 #include "net/UntPostThread.h"
 #include "store/UYmXMLCFG.h"
@@ -57,6 +60,7 @@ TNimMain::TNimMain(TNimMainServices services, QObject* parent)
   connect(&saveConfigTimer, &QTimer::timeout, this, [this] {
     if (created && !closed) SaveConfig();
   });
+  InitLyricTimers();
   titleText = WelcomeText();
 }
 
@@ -65,6 +69,7 @@ TNimMain::~TNimMain() {
   saveConfigTimer.stop();
   lanErrTimer.stop();
   chkTimer.stop();
+  karaokeTimer.stop();
   if (engine) {
     // Stop raises a state change; the window is going, so nobody listens any more.
     engine->OnStateChange = nullptr;
@@ -139,15 +144,9 @@ void TNimMain::ReadConfig() {
   if (shell.AutoRun && services.SetAutoRun) services.SetAutoRun(true);
   shell.RunTL = config.ReadBool("Window/RUNTL", "Value", true);
   showLrc = config.ReadBool("Window/DESKTOPLRC", "SHOW", true);
+  karaoke = config.ReadBool("Window/DESKTOPLRC", "KARAOKE", false);
   volume = config.ReadInteger("Window/Volume", "Value", 65);
   emit volumeChanged();
-}
-
-void TNimMain::CreateDesktopLyrics() {
-  if (!services.CreateDeskLrc) return;
-  deskLrc = std::make_unique<lyrics::TNimDeskTopLrc>();
-  deskLrc->ShowText(WelcomeText().toStdString());
-  if (showLrc) deskLrc->show();
 }
 
 void TNimMain::CreateEngine() {
@@ -200,6 +199,7 @@ void TNimMain::SaveConfig() {
   config.WriteString("Window/PLIST", "PATH", shell.PlaylistFile);
   config.WriteInteger("Window/PLAY", "PATTERN", ItemFromPlayMode(shell.PlayMode));
   config.WriteBool("Window/DESKTOPLRC", "SHOW", showLrc);
+  config.WriteBool("Window/DESKTOPLRC", "KARAOKE", karaoke);
   config.WriteBool("Window/AUTORUN", "Value", shell.AutoRun);
   config.WriteBool("Window/RUNTL", "Value", shell.RunTL);
   config.WriteInteger("Window/EQ", "ID", shell.EqPresetId);

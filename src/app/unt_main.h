@@ -7,14 +7,15 @@
 //   unt_main_lists.cpp     the two list views, adding, deleting, clearing, loading and saving
 //   unt_main_menus.cpp     close button, main menu
 //   unt_main_online.cpp    update check completion, usage report, random list
-//   unt_main_lyrics.cpp    lyric lookup and the desktop lyric refresh
+//   unt_main_lyrics.cpp    lyric lookup, the desktop lyrics, their toolbar, search dialog and wipe
 //   unt_main_cache.cpp     the song cache of streamed songs
 //   unt_main_commands.cpp  commands handed over by other starts of the player
 //
 // Threads: everything here runs on the main thread, except EngineDownloadData, which the engine
 // calls on the audio library's download thread (it only touches the song cache). Workers (lyric
 // lookup, update check, usage report, random-list fetch) hand their results back through queued
-// calls that carry the track serial or are dropped once this object is gone.
+// calls that are dropped once this object is gone; a lyric result is also dropped when the row it
+// was for is no longer the playing one.
 
 #include <QObject>
 #include <QPointer>
@@ -25,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,7 @@
 
 #include <QWindow>
 class QMenu;
+class QQmlEngine;
 
 namespace orvane::ui {
 class PlayListModel;
@@ -46,6 +49,8 @@ struct TCachedSong;
 }
 namespace orvane::lyrics {
 class TNimDeskTopLrc;
+class TNimDlrcButton;
+class TNimSlrc;
 class TLyricDownloader;
 class TLrcTextThread;
 struct TLyricTrack;
@@ -147,6 +152,7 @@ class TNimMain : public QObject {
   Q_PROPERTY(QString msgText READ MsgText NOTIFY msgChanged)
   Q_PROPERTY(bool msgVisible READ MsgVisible NOTIFY msgChanged)
   Q_PROPERTY(QString noticeText READ NoticeText NOTIFY noticeTextChanged)
+  Q_PROPERTY(bool chkShowLrc READ chkShowLrc NOTIFY showLrcChanged)
 
  public:
   explicit TNimMain(TNimMainServices services, QObject* parent = nullptr);
@@ -224,6 +230,18 @@ class TNimMain : public QObject {
   void pmf_rndmusicClick();
   void tmr_chkTimer();
 
+  // ---- desktop lyrics (unt_main_lyrics.cpp)
+  // The settings page's "显示歌词" was clicked: the check box flips and the lyrics window follows it
+  // (the toolbar closes first).
+  Q_INVOKABLE void btn_lrcClick();
+  // The toolbar's buttons: lines half a second later (−500) or earlier (+500); the search dialog
+  // for the playing track (nothing without one); desktop lyrics off (unchecks "显示歌词"); the
+  // karaoke wipe on or off ("Window/DESKTOPLRC" "KARAOKE").
+  void LyricOffsetBy(int32_t ms);
+  void OpenLyricSearch();
+  void CloseDesktopLyrics();
+  void SetKaraoke(bool on);
+
   // ---- commands (unt_main_commands.cpp)
   // The shared command block's contents, handed over by another start (or by this one).
   void WMSharedCommand(uint8_t code, const std::string& text, int32_t lParam = 1);
@@ -239,7 +257,11 @@ class TNimMain : public QObject {
   lyrics::TLyricDownloader* LyricDownloader() const { return lyricDownloader.get(); }
   net::TWorkerHost& Workers() { return workers; }
   lyrics::TNimDeskTopLrc* DeskLrc() { return deskLrc.get(); }
+  lyrics::TNimDlrcButton* DlrcButton() { return dlrcButton.get(); }
+  lyrics::TNimSlrc* SearchDialog() { return searchDialog.get(); }
   bool chkShowLrc() const { return showLrc; }
+  bool Karaoke() const { return karaoke; }
+  const QTimer& tmr_karaoke() const { return karaokeTimer; }
   int modBoxItem() const { return modBox; }
   const std::vector<std::string>& effBoxItems() const { return effBox; }
   int effBoxIndex() const { return effBoxItemIndex; }
@@ -279,6 +301,7 @@ class TNimMain : public QObject {
   void tabIndexChanged();
   void msgChanged();
   void noticeTextChanged();
+  void showLrcChanged();
   // The window should close (the main menu's exit): the application ends its event loop.
   void closeRequested();
 
@@ -286,7 +309,6 @@ class TNimMain : public QObject {
   // unt_main.cpp
   void SetButtonGlyphs();
   void ReadConfig();
-  void CreateDesktopLyrics();
   void CreateEngine();
   void LoadEffectPresets();
   void StartUpdateCheck();
@@ -322,8 +344,14 @@ class TNimMain : public QObject {
   // unt_main_lyrics.cpp
   void StartLyricLookup();
   void LyricLookupDone(lyrics::TLrcTextThread& thread);
-  lyrics::TLyricTrack CurrentLyricTrack() const;
+  // The playing row as the lyric results know it; nothing when there is none.
+  std::optional<lyrics::TLyricTrack> CurrentLyricTrack() const;
   void RefreshDesktopLyric();
+  void UpdateKaraokeTimer();
+  void InitLyricTimers();
+  void CreateDesktopLyrics();
+  // The engine for the lyric windows' scenes, made when first needed.
+  QQmlEngine* LyricSceneEngine();
 
   // unt_main_cache.cpp
   void PrepareSongCache();
@@ -339,7 +367,12 @@ class TNimMain : public QObject {
   std::unique_ptr<ui::PlayListModel> rndList;
   std::unique_ptr<audio::IAudioEngine> engine;
   lyrics::TLrcClass lrcDoc;
+  // The lyric windows' scene engine outlives the windows whose scenes it made.
+  std::unique_ptr<QQmlEngine> lyricScene;
   std::unique_ptr<lyrics::TNimDeskTopLrc> deskLrc;
+  std::unique_ptr<lyrics::TNimDlrcButton> dlrcButton;
+  std::unique_ptr<lyrics::TNimSlrc> searchDialog;
+  std::unique_ptr<lyrics::TNimSlrc> closedSearchDialog;  // freed once its close has returned
   std::shared_ptr<lyrics::TLyricDownloader> lyricDownloader;
   std::shared_ptr<audio::TDownloadCounters> downloadCounters;
   std::unique_ptr<audio::TSongCache> songCache;
@@ -351,16 +384,16 @@ class TNimMain : public QObject {
   std::shared_ptr<net::TPostThr> reportThread;
   uint64_t randomFetchSerial = 0;  // the random-list fetch in flight, 0 when none
   uint64_t fetchCounter = 0;
-  uint64_t trackSerial = 0;        // bumped when a different track starts; stale worker results compare it
-  std::string playingKey;          // list, row and location of the track trackSerial stands for
 
   QTimer lanErrTimer;  // tmr_lanerr
   QTimer chkTimer;     // tmr_chk
   QTimer saveConfigTimer;
+  QTimer karaokeTimer;  // moves the wipe while the current line is sung
   int32_t tickCount = 0;
 
   // Controls of the settings page that the window keeps even while the page is not shown.
   bool showLrc = true;  // chkShowLrc
+  bool karaoke = false;
   int modBox = 0;       // modBox item index
   std::vector<std::string> effBox;
   int effBoxItemIndex = -1;

@@ -141,9 +141,13 @@ void TNimMain::EngineStateChanged(int32_t state) {
     case StateStopped:
     case StatePaused:
       SetPlayImages(false);
+      UpdateKaraokeTimer();
       return;
     case StateConnecting:
       PrepareSongCache();
+      // The song before has gone: its lyric must not stand for the one still connecting.
+      lrcDoc.Load("");
+      if (deskLrc) deskLrc->ShowText("...");
       return;
     case StatePlaying:
       break;
@@ -158,15 +162,10 @@ void TNimMain::EngineStateChanged(int32_t state) {
   SetPlayImages(true);
   MarkCurrentItem(ActiveView(), shell.CurrentIndex);
   NotifyPlugins(PLUGIN_TRACKSTARTED);
-  // A new track (not a resume of the same one) makes every older worker result stale.
-  const std::string key = std::to_string(shell.ActiveList) + '/' + std::to_string(shell.CurrentIndex) + '/' + entry.Location;
-  if (key != playingKey) {
-    playingKey = key;
-    ++trackSerial;
-  }
   lrcDoc.Load("");
   if (deskLrc) deskLrc->ShowText("...");
   StartLyricLookup();
+  UpdateKaraokeTimer();
 }
 
 void TNimMain::MarkCurrentItem(ui::PlayListModel& list, int index) { list.MarkRow(index); }

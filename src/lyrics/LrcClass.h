@@ -3,12 +3,24 @@
 // Main thread only (the refresh, the toolbar and the lookup's completion all run there).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "lyrics/uLRCHandle.h"
 
 namespace orvane::lyrics {
+
+// When the current line is sung, on the play-position scale (the offset already applied): from
+// Start to End (the next line's start), with the word stamps of an enhanced LRC where present.
+struct TLineTiming {
+  int32_t Start = 0;
+  int32_t End = 0;
+  std::vector<TWordStamp> Words;  // Time on the play-position scale too
+
+  bool operator==(const TLineTiming&) const = default;
+};
 
 class TLrcClass {
  public:
@@ -28,6 +40,11 @@ class TLrcClass {
   int32_t Offset() const { return offset; }
   int32_t Position() const { return position; }
   const std::string& CurrentLine() const { return currentLine; }
+  // Index of the current line in Document (−1 before the first lookup that found one).
+  int CurrentIndex() const { return currentIndex; }
+  // Timing of the current line; nothing when there is no current line, it is the last line (its
+  // end is unknown) or the next line does not start later.
+  std::optional<TLineTiming> CurrentTiming() const;
   const std::string& SourceText() const { return sourceText; }
   const TLyricHandle& Document() const { return document; }
 
@@ -37,6 +54,7 @@ class TLrcClass {
   int32_t position = 0;
   int32_t offset = 0;
   std::string currentLine;
+  int currentIndex = -1;
 };
 
 }  // namespace orvane::lyrics

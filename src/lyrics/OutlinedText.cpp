@@ -26,8 +26,10 @@ QColor FromWindowsColour(uint32_t value) {
                 static_cast<int>((value >> 16) & 0xFF), 255);
 }
 
+}  // namespace
+
 // Line breaks inside a lyric line end a line of the picture, as the Windows text layout did.
-QString LayoutText(const std::string& utf8) {
+QString PictureText(const std::string& utf8) {
   QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
   text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
   text.replace(QChar('\r'), QChar::LineSeparator);
@@ -35,10 +37,12 @@ QString LayoutText(const std::string& utf8) {
   return text;
 }
 
+namespace {
+
 // Glyph outlines of the text, each line centred in the width W and wrapped, the first line box
 // starting at y 5. The Windows string layout keeps 1/6 em free at both ends of every line so
 // overhanging glyphs are not cut; the wrap width leaves the same room.
-QPainterPath TextPath(const QString& text, const QFont& font, int W, int H) {
+QPainterPath TextPath(const QString& text, const QFont& font, int W, int H, std::vector<TPictureLine>& lines) {
   QPainterPath path;
   QTextOption option(Qt::AlignHCenter);
   option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -58,6 +62,18 @@ QPainterPath TextPath(const QString& text, const QFont& font, int W, int H) {
     part.remove(QChar::LineSeparator);
     const qreal x = (W - line.naturalTextWidth()) / 2;
     path.addText(QPointF(x, kTop + y + kEmAscent * em), font, part);
+
+    TPictureLine placed;
+    placed.Start = line.textStart();
+    const qreal origin = line.cursorToX(line.textStart());
+    for (int i = line.textStart(); i <= line.textStart() + line.textLength(); ++i)
+      placed.CursorX.push_back(x + line.cursorToX(i) - origin);
+    // Each line owns the rows from its em box's top to the next one's (the first from the image's
+    // top), so the outline above and below its glyphs belongs to it too.
+    placed.Top = lines.empty() ? 0 : static_cast<int>(kTop + y);
+    placed.Bottom = H;
+    if (!lines.empty()) lines.back().Bottom = placed.Top;
+    lines.push_back(std::move(placed));
     y += em;
   }
   layout.endLayout();
@@ -93,33 +109,62 @@ std::string ResolveLyricFontFamily(const std::string& fontName) {
 QImage RenderOutlinedText(int W, int H, const std::string& textUtf8, const std::string& fontName, int P,
                           uint32_t fillTopColour, uint32_t fillBottomColour, uint32_t outlineColour,
                           uint8_t constantAlpha) {
-  if (W <= 0 || H <= 0) return QImage();
-  QImage image(W, H, QImage::Format_ARGB32_Premultiplied);
+  return RenderOutlinedTextLines(W, H, textUtf8, fontName, P, fillTopColour, fillBottomColour, outlineColour,
+                                 constantAlpha)
+      .Image;
+}
+
+TOutlinedText RenderOutlinedTextLines(int W, int H, const std::string& textUtf8, const std::string& fontName, int P,
+                                      uint32_t fillTopColour, uint32_t fillBottomColour, uint32_t outlineColour,
+                                      uint8_t constantAlpha, std::optional<TFill> secondFill) {
+  TOutlinedText out;
+  if (W <= 0 || H <= 0) return out;
+  QImage& image = out.Image;
+  image = QImage(W, H, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
-  if (textUtf8.empty() || P <= 0) return image;
+  if (textUtf8.empty() || P <= 0) {
+    if (secondFill) out.SecondImage = image;
+    return out;
+  }
 
   QFont font(QString::fromStdString(ResolveLyricFontFamily(fontName)));
   font.setPixelSize(P);  // em height P px
   font.setBold(true);
-  const QPainterPath path = TextPath(LayoutText(textUtf8), font, W, H);
+  const QPainterPath path = TextPath(PictureText(textUtf8), font, W, H, out.Lines);
 
-  QLinearGradient gradient(QPointF(0, kTop), QPointF(0, kTop + P));
-  gradient.setColorAt(0, FromWindowsColour(fillTopColour));
-  gradient.setColorAt(1, FromWindowsColour(fillBottomColour));
-  gradient.setSpread(QGradient::ReflectSpread);  // mirrored above and below the band
+  auto gradient = [P](uint32_t top, uint32_t bottom) {
+    QLinearGradient fill(QPointF(0, kTop), QPointF(0, kTop + P));
+    fill.setColorAt(0, FromWindowsColour(top));
+    fill.setColorAt(1, FromWindowsColour(bottom));
+    fill.setSpread(QGradient::ReflectSpread);  // mirrored above and below the band
+    return fill;
+  };
 
   // Miter joins with limit 10, as the Windows pen draws by default.
   QPen pen(FromWindowsColour(outlineColour), kOutlineWidth, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
   pen.setMiterLimit(10);
 
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.strokePath(path, pen);
-  painter.fillPath(path, gradient);
-  painter.end();
+  {
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.strokePath(path, pen);
+  }
+  // The outline is most of the drawing's cost; a second picture shares it and differs only in its fill.
+  if (secondFill) {
+    out.SecondImage = image.copy();
+    QPainter painter(&out.SecondImage);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(path, gradient(secondFill->Top, secondFill->Bottom));
+  }
+  {
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillPath(path, gradient(fillTopColour, fillBottomColour));
+  }
 
   ApplyConstantAlpha(image, constantAlpha);
-  return image;
+  if (secondFill) ApplyConstantAlpha(out.SecondImage, constantAlpha);
+  return out;
 }
 
 }  // namespace orvane::lyrics

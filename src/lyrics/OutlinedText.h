@@ -6,7 +6,9 @@
 #include <QImage>
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace orvane::lyrics {
 
@@ -26,6 +28,37 @@ namespace orvane::lyrics {
 QImage RenderOutlinedText(int W, int H, const std::string& textUtf8, const std::string& fontName, int P,
                           uint32_t fillTopColour, uint32_t fillBottomColour, uint32_t outlineColour,
                           uint8_t constantAlpha = 255);
+
+// One line of the picture, for the karaoke wipe: which characters it holds and where each cursor
+// position between them lies.
+struct TPictureLine {
+  int Start = 0;                // first UTF-16 index of the line in PictureText(text)
+  std::vector<double> CursorX;  // x of the cursor positions Start … Start + length, in image pixels
+  int Top = 0;                  // the band of image rows that belongs to this line: Top ≤ y < Bottom
+  int Bottom = 0;
+};
+
+struct TOutlinedText {
+  QImage Image;
+  QImage SecondImage;               // the same text in the second fill, when one was asked for
+  std::vector<TPictureLine> Lines;  // the lines drawn, top to bottom
+};
+
+// A fill gradient: top colour at y 5, bottom colour at y 5 + P (Windows colour values).
+struct TFill {
+  uint32_t Top = 0;
+  uint32_t Bottom = 0;
+};
+
+// RenderOutlinedText, also telling where each line of the picture went; with secondFill also the
+// same picture filled in that gradient (the outline, which costs most, is drawn once for both).
+TOutlinedText RenderOutlinedTextLines(int W, int H, const std::string& textUtf8, const std::string& fontName, int P,
+                                      uint32_t fillTopColour, uint32_t fillBottomColour, uint32_t outlineColour,
+                                      uint8_t constantAlpha = 255, std::optional<TFill> secondFill = std::nullopt);
+
+// The text as the picture lays it out (line breaks become line separators); TPictureLine::Start
+// counts in its UTF-16 units.
+QString PictureText(const std::string& textUtf8);
 
 // The family RenderOutlinedText draws with for a requested name: the name itself when installed
 // (compared ignoring case), else "Noto Sans CJK SC", else any family that covers Simplified

@@ -1,5 +1,7 @@
 #include "lyrics/UntLrcThread.h"
 
+#include <QMetaObject>
+#include <QObject>
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -24,7 +26,6 @@ constexpr int kFolderCandidate = 96;  // a file this similar to the track may be
 constexpr int kExactMatch = 100;
 constexpr size_t kUploadMinimum = 21;  // shorter texts are sent as the placeholder
 constexpr std::string_view kUploadPlaceholder = "nim_12345";
-constexpr size_t kFileNameLimit = 100;
 
 bool IsFile(const std::string& path) {
   std::error_code ec;
@@ -45,13 +46,16 @@ std::string InFolder(const std::string& folder, std::string_view name) {
 
 }  // namespace
 
-TLrcTextThread::TLrcTextThread(TLyricTrack track, std::string lyricFolder, bool netEnabled, std::string lyricUploadUrl,
-                               std::shared_ptr<const TLyricDownloader> downloader)
-    : TrackSerial(track.Serial),
+bool SameRow(const TLyricTrack& a, const TLyricTrack& b) { return a.List == b.List && a.Location == b.Location; }
+
+TLrcTextThread::TLrcTextThread(TLyricTrack track, std::string lyricFolder, bool downloadEnabled, bool netEnabled,
+                               std::string lyricUploadUrl, std::shared_ptr<const TLyricDownloader> downloader)
+    : List(track.List),
       Location(std::move(track.Location)),
       Title(std::move(track.Title)),
       Singer(std::move(track.Singer)),
       LyricFolder(std::move(lyricFolder)),
+      DownloadEnabled(downloadEnabled),
       NetEnabled(netEnabled),
       LyricUploadUrl(std::move(lyricUploadUrl)),
       Downloader(std::move(downloader)) {}
@@ -65,14 +69,14 @@ void TLrcTextThread::Execute() {
     ResultText = ReadLyricFile(beside);
   } else if (IsFile(candidate)) {
     ResultText = ReadLyricFile(candidate);
-  } else if (NetEnabled && Downloader) {
+  } else if (DownloadEnabled && Downloader) {
     if (std::optional<std::string> text = DownloadBestMatch(*Downloader, Title, Singer, SearchExtra)) {
       ResultText = std::move(*text);
       Downloaded = true;
     }
   }
 
-  // Every online lookup reports, whatever the source of its text.
+  // Every lookup reports to an online product server, whatever the source of its text.
   if (NetEnabled) net::HttpPostForm(LyricUploadUrl, UploadForm(Title, Singer, ResultText), Http);
 }
 
@@ -151,19 +155,19 @@ std::optional<std::string> DownloadBestMatch(const TLyricDownloader& downloader,
   // Slot s holds the result that first reached similarity s; only results that beat the best so far
   // are recorded, so a result of similarity 0 is never tried.
   const std::string key = text::AsciiLower(std::string(title) + std::string(singer));
-  std::array<int, kExactMatch + 1> slots;
-  slots.fill(-1);
+  std::array<int, kExactMatch + 1> slotOf;
+  slotOf.fill(-1);
   int best = 0;
   for (size_t i = 0; i < results->size(); ++i) {
     const TLrcResultCopy& result = (*results)[i];
     const int similarity = Similarity(text::AsciiLower(result.Title + result.Singer), key, true);
     if (similarity <= best) continue;
     best = similarity;
-    slots[static_cast<size_t>(similarity)] = static_cast<int>(i);
+    slotOf[static_cast<size_t>(similarity)] = static_cast<int>(i);
   }
 
   for (int k = best; k > 0; --k) {
-    const int index = slots[static_cast<size_t>(k)];
+    const int index = slotOf[static_cast<size_t>(k)];
     if (index < 0) continue;
     const std::optional<std::string> lyric = downloader.Download((*results)[static_cast<size_t>(index)].Id);
     if (!lyric) return std::nullopt;
@@ -180,23 +184,114 @@ std::string UploadForm(std::string_view title, std::string_view singer, std::str
          "&llrc=" + net::EncodeUrlValueGbk(value);
 }
 
-std::string LyricFileName(std::string_view title, std::string_view singer) {
+std::string LyricFileName(std::string_view title, std::string_view singer, size_t maxBytes) {
   const std::string cleaned = text::CleanFileName(std::string(title) + " " + std::string(singer));
-  return std::string(text::CutUtf8(cleaned, kFileNameLimit)) + std::string(kLyricExtension);
+  return std::string(text::CutUtf8(cleaned, maxBytes)) + std::string(kLyricExtension);
 }
 
-TLyricLookupDoneResult LyricLookupDone(const TLrcTextThread& thread, const TLyricTrack& current, int32_t trackLengthMs,
-                                       const std::string& lyricFolder, TLrcClass& LrcDoc) {
+TLyricTrack TrackOf(const TLrcTextThread& thread) { return {thread.List, thread.Location, thread.Title, thread.Singer}; }
+
+TLyricLookupDoneResult LyricLookupDone(const TLrcTextThread& thread, const std::optional<TLyricTrack>& current,
+                                       int32_t trackLengthMs, const std::string& lyricFolder, TLrcClass& LrcDoc) {
   TLyricLookupDoneResult result;
-  if (thread.TrackSerial != current.Serial) {
+  if (!current || !SameRow(TrackOf(thread), *current)) {
     result.Stale = true;
     return result;
   }
   LrcDoc.Load(thread.ResultText);
   LrcDoc.AddClosingLine(trackLengthMs);
   if (!thread.Downloaded || !IsFolder(lyricFolder)) return result;
-  const std::string path = InFolder(lyricFolder, LyricFileName(current.Title, current.Singer));
+  const std::string path = InFolder(lyricFolder, LyricFileName(thread.Title, thread.Singer));
   if (text::AtomicWriteFile(path, LinesWithCrLf(thread.ResultText))) result.SavedFile = path;
+  return result;
+}
+
+// ---- The search dialog's threads
+
+TLrcRowRelay::TLrcRowRelay(QObject* context, RowSink sink) : context(context), sink(std::move(sink)) {}
+
+bool TLrcRowRelay::Deliver(int index, const TLrcResultCopy& row) {
+  std::unique_lock lock(mutex);
+  if (!context || stop) return false;
+  const uint64_t ticket = ++lastPosted;
+  // Posted under the lock, so Close cannot slip in between the check and the post: a call posted
+  // before Close is either run before the context goes or deleted with it.
+  QMetaObject::invokeMethod(
+      context, [self = shared_from_this(), ticket, index, row] { self->Add(ticket, index, row); },
+      Qt::QueuedConnection);
+  added.wait(lock, [&] { return lastAdded >= ticket || !context; });
+  return context && !stop;
+}
+
+void TLrcRowRelay::Add(uint64_t ticket, int index, const TLrcResultCopy& row) {
+  RowSink current;
+  {
+    std::lock_guard lock(mutex);
+    if (!context) return;
+    current = sink;
+  }
+  if (current) current(index, row);
+  std::lock_guard lock(mutex);
+  lastAdded = ticket;
+  added.notify_all();
+}
+
+void TLrcRowRelay::RequestStop() {
+  std::lock_guard lock(mutex);
+  stop = true;
+}
+
+void TLrcRowRelay::Close() {
+  std::lock_guard lock(mutex);
+  context = nullptr;
+  sink = nullptr;
+  added.notify_all();
+}
+
+TLrcListThread::TLrcListThread(std::string title, std::string singer,
+                               std::shared_ptr<const TLyricDownloader> downloader, std::shared_ptr<TLrcRowRelay> relay)
+    : Title(std::move(title)), Singer(std::move(singer)), Downloader(std::move(downloader)), Relay(std::move(relay)) {}
+
+void TLrcListThread::Execute() {
+  const std::optional<std::vector<TLrcResultCopy>> results =
+      Downloader ? Downloader->Search(Title, Singer, SearchExtra) : std::nullopt;
+  if (!results) {
+    Failed = true;
+    return;
+  }
+  Found = static_cast<int>(results->size());
+  for (int i = 0; i < Found; ++i) {
+    RowIndex = i;
+    if (!Relay || !Relay->Deliver(i, (*results)[static_cast<size_t>(i)])) break;
+  }
+}
+
+TGetLrcTextThread::TGetLrcTextThread(int resultIndex, int32_t resultId, std::optional<TLyricTrack> track,
+                                     std::shared_ptr<const TLyricDownloader> downloader)
+    : ResultIndex(resultIndex), ResultId(resultId), Track(std::move(track)), Downloader(std::move(downloader)) {}
+
+void TGetLrcTextThread::Execute() {
+  const std::optional<std::string> text = Downloader ? Downloader->Download(ResultId) : std::nullopt;
+  if (!text) {
+    Failed = true;
+    return;
+  }
+  LyricText = *text;
+}
+
+TSearchDownloadDoneResult SearchDownloadDone(const TGetLrcTextThread& thread, const std::optional<TLyricTrack>& current,
+                                             const std::string& lyricFolder, TLrcClass& LrcDoc) {
+  TSearchDownloadDoneResult result;
+  if (thread.Failed || text::Trim(thread.LyricText).empty()) return result;
+  const bool stillPlaying = thread.Track ? current && SameRow(*thread.Track, *current) : !current;
+  if (stillPlaying) {
+    LrcDoc.Load(thread.LyricText);
+    result.Loaded = true;
+  }
+  if (!thread.Track || !IsFolder(lyricFolder)) return result;
+  const std::string path =
+      InFolder(lyricFolder, LyricFileName(thread.Track->Title, thread.Track->Singer, kLongestFileName));
+  if (text::AtomicWriteFile(path, LinesWithCrLf(thread.LyricText))) result.SavedFile = path;
   return result;
 }
 

@@ -1,70 +1,78 @@
 #pragma once
-// The automatic lyric lookup: for the track that started playing, an LRC file beside the audio
-// file, else a similarly named file in the lyric folder, else (online) the best-matching download
-// from the lyric provider; what was found (or a placeholder) is then posted to the lyric
-// collection address. LyricLookupDone is what the main window does with the result.
+// The automatic lyric lookup and the lyric search dialog's two threads.
 //
-// Threads: TLrcTextThread runs on a worker thread (net::TWorkerHost). It owns copies of all its
-// inputs and holds the downloader by shared_ptr; it touches no window and no lyric document, and
-// writes only ResultText and Downloaded. LyricLookupDone runs on the main thread from the
-// completion, while the worker is still alive. The other functions are pure or touch only the
-// files they name; callable on any thread.
+// The lookup (TLrcTextThread): for the track that started playing, an LRC file beside the audio
+// file, else a similarly named file in the lyric folder, else (when provider downloads are on) the
+// best-matching download from the lyric provider; what was found (or a placeholder) is then posted
+// to the product server's lyric collection address when that server is online. LyricLookupDone is
+// what the main window does with the result.
 //
-// The main window's part (all on the main thread):
-//   void TNimMain::StartLyricLookup() {                 // every report of the playing state
-//     LrcDoc.Load(""); DeskLrc->ShowText("...");
-//     if (LyricThread) return;                          // one lookup at a time
-//     auto lookup = std::make_shared<lyrics::TLrcTextThread>(
-//         lyrics::TLyricTrack{TrackSerial, item.Location, item.Title, item.Singer},
-//         LyricFolder, Remote.OnlineFlag, Remote.LyricUploadUrl, LyricDownloader);
-//     if (workers.Start(lookup, [this](lyrics::TLrcTextThread& t) { LyricLookupDone(t); })) LyricThread = lookup;
-//   }
-//   void TNimMain::LyricLookupDone(lyrics::TLrcTextThread& t) {
-//     LyricThread.reset();
-//     const auto done = lyrics::LyricLookupDone(t, CurrentLyricTrack(), Engine->GetLength(), LyricFolder, LrcDoc);
-//     if (done.Stale && playing) StartLyricLookup();    // the track changed meanwhile
-//   }
+// The search dialog: TLrcListThread searches the provider and hands the results to the dialog one
+// row at a time; TGetLrcTextThread downloads the lyric of one result; SearchDownloadDone is what
+// the dialog does with it.
+//
+// Threads: the threads run on worker threads (net::TWorkerHost). Each owns copies of its inputs
+// and holds the downloader by shared_ptr; none touches a window or the lyric document, and each
+// writes only its own result members. The completions (LyricLookupDone, SearchDownloadDone) run on
+// the main thread while the worker is still alive. TLrcListThread reaches the main thread only
+// through its TLrcRowRelay, whose contract is given there. The other functions are pure or touch
+// only the files they name; callable on any thread.
+//
+// A result is for a track, identified by its list and its location ("the same row": a list can hold
+// a song once per row, and the same song on another row has the same lyric). When that row is no
+// longer the playing one as the result arrives, the result is dropped, so a slow answer for one
+// song is never shown for, or saved under the name of, the next.
 
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "lyrics/LyricDownloader.h"
 #include "net/HttpClient.h"
 #include "net/WorkerHost.h"
+
+class QObject;
 
 namespace orvane::lyrics {
 
 class TLrcClass;
-class TLyricDownloader;
 
-// The track a lookup is for. Serial is the main window's number for the track that is playing: it
-// changes whenever another track starts, so a result that arrives late can be recognised.
+// The track a result is for: a row of one of the main window's lists.
 struct TLyricTrack {
-  uint64_t Serial = 0;
+  uint8_t List = 0;      // 0 the music list, 1 the random list
   std::string Location;  // local path or URL
   std::string Title;
   std::string Singer;
 };
 
+// Whether two tracks are the same row as far as a lyric is concerned: the same list and location.
+bool SameRow(const TLyricTrack& a, const TLyricTrack& b);
+
 class TLrcTextThread : public net::TWorker {
  public:
-  // downloader may be null (no provider library): then nothing is downloaded.
-  TLrcTextThread(TLyricTrack track, std::string lyricFolder, bool netEnabled, std::string lyricUploadUrl,
-                 std::shared_ptr<const TLyricDownloader> downloader);
+  // downloadEnabled: the provider may be asked (the user's "online lyrics" setting); netEnabled:
+  // the product server is online (what it knows is posted to it). downloader may be null (no
+  // provider library): then nothing is downloaded.
+  TLrcTextThread(TLyricTrack track, std::string lyricFolder, bool downloadEnabled, bool netEnabled,
+                 std::string lyricUploadUrl, std::shared_ptr<const TLyricDownloader> downloader);
 
   // The lookup (worker thread).
   void Execute() override;
 
   // Inputs, copied at creation.
-  uint64_t TrackSerial = 0;
+  uint8_t List = 0;
   std::string Location;
   std::string Title;
   std::string Singer;
   std::string SearchExtra;  // always empty
   std::string LyricFolder;
-  bool NetEnabled = false;  // OnlineFlag at creation: download and upload only when set
+  bool DownloadEnabled = false;  // download from the lyric provider when nothing local is found
+  bool NetEnabled = false;       // OnlineFlag at creation: post to the product server
   std::string LyricUploadUrl;
   std::shared_ptr<const TLyricDownloader> Downloader;
   net::HttpOptions Http;
@@ -104,21 +112,115 @@ std::optional<std::string> DownloadBestMatch(const TLyricDownloader& downloader,
 // GBK); a text of 20 bytes or less is sent as "nim_12345".
 std::string UploadForm(std::string_view title, std::string_view singer, std::string_view resultText);
 
-// title + " " + singer without the characters file names cannot hold, cut to 100 bytes on a
-// character boundary, + ".lrc".
-std::string LyricFileName(std::string_view title, std::string_view singer);
+// title + " " + singer without the characters file names cannot hold, cut to maxBytes bytes on a
+// character boundary, + ".lrc". The lookup keeps names to 100 bytes; the search dialog's names are
+// limited only by what a file name can hold.
+inline constexpr size_t kLookupFileNameLimit = 100;
+inline constexpr size_t kLongestFileName = 250;  // + ".lrc" stays within the 255 bytes of a name
+std::string LyricFileName(std::string_view title, std::string_view singer, size_t maxBytes = kLookupFileNameLimit);
+
+// The track a lookup was started for.
+TLyricTrack TrackOf(const TLrcTextThread& thread);
 
 struct TLyricLookupDoneResult {
-  bool Stale = false;     // the lookup was for another track: nothing loaded, nothing saved
+  bool Stale = false;     // the lookup was for another row: nothing loaded, nothing saved
   std::string SavedFile;  // the lyric file written, empty when none
 };
 
-// The completion on the main thread. A lookup for another track than current (by Serial; pass a
-// serial no lookup carries when nothing is current) is stale: the caller starts a new lookup.
-// Otherwise LrcDoc gets ResultText and the closing line at trackLengthMs, and a downloaded text is
-// saved as LyricFileName(current title, current singer) in lyricFolder, when that folder exists,
-// replacing any file of that name.
-TLyricLookupDoneResult LyricLookupDone(const TLrcTextThread& thread, const TLyricTrack& current, int32_t trackLengthMs,
-                                       const std::string& lyricFolder, TLrcClass& LrcDoc);
+// The completion on the main thread. current is the playing row (nothing when there is none). A
+// lookup for another row is stale: the caller starts a new lookup for the current one. Otherwise
+// LrcDoc gets ResultText and the closing line at trackLengthMs, and a downloaded text is saved as
+// LyricFileName(title, singer) in lyricFolder, when that folder exists, replacing any file of that
+// name.
+TLyricLookupDoneResult LyricLookupDone(const TLrcTextThread& thread, const std::optional<TLyricTrack>& current,
+                                       int32_t trackLengthMs, const std::string& lyricFolder, TLrcClass& LrcDoc);
+
+// ---- The search dialog's threads
+
+// How the search thread hands its rows to the dialog: one at a time, waiting until each is added,
+// so that a stop asked for while a row is being added ends the search right after it.
+//
+// Threads: Deliver runs on the search thread; RequestStop, Close and the row sink run on the main
+// thread (the thread of the context object). The sink is called from the main thread's event loop
+// with no lock held, so it may ask for a stop. Close (the dialog going) wakes a waiting Deliver and
+// makes every later one fail; a row queued but not yet added when the context object goes is
+// dropped with it.
+class TLrcRowRelay : public std::enable_shared_from_this<TLrcRowRelay> {
+ public:
+  using RowSink = std::function<void(int index, const TLrcResultCopy& row)>;
+
+  // context lives on the main thread and must outlive the relay's use or call Close first.
+  TLrcRowRelay(QObject* context, RowSink sink);
+
+  // Search thread: hands row index to the sink and waits until it was added. False, without
+  // handing it over, once a stop was asked for or the relay was closed; false also when the stop
+  // came while this row was added (the row is there, the search ends).
+  bool Deliver(int index, const TLrcResultCopy& row);
+  // Main thread.
+  void RequestStop();
+  void Close();
+
+ private:
+  void Add(uint64_t ticket, int index, const TLrcResultCopy& row);
+
+  std::mutex mutex;
+  std::condition_variable added;
+  QObject* context;
+  RowSink sink;
+  bool stop = false;
+  uint64_t lastPosted = 0;
+  uint64_t lastAdded = 0;
+};
+
+// One search of the provider; the results reach the dialog through the relay, in result order.
+class TLrcListThread : public net::TWorker {
+ public:
+  TLrcListThread(std::string title, std::string singer, std::shared_ptr<const TLyricDownloader> downloader,
+                 std::shared_ptr<TLrcRowRelay> relay);
+
+  void Execute() override;
+
+  std::string Title;
+  std::string Singer;
+  std::string SearchExtra;  // always empty
+  std::shared_ptr<const TLyricDownloader> Downloader;
+  std::shared_ptr<TLrcRowRelay> Relay;
+
+  // Results.
+  int RowIndex = -1;     // the last row handed over
+  int Found = 0;         // how many results the provider gave
+  bool Failed = false;   // the provider could not be asked (or there is no provider library)
+};
+
+// The download of one result's lyric, for the track that was playing when it was asked for.
+class TGetLrcTextThread : public net::TWorker {
+ public:
+  TGetLrcTextThread(int resultIndex, int32_t resultId, std::optional<TLyricTrack> track,
+                    std::shared_ptr<const TLyricDownloader> downloader);
+
+  void Execute() override;
+
+  int ResultIndex = -1;
+  int32_t ResultId = 0;
+  std::optional<TLyricTrack> Track;
+  std::shared_ptr<const TLyricDownloader> Downloader;
+
+  // Results.
+  std::string LyricText;  // as the provider gave it (UTF-8); empty when it has none
+  bool Failed = false;    // the download failed: LyricText means nothing
+};
+
+struct TSearchDownloadDoneResult {
+  bool Loaded = false;    // LrcDoc now holds the text
+  std::string SavedFile;  // the lyric file written, empty when none
+};
+
+// The download's completion on the main thread. A failed download, or a result without a lyric,
+// changes nothing: it must not blank the lyric shown or overwrite a good lyric file. Otherwise the
+// text is saved, with CR LF line ends, as LyricFileName(title, singer, kLongestFileName) of the
+// track the download was asked for, in lyricFolder when that exists; and it is loaded into LrcDoc
+// as it is (no closing line) when that track is still the playing row.
+TSearchDownloadDoneResult SearchDownloadDone(const TGetLrcTextThread& thread, const std::optional<TLyricTrack>& current,
+                                             const std::string& lyricFolder, TLrcClass& LrcDoc);
 
 }  // namespace orvane::lyrics

@@ -6,8 +6,8 @@
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
-
-#include "lyrics/OutlinedText.h"
+#include <algorithm>
+#include <cmath>
 
 namespace orvane::lyrics {
 namespace {
@@ -27,6 +27,10 @@ QRegion PaintedRegion(const QImage& image) {
   return region.isEmpty() ? QRegion(0, 0, 1, 1) : region;
 }
 
+double LineWidth(const TPictureLine& line) {
+  return line.CursorX.empty() ? 0 : line.CursorX.back() - line.CursorX.front();
+}
+
 }  // namespace
 
 TNimDeskTopLrc::TNimDeskTopLrc(QWidget* parent)
@@ -34,6 +38,8 @@ TNimDeskTopLrc::TNimDeskTopLrc(QWidget* parent)
                           Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint) {
   setAttribute(Qt::WA_TranslucentBackground);
   setAttribute(Qt::WA_ShowWithoutActivating);
+  setMouseTracking(true);  // movement over the text shows the toolbar
+  // Window identity.
   setWindowTitle(QStringLiteral("Orvane 桌面歌词"));
   resize(DesignWidth, DesignHeight);
   PlaceOnScreen(QGuiApplication::primaryScreen());
@@ -55,23 +61,131 @@ void TNimDeskTopLrc::PlaceOnScreen(QScreen* screen) {
 void TNimDeskTopLrc::ShowText(const std::string& text) {
   if (text == shownText) return;
   shownText = text;
+  timing.reset();  // a timing belongs to the line it came with
   Render();
 }
 
+// With karaoke on, the sung picture is drawn along: the same glyphs at the same places, only
+// another fill, so the wipe can show either picture on either side of its boundary.
 void TNimDeskTopLrc::Render() {
-  QImage drawn = RenderOutlinedText(width(), height(), shownText, FontName, FontSize, FillTopColour,
-                                    FillBottomColour, OutlineColour, WindowAlpha);
-  if (drawn.isNull()) return;  // the window keeps its previous picture
-  picture = std::move(drawn);
+  const std::optional<TFill> sungFill = karaoke ? std::optional(TFill{SungTopColour, SungBottomColour}) : std::nullopt;
+  TOutlinedText drawn = RenderOutlinedTextLines(width(), height(), shownText, FontName, FontSize, FillTopColour,
+                                                FillBottomColour, OutlineColour, WindowAlpha, sungFill);
+  if (drawn.Image.isNull()) return;  // the window keeps its previous picture
+  picture = std::move(drawn.Image);
+  sungPicture = std::move(drawn.SecondImage);
+  lines = std::move(drawn.Lines);
   ++drawCount;
+  UpdateKnots();
   setMask(PaintedRegion(picture));
   update();
+}
+
+void TNimDeskTopLrc::SetKaraoke(bool on) {
+  if (on == karaoke) return;
+  karaoke = on;
+  if (!on) sungPicture = QImage();
+  else if (!shownText.empty()) sungPicture = RenderOutlinedTextLines(width(), height(), shownText, FontName, FontSize,
+                                                                     SungTopColour, SungBottomColour, OutlineColour,
+                                                                     WindowAlpha).Image;
+  UpdateKnots();
+  update();
+}
+
+void TNimDeskTopLrc::SetLineTiming(const std::optional<TLineTiming>& lineTiming) {
+  if (lineTiming == timing) return;
+  timing = lineTiming;
+  UpdateKnots();
+}
+
+// The wipe's path through the picture for the current timing: advances are pixels along the
+// picture's lines laid end to end, and a word stamp's byte offset maps to the cursor position of
+// the character it stands before.
+void TNimDeskTopLrc::UpdateKnots() {
+  knots.clear();
+  if (karaoke && timing && !lines.empty()) {
+    double total = 0;
+    for (const TPictureLine& line : lines) total += LineWidth(line);
+    const auto advanceAt = [this](uint32_t byteOffset) {
+      const int index = static_cast<int>(PictureText(shownText.substr(0, std::min<size_t>(byteOffset, shownText.size()))).size());
+      double before = 0;
+      for (const TPictureLine& line : lines) {
+        const int last = line.Start + static_cast<int>(line.CursorX.size()) - 1;
+        if (index <= last) return before + (line.CursorX[static_cast<size_t>(std::max(0, index - line.Start))] -
+                                             line.CursorX.front());
+        before += LineWidth(line);
+      }
+      return before;
+    };
+    if (total > 0) knots = WipeKnots(*timing, total, advanceAt);
+  }
+  MoveBoundary(knots.empty() ? TWipeBoundary{} : BoundaryAt(WipeAdvance(knots, sungPosition)));
+}
+
+void TNimDeskTopLrc::SetSungPosition(int32_t positionMs) {
+  sungPosition = positionMs;
+  if (knots.empty()) return;
+  MoveBoundary(BoundaryAt(WipeAdvance(knots, positionMs)));
+}
+
+TNimDeskTopLrc::TWipeBoundary TNimDeskTopLrc::BoundaryAt(double advance) const {
+  if (advance <= 0) return {};
+  double before = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const double width = LineWidth(lines[i]);
+    if (advance < before + width) {
+      const double x = lines[i].CursorX.front() + (advance - before);
+      return {static_cast<int>(i), static_cast<int>(std::lround(x))};
+    }
+    before += width;
+  }
+  return {static_cast<int>(lines.size()), 0};
+}
+
+QRect TNimDeskTopLrc::BandRect(int line) const {
+  if (line < 0 || line >= static_cast<int>(lines.size())) return {};
+  const TPictureLine& band = lines[static_cast<size_t>(line)];
+  return QRect(0, band.Top, width(), band.Bottom - band.Top);
+}
+
+// Repaints only what changed: the strip between the two boundaries on one line, or the bands of
+// the lines the boundary crossed.
+void TNimDeskTopLrc::MoveBoundary(TWipeBoundary to) {
+  if (to == boundary) return;
+  const TWipeBoundary from = boundary;
+  boundary = to;
+  if (from.Line == to.Line) {
+    const QRect band = BandRect(to.Line);
+    update(QRect(std::min(from.X, to.X), band.top(), std::abs(to.X - from.X), band.height()));
+    return;
+  }
+  QRect dirty;
+  for (int line = std::min(from.Line, to.Line); line <= std::max(from.Line, to.Line); ++line) dirty |= BandRect(line);
+  update(dirty);
 }
 
 void TNimDeskTopLrc::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
   painter.drawImage(event->rect(), picture, event->rect());
+  if (!Wiping() || sungPicture.isNull()) return;
+  // Both pictures cover the same pixels, so the sung one simply replaces the unsung one.
+  for (int line = 0; line <= boundary.Line && line < static_cast<int>(lines.size()); ++line) {
+    QRect sung = BandRect(line);
+    if (line == boundary.Line) sung.setRight(boundary.X - 1);
+    sung &= event->rect();
+    if (!sung.isEmpty()) painter.drawImage(sung, sungPicture, sung);
+  }
+}
+
+void TNimDeskTopLrc::enterEvent(QEnterEvent* event) {
+  QWidget::enterEvent(event);
+  emit pointerOverText();
+}
+
+void TNimDeskTopLrc::mouseMoveEvent(QMouseEvent* event) {
+  QWidget::mouseMoveEvent(event);
+  emit pointerOverText();
 }
 
 }  // namespace orvane::lyrics

@@ -147,19 +147,38 @@ std::size_t WordStampLength(std::string_view s, std::size_t at) {
   return i + 1 - at;
 }
 
-std::string WithoutWordStamps(std::string_view s) {
-  if (s.find('<') == kNone) return std::string(s);
-  std::string out;
-  out.reserve(s.size());
+struct StampedText {
+  std::string text;
+  std::vector<TWordStamp> words;
+};
+
+// The line without its word stamps, trimmed; each stamp is kept with the offset of the word it
+// stands before.
+StampedText WithoutWordStamps(std::string_view s) {
+  StampedText out;
+  if (s.find('<') == kNone) {
+    out.text = std::string(s);
+    return out;
+  }
+  std::string raw;
+  raw.reserve(s.size());
   for (std::size_t i = 0; i < s.size();) {
     const std::size_t stamp = s[i] == '<' ? WordStampLength(s, i) : 0;
     if (stamp > 0) {
+      out.words.push_back({static_cast<uint32_t>(raw.size()), TimeFromTagText(s.substr(i + 1, stamp - 2)).time});
       i += stamp;
     } else {
-      out += s[i++];
+      raw += s[i++];
     }
   }
-  return std::string(text::Trim(out));
+  const std::string_view trimmed = text::Trim(raw);
+  const std::size_t lead = trimmed.empty() ? raw.size() : static_cast<std::size_t>(trimmed.data() - raw.data());
+  out.text = std::string(trimmed);
+  for (TWordStamp& word : out.words) {
+    const std::size_t offset = word.Offset > lead ? word.Offset - lead : 0;
+    word.Offset = static_cast<uint32_t>(std::min(offset, out.text.size()));
+  }
+  return out;
 }
 
 // One pass over trimmed LRC text. Positions are 0-based byte offsets.
@@ -308,16 +327,17 @@ class LrcScanner {
 
   // The text of a line runs from start to the first CR or to limit, whichever comes first. A tag
   // found inside the previous tag can put limit before start: then the text is empty.
-  std::string LineText(std::size_t start, std::size_t limit) {
+  StampedText LineText(std::size_t start, std::size_t limit) {
     if (limit <= start) return {};
     const std::size_t cr = crFinder.Find(start);
     const std::size_t end = cr != kNone && cr < limit ? cr : limit;
     return WithoutWordStamps(text::Trim(s.substr(start, end - start)));
   }
 
-  void Emit(const std::vector<TimeTag>& tags, std::string line) {
-    for (std::size_t k = 0; k + 1 < tags.size(); ++k) out.push_back(TLyricItem{line, tags[k].tagText, tags[k].time});
-    out.push_back(TLyricItem{std::move(line), tags.back().tagText, tags.back().time});
+  void Emit(const std::vector<TimeTag>& tags, StampedText line) {
+    for (std::size_t k = 0; k + 1 < tags.size(); ++k)
+      out.push_back(TLyricItem{line.text, tags[k].tagText, tags[k].time, line.words});
+    out.push_back(TLyricItem{std::move(line.text), tags.back().tagText, tags.back().time, std::move(line.words)});
   }
 
   std::string_view s;

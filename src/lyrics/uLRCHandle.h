@@ -10,11 +10,21 @@
 
 namespace orvane::lyrics {
 
+// Where a word of an enhanced-LRC line starts to be sung: its <mm:ss.xx> stamp, which the line's
+// Text no longer holds.
+struct TWordStamp {
+  uint32_t Offset = 0;  // byte offset in Text where the word starts (Text's size for a closing stamp)
+  int32_t Time = 0;     // ms
+
+  bool operator==(const TWordStamp&) const = default;
+};
+
 // One timed line.
 struct TLyricItem {
   std::string Text;     // UTF-8, trimmed, may be empty
   std::string TagText;  // the time tag as rebuilt, without brackets ("01:23.45"); empty for the closing line
   int32_t Time = 0;     // start of the line in ms; may be negative
+  std::vector<TWordStamp> Words;  // the line's word stamps in text order; empty for plain LRC
 };
 
 // Identification tags: [ti:], [by:], [la:], [ar:], [al:], [offset:].

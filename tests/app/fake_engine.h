@@ -17,7 +17,17 @@ class FakeEngine : public audio::IAudioEngine {
  public:
   void Open(const std::string& source) override {
     Opened.push_back(source);
+    if (HoldOpens) {
+      // A stream that is still connecting: it opens when the test says so.
+      SetState(audio::StateConnecting);
+      return;
+    }
     QMetaObject::invokeMethod(&context, [this] { CompleteOpen(); }, Qt::QueuedConnection);
+  }
+  // Ends the open of a held stream.
+  void CompleteHeldOpen() {
+    HoldOpens = false;
+    CompleteOpen();
   }
   void Pause() override { SetState(audio::StatePaused); }
   void Resume() override { SetState(audio::StatePlaying); }
@@ -52,6 +62,7 @@ class FakeEngine : public audio::IAudioEngine {
   int32_t Position = 0;
   int32_t Length = 180000;
   bool FailOpens = false;  // opens end in 1006 with library error 2 (file not opened)
+  bool HoldOpens = false;  // opens stay connecting until CompleteHeldOpen
 
  private:
   void CompleteOpen() {

@@ -27,6 +27,8 @@ inline QApplication& GuiApp() {
   static char name[] = "orvane-app-test";
   static char* argv[] = {name, nullptr};
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // The lyric windows' scenes draw without a GPU.
+  ::setenv("QT_QUICK_BACKEND", "software", 0);
   // Lives to the end of the process: Qt's font caches stay reachable through it instead of being
   // orphaned by a destructor that runs after the tests.
   static auto* app = new app::OrvaneApplication(argc, argv);

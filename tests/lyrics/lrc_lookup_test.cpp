@@ -52,20 +52,26 @@ class LookupTest : public testing::Test {
     server.Serve("/lrc/up.aspx", FixtureReply::Text("ok"));
   }
   void TearDown() override {
-    ::unsetenv("ORVANE_LYRICS_URL");
+    ::setenv("ORVANE_LYRICS_URL", "http://127.0.0.1:9", 1);  // as every test starts
     ::unsetenv("ORVANE_LYRICS_TIMEOUT_MS");
   }
 
-  TLrcTextThread Lookup(const TLyricTrack& track, bool online, std::shared_ptr<TLyricDownloader> provider) {
-    TLrcTextThread lookup(track, lyricFolder, online, "http://127.0.0.1/lrc/up.aspx", std::move(provider));
+  // online: the provider may be asked and the product server is told.
+  TLrcTextThread Lookup(const TLyricTrack& track, bool online, std::shared_ptr<TLyricDownloader> provider,
+                        bool productServer) {
+    TLrcTextThread lookup(track, lyricFolder, online, productServer, "http://127.0.0.1/lrc/up.aspx",
+                          std::move(provider));
     lookup.Http.postPort = server.Port();
     lookup.Execute();
     return lookup;
   }
+  TLrcTextThread Lookup(const TLyricTrack& track, bool online, std::shared_ptr<TLyricDownloader> provider) {
+    return Lookup(track, online, std::move(provider), online);
+  }
   TLrcTextThread Lookup(const TLyricTrack& track, bool online) { return Lookup(track, online, downloader); }
 
   TLyricTrack Track(const std::string& title, const std::string& singer, const std::string& file = "song.mp3") {
-    return {++serial, music.File(file), title, singer};
+    return {0, music.File(file), title, singer};
   }
 
   std::vector<std::string> Targets() {
@@ -87,7 +93,6 @@ class LookupTest : public testing::Test {
   std::string lyricFolder = lyrics.File("lrc");
   FixtureServer server;
   std::shared_ptr<TLyricDownloader> downloader;
-  uint64_t serial = 0;
 };
 
 }  // namespace
@@ -193,12 +198,31 @@ TEST_F(LookupTest, OfflineFindsOnlyLocalFilesAndSendsNothing) {
   EXPECT_TRUE(server.Requests().empty());
 
   TLrcClass doc;
-  const auto done = LyricLookupDone(lookup, {serial, "", "Title", "Singer"}, 215000, lyricFolder, doc);
+  const auto done = LyricLookupDone(lookup, TrackOf(lookup), 215000, lyricFolder, doc);
   EXPECT_FALSE(done.Stale);
   EXPECT_EQ(Lines(doc), std::vector<std::string>{std::string(TLrcClass::kClosingLineText)});
   EXPECT_EQ(doc.Document().Items().back().Time, 215000);
   EXPECT_EQ(done.SavedFile, "");
   EXPECT_TRUE(fs::is_empty(lyricFolder));
+}
+
+// The provider and the product server are separate switches: the user's "online lyrics" setting
+// lets the provider be asked without any product server, and a product server that is online is
+// told of lookups whose provider downloads are off.
+TEST_F(LookupTest, ProviderDownloadsDoNotWaitForTheProductServer) {
+  server.Serve("/api/search", Json(R"([{"id": 7, "trackName": "Title", "artistName": "Singer"}])"));
+  server.Serve("/api/get/7", Json(R"({"id": 7, "syncedLyrics": "[00:01.00]from the provider"})"));
+
+  const TLrcTextThread alone = Lookup(Track("Title", "Singer"), true, downloader, false);
+  EXPECT_TRUE(alone.Downloaded);
+  EXPECT_EQ(alone.ResultText, "[00:01.00]from the provider\r\n");
+  EXPECT_THAT(Targets(), testing::ElementsAre(testing::StartsWith("GET /api/search?"), "GET /api/get/7"));
+
+  server.ClearRequests();
+  const TLrcTextThread off = Lookup(Track("Title", "Singer"), false, downloader, true);
+  EXPECT_FALSE(off.Downloaded);
+  EXPECT_EQ(off.ResultText, "");
+  EXPECT_THAT(Targets(), testing::ElementsAre("POST /lrc/up.aspx"));
 }
 
 TEST_F(LookupTest, UploadsTextsOfMoreThanTwentyBytesAndThePlaceholderOtherwise) {
@@ -257,7 +281,7 @@ TEST_F(LookupTest, DownloadsTheBestMatchThatHasALyricAndSavesIt) {
   EXPECT_THAT(targets, testing::Not(testing::Contains(testing::AnyOf("GET /api/get/1", "GET /api/get/4"))));
 
   TLrcClass doc;
-  const auto done = LyricLookupDone(lookup, {serial, "", "晴天", "周杰伦"}, 269000, lyricFolder, doc);
+  const auto done = LyricLookupDone(lookup, TrackOf(lookup), 269000, lyricFolder, doc);
   EXPECT_EQ(Lines(doc), (std::vector<std::string>{"晴天", "故事的小黄花", std::string(TLrcClass::kClosingLineText)}));
   EXPECT_EQ(done.SavedFile, lyricFolder + "/晴天 周杰伦.lrc");
   EXPECT_EQ(test::ReadFileBytes(done.SavedFile), "[00:01.00]晴天\r\n[00:02.00]故事的小黄花\r\n");
@@ -281,7 +305,7 @@ TEST_F(LookupTest, NothingFoundIsSavedEmptyAndFoundNextTime) {
   const TLrcTextThread nothing = Lookup(Track("Nothing", "Nobody"), true);
   EXPECT_TRUE(nothing.Downloaded);
   TLrcClass doc;
-  const auto done = LyricLookupDone(nothing, {serial, "", "Nothing", "Nobody"}, 1000, lyricFolder, doc);
+  const auto done = LyricLookupDone(nothing, TrackOf(nothing), 1000, lyricFolder, doc);
   ASSERT_EQ(done.SavedFile, lyricFolder + "/Nothing Nobody.lrc");
   EXPECT_EQ(test::ReadFileBytes(done.SavedFile), "");
 
@@ -316,14 +340,19 @@ TEST_F(LookupTest, ALateResultForAnotherTrackIsNeitherLoadedNorSaved) {
 
   TLrcClass doc;
   doc.Load("");
-  const TLyricTrack now{lookup.TrackSerial + 1, music.File("new.mp3"), "New", "Song"};
-  const auto done = LyricLookupDone(lookup, now, 1000, lyricFolder, doc);
-  EXPECT_TRUE(done.Stale);
-  EXPECT_EQ(doc.Document().Count(), 0);
-  EXPECT_TRUE(fs::is_empty(lyricFolder));
+  // Another song, the same song in the other list, or nothing playing: not the row it was for.
+  const std::optional<TLyricTrack> others[] = {TLyricTrack{0, music.File("new.mp3"), "New", "Song"},
+                                               TLyricTrack{1, lookup.Location, "Old", "Song"}, std::nullopt};
+  for (const auto& now : others) {
+    const auto done = LyricLookupDone(lookup, now, 1000, lyricFolder, doc);
+    EXPECT_TRUE(done.Stale);
+    EXPECT_EQ(doc.Document().Count(), 0);
+    EXPECT_TRUE(fs::is_empty(lyricFolder));
+  }
 
-  // Without the lyric folder a current result is loaded but not saved.
-  const TLyricTrack same{lookup.TrackSerial, lookup.Location, "Old", "Song"};
+  // The same row is current (another row of the same song would do too). Without the lyric folder
+  // the result is loaded but not saved.
+  const TLyricTrack same{0, lookup.Location, "Old", "Song"};
   const auto unsaved = LyricLookupDone(lookup, same, 1000, lyricFolder + "/gone", doc);
   EXPECT_FALSE(unsaved.Stale);
   EXPECT_EQ(unsaved.SavedFile, "");
@@ -339,14 +368,14 @@ TEST_F(LookupTest, RunsOnItsOwnThreadAndCompletesOnTheMainThread) {
 
   net::TWorkerHost host;
   std::shared_ptr<TLrcTextThread> LyricThread = std::make_shared<TLrcTextThread>(
-      Track("Title", "Singer"), lyricFolder, false, "", downloader);
+      Track("Title", "Singer"), lyricFolder, false, false, "", downloader);
   TLrcClass doc;
   bool done = false;
   const std::thread::id mainThread = std::this_thread::get_id();
   ASSERT_TRUE(host.Start(LyricThread, [&](TLrcTextThread& thread) {
     EXPECT_EQ(std::this_thread::get_id(), mainThread);
     LyricThread.reset();
-    LyricLookupDone(thread, {serial, "", "Title", "Singer"}, 5000, lyricFolder, doc);
+    LyricLookupDone(thread, TrackOf(thread), 5000, lyricFolder, doc);
     done = true;
   }));
   downloader.reset();  // the lookup keeps the library loaded for itself

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -90,6 +91,35 @@ TEST(LyricHandle, ParsesTagsAndTexts) {
   }
 }
 
+TEST(LyricHandle, KeepsWordStampsWithTheWordsTheyStandBefore) {
+  struct Case {
+    std::string input;
+    std::string text;
+    std::vector<TWordStamp> words;
+  };
+  const Case cases[] = {
+      {"[00:01.00]<00:01.00>Hello <00:01.50>world<00:02.25>", "Hello world", {{0, 1000}, {6, 1500}, {11, 2250}}},
+      // Blanks trimmed off the front move the offsets with the text.
+      {"[00:01.00]  <00:01.20> 晴天 <00:02.00>雨", "晴天 雨", {{0, 1200}, {7, 2000}}},
+      {"[00:01.00]<1:02:03>x", "x", {{0, 3723000}}},
+      {"[00:01.00]plain", "plain", {}},
+      {"[00:01.00]I <3 you", "I <3 you", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    TLyricHandle doc;
+    doc.Parse(c.input);
+    ASSERT_EQ(doc.Count(), 1);
+    EXPECT_EQ(doc.Items()[0].Text, c.text);
+    EXPECT_EQ(doc.Items()[0].Words, c.words);
+  }
+  // Every tag sharing the line shares its stamps.
+  TLyricHandle doc;
+  doc.Parse("[00:01.00][00:09.00]<00:01.00>a <00:01.50>b");
+  ASSERT_EQ(doc.Count(), 2);
+  EXPECT_EQ(doc.Items()[1].Words, doc.Items()[0].Words);
+}
+
 TEST(LyricHandle, FillsEveryIdentificationTagAndClearResetsThem) {
   TLyricHandle doc;
   doc.Parse("[ti:T][ar:Ar][al:Al][by:By][la:La][offset:+20]\r\n[artist:X][00:01.00]x");
@@ -120,7 +150,7 @@ TEST(LyricHandle, SortIsStableAndIndexErrorsThrow) {
   EXPECT_THROW(doc.GetItem(-1), std::out_of_range);
   EXPECT_THROW(doc.Delete(4), std::out_of_range);
   EXPECT_THROW(doc.Insert(5, TLyricItem{}), std::out_of_range);
-  doc.Insert(4, TLyricItem{"end", "", 0});
+  doc.Insert(4, TLyricItem{"end", "", 0, {}});
   EXPECT_EQ(doc.GetItem(4).Text, "end");
 }
 
@@ -181,6 +211,41 @@ TEST(LrcClass, CurrentLineFollowsPositionAndOffset) {
   EXPECT_EQ(lrc.CurrentLine(), "a");
   lrc.Load("[00:01.00]a");
   EXPECT_EQ(lrc.Offset(), 0);
+}
+
+TEST(LrcClass, CurrentTimingRunsToTheNextLineWithTheOffsetApplied) {
+  TLrcClass lrc;
+  EXPECT_EQ(lrc.CurrentTiming(), std::nullopt);
+  lrc.Load("[00:01.00]a\r\n[00:04.00]<00:04.00>b <00:05.00>c\r\n[00:06.00]d");
+  lrc.AddClosingLine(9000);
+  struct Step {
+    int32_t position;
+    std::optional<TLineTiming> timing;
+  };
+  const Step steps[] = {
+      {0, TLineTiming{1000, 4000, {}}},  // before the first line, the first line is current
+      {2000, TLineTiming{1000, 4000, {}}},
+      {4500, TLineTiming{4000, 6000, {{0, 4000}, {2, 5000}}}},
+      {7000, TLineTiming{6000, 9000, {}}},  // the last lyric line ends where the closing line starts
+      {9500, std::nullopt},                 // the closing line has no end
+  };
+  for (const Step& s : steps) {
+    lrc.SetPosition(s.position);
+    EXPECT_EQ(lrc.CurrentTiming(), s.timing) << s.position;
+  }
+  // A line whose successor starts at the same time has no time to be sung.
+  lrc.Load("[00:01.00]a\r\n[00:01.00]b");
+  lrc.SetPosition(0);
+  EXPECT_EQ(lrc.CurrentTiming(), std::nullopt);
+
+  // A positive offset makes everything earlier, word stamps included.
+  lrc.Load("[00:01.00]<00:01.00>a <00:02.00>b\r\n[00:03.00]c");
+  lrc.SetOffset(500);
+  lrc.SetPosition(1000);
+  EXPECT_EQ(lrc.CurrentTiming(), (TLineTiming{500, 2500, {{0, 500}, {2, 1500}}}));
+  lrc.Load("");
+  EXPECT_EQ(lrc.CurrentIndex(), -1);
+  EXPECT_EQ(lrc.CurrentTiming(), std::nullopt);
 }
 
 TEST(LrcClass, ClosingLineStaysLastAndEmptyDocumentKeepsLine) {
@@ -280,7 +345,7 @@ TEST(LrcLookup, MatchesLinearRuleAfterAnyEdits) {
     TLyricHandle doc;
     for (int op = 0; op < 30; ++op) {
       const int kind = std::uniform_int_distribution<int>(0, 9)(rng);
-      const TLyricItem item{"i" + std::to_string(op), "", time(rng) * 1000};
+      const TLyricItem item{"i" + std::to_string(op), "", time(rng) * 1000, {}};
       if (kind < 5) {
         doc.Add(item);
       } else if (kind < 7) {

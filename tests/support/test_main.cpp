@@ -15,6 +15,8 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 
 namespace {
 
+constexpr const char* kNoLyricService = "http://127.0.0.1:9";
+
 void SetHomeEnvironment(const std::filesystem::path& root) {
   namespace fs = std::filesystem;
   const fs::path runtime = root / "runtime";
@@ -30,6 +32,9 @@ void SetHomeEnvironment(const std::filesystem::path& root) {
   ::setenv("ORVANE_MODULE_DIR", ORVANE_BIN_DIR, 1);
   ::unsetenv("XDG_MUSIC_DIR");
   ::unsetenv("XDG_DESKTOP_DIR");
+  // The player asks the public lyric service for lyrics it does not have; no test may reach it.
+  // A closed local port answers at once. Tests that want lyrics serve them themselves.
+  ::setenv("ORVANE_LYRICS_URL", kNoLyricService, 1);
 }
 
 }  // namespace
