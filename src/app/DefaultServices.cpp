@@ -47,6 +47,9 @@ TNimMainServices DefaultServices(const std::string& executablePath) {
   services.RegisterFileTypes = [](const std::string& exe, int32_t iconIndex) {
     desktop::RegisterFileTypes(exe, iconIndex);
   };
+  services.BrowseForFolder = [](const std::string& title, std::string& folder) {
+    return desktop::BrowseForFolder(title, folder, true);
+  };
   return services;
 }
 

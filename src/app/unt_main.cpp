@@ -4,14 +4,17 @@
 #include <QMenu>
 #include <QMetaObject>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
 #include "app/SystemFault.h"
+#include "app/UntAddFiles.h"
 #include "audio/EffectPresets.h"
 #include "audio/SongCache.h"
 #include "desktop/Folders.h"
 #include "desktop/Process.h"
+#include "desktop/YmTray.h"
 #include "lyrics/LyricDownloader.h"
 #include "lyrics/UntLrcThread.h"
 #include "lyrics/Unt_Dlrc.h"
@@ -65,8 +68,11 @@ TNimMain::TNimMain(TNimMainServices services, QObject* parent)
   titleText = QString::fromUtf8(kWelcome);
 }
 
-// FormDestroy: the engine goes first, so no download data can reach a closed song cache.
+// FormDestroy: the engine goes first, so no download data can reach a closed song cache. Before it,
+// the adding of songs stops, as its worker reads tags through the engine.
 TNimMain::~TNimMain() {
+  addFiles.reset();
+  trayIcon.reset();
   saveConfigTimer.stop();
   lanErrTimer.stop();
   chkTimer.stop();
@@ -82,6 +88,11 @@ TNimMain::~TNimMain() {
   songCache.reset();
   lyricDownloader.reset();
   DetachSystemFault(this);
+}
+
+void TNimMain::SetWindow(QWindow* window) {
+  mainWindow = window;
+  if (trayIcon) trayIcon->SetApplicationWindow(window);
 }
 
 uintptr_t TNimMain::MainWindowHandle() const {
@@ -107,6 +118,7 @@ void TNimMain::FormCreate(const std::vector<std::string>& args) {
   UpdateListHint();
   if (services.RegisterFileTypes) services.RegisterFileTypes(services.ExecutablePath, 1);
   SetSeekOpacity(0);
+  CreateTrayIcon();
   created = true;
 }
 
@@ -142,7 +154,8 @@ void TNimMain::ReadConfig() {
   if (shell.AutoRun && services.SetAutoRun) services.SetAutoRun(true);
   shell.RunTL = config.ReadBool("Window/RUNTL", "Value", true);
   showLrc = config.ReadBool("Window/DESKTOPLRC", "SHOW", true);
-  volume = config.ReadInteger("Window/Volume", "Value", 65);
+  // The slider's range; a hand-edited 500 would otherwise play at five times full gain.
+  volume = std::clamp(config.ReadInteger("Window/Volume", "Value", 65), 0, 100);
   emit volumeChanged();
 }
 
@@ -220,6 +233,8 @@ void TNimMain::FormClose() {
   if (!created || closed) return;
   closed = true;
   saveConfigTimer.stop();
+  // The rows already in are saved; the files still waiting for their tags are not added.
+  if (addFiles) addFiles->Cancel();
   SaveActiveList();
   SaveConfig();
 }

@@ -64,7 +64,8 @@ class TAudioEngine final : public IAudioEngine {
   int32_t GetLength() override;
   void SetVolume(float value) override;
   void SetEqGains(const TEqGains& gains) override;
-  // Synchronous; independent of the current stream. Texts are UTF-8; Duration in days.
+  // Synchronous; independent of the current stream, so safe on any thread. Texts are UTF-8;
+  // Duration in days.
   void ReadTags(const std::string& fileName, TTags& tags) override;
   int32_t State() const override { return state; }
   const std::string& FileFilter() const override { return fileFilter; }
