@@ -102,7 +102,10 @@ TYmTrayIcon::~TYmTrayIcon() {
 QIcon TYmTrayIcon::ApplicationIcon() {
   QIcon icon = QGuiApplication::windowIcon();
   if (icon.isNull()) icon = QIcon::fromTheme(QStringLiteral("orvane"));
-  if (icon.isNull()) icon = DrawnIcon();
+  if (icon.isNull()) {
+    static const QIcon drawn = DrawnIcon();
+    icon = drawn;
+  }
   return icon;
 }
 
@@ -255,7 +258,13 @@ void TYmTrayIcon::ShowMenu() {
 // Minimised: off the task bar, when the tray is there to bring the window back; with no tray host
 // the window stays on the task bar, or the user could never find it again.
 void TYmTrayIcon::MinimizeApp() {
-  if (window && enabled && HideOnMinimize && HostAvailable && HostAvailable()) window->hide();
+  if (window && enabled && HideOnMinimize && HostAvailable && HostAvailable()) {
+    // After the state change has run its course: showMinimized() makes the window visible again
+    // once its state is set.
+    QTimer::singleShot(0, this, [this] {
+      if (window && minimised) window->hide();
+    });
+  }
   if (OnMinimizeApp) OnMinimizeApp();
 }
 
