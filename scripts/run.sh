@@ -3,7 +3,8 @@
 #   scripts/run.sh [arguments for orvane…]
 # On a desktop the player simply opens. On a machine without a display it runs under a virtual
 # display (Xvfb) with its own temporary home folder, plays the bundled demo song with its lyric,
-# writes screenshots of the main window and of the desktop lyrics, prints their paths and quits.
+# writes screenshots of the main window, the desktop lyrics, the settings page and the mini tile,
+# prints their paths and quits.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

@@ -1,7 +1,8 @@
 #pragma once
 // Screenshots of the running player for headless demonstration runs: after a delay, the main
-// window and the desktop lyrics are written as PNG files, their paths printed, and the player
-// closes (saving as "退出" does).
+// window and the desktop lyrics, then the settings page and the mini tile (each once its animation
+// is over) are written as PNG files, their paths printed, and the player closes (saving as "退出"
+// does).
 
 #include <string>
 

@@ -120,6 +120,8 @@ void TNimMain::FormCreate(const std::vector<std::string>& args) {
   SetSeekOpacity(0);
   CreateTrayIcon();
   created = true;
+  // The settings page was bound before the settings were read.
+  emit settingsChanged();
 }
 
 void TNimMain::SetButtonGlyphs() {
