@@ -1,14 +1,15 @@
 #pragma once
 // TAddFilesThread: adds songs to the music list without holding up the window. Folders are walked
-// and tags are read on a worker thread; the rows go to the main thread in file order, in batches
-// as large as the main thread is slow, so a thousand files never freeze the window.
+// and tags are read on a worker thread; the rows go to the main thread in file order, a batch every
+// few dozen milliseconds, so a thousand files never freeze the window and the list is not
+// re-laid out for every single row.
 //
 // Threads: create, feed (Add), cancel and destroy the object on the main thread, which must run a
 // Qt event loop. The worker reads only the jobs handed to it and calls ReadTags, which must be safe
-// on any thread. Rows collect in `pending` under `mutex`; the worker posts one drain call at a time
-// to the main thread, and the drain takes whatever has collected by then, so a row read is never
-// held back behind a file the worker is still reading. The destructor stops the worker, waits for
-// the file it is on, and drops drains not yet delivered.
+// on any thread; it never calls into the main thread. Rows collect in `pending` under `mutex`, and
+// a timer on the main thread, running only while something is being added, takes whatever has
+// collected, so a row read is never held back behind a file the worker is still reading. The
+// destructor stops the worker and waits for the file it is on.
 
 #include <condition_variable>
 #include <cstdint>
@@ -22,7 +23,7 @@
 
 #include "audio/IAudioEngine.h"
 
-class QObject;
+#include <QTimer>
 
 namespace orvane::app {
 
@@ -79,19 +80,16 @@ class TAddFilesThread {
   void Run();
   void RunJob(const TJob& job, uint64_t generation);
   TAddedFile ReadFile(uint64_t job, const std::string& path) const;
-  // Under mutex: posts a drain unless one is on its way.
-  void PostDrainLocked();
   void Drain();
 
   TReadTags readTags;
   THandlers handlers;
-  std::unique_ptr<QObject> context;  // drains are queued calls on it; deleted after the worker ends
+  QTimer drainTimer;  // main thread; runs while a job is queued, running or not delivered
 
   mutable std::mutex mutex;
   std::condition_variable wake;
   std::deque<TJob> jobs;
   std::vector<TAddedFile> pending;
-  bool drainPosted = false;
   bool working = false;  // the worker is on a job
   bool stopping = false;
   uint64_t generation = 0;  // bumped by Cancel: older jobs and rows are dropped

@@ -148,8 +148,20 @@ void TNimMain::AddedFiles(std::vector<TAddedFile>& files) {
                       std::move(file.Path), false});
     }
     const bool wasEmpty = trackList.empty();
+    const size_t before = static_cast<size_t>(musicList->Count());
     musicList->AddRows(std::move(rows));
-    if (shell.ActiveList == 0) RebuildTrackList(*musicList, true);
+    if (shell.ActiveList == 0) {
+      // The mirror of the music list grows by the new rows; only when it was out of step (after a
+      // random list that brought nothing) is it built again from all rows.
+      if (trackList.size() == before) {
+        for (size_t row = before; row < static_cast<size_t>(musicList->Count()); ++row) {
+          const ui::PlayListRow& added = musicList->Row(static_cast<int>(row));
+          trackList.push_back({added.Caption, added.Title, added.Songer, added.Location});
+        }
+      } else {
+        RebuildTrackList(*musicList, true);
+      }
+    }
     // Songs added to an empty active list start playing, as soon as the first of them is in.
     if (startJobs.erase(job) > 0 && wasEmpty && !trackList.empty()) StartFirstSong();
   }
