@@ -3,6 +3,8 @@
 
 #include <QMenu>
 #include <QMetaObject>
+#include <QMetaProperty>
+#include <QRegion>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
@@ -93,6 +95,19 @@ TNimMain::~TNimMain() {
 void TNimMain::SetWindow(QWindow* window) {
   mainWindow = window;
   if (trayIcon) trayIcon->SetApplicationWindow(window);
+  if (!window) return;
+  // The scene says which part of the window takes the mouse (all of it but in mini mode).
+  const int index = window->metaObject()->indexOfProperty("inputRegion");
+  if (index < 0) return;
+  const QMetaProperty region = window->metaObject()->property(index);
+  const int apply = metaObject()->indexOfMethod("ApplyInputRegion()");
+  if (region.hasNotifySignal() && apply >= 0) connect(window, region.notifySignal(), this, metaObject()->method(apply));
+}
+
+void TNimMain::ApplyInputRegion() {
+  if (!mainWindow) return;
+  const QRect region = mainWindow->property("inputRegion").toRectF().toAlignedRect();
+  mainWindow->setMask(region.isEmpty() ? QRegion() : QRegion(region));
 }
 
 uintptr_t TNimMain::MainWindowHandle() const {

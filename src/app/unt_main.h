@@ -199,6 +199,8 @@ class TNimMain : public QObject {
 
   // The scene's window, for minimising, the tray icon and menu placement; set by the view.
   void SetWindow(QWindow* window);
+  // Applies the scene's "inputRegion" to the window: clicks outside it go to what lies below.
+  Q_INVOKABLE void ApplyInputRegion();
   QWindow* Window() const { return mainWindow; }
   uintptr_t MainWindowHandle() const;
 

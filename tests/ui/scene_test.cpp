@@ -449,6 +449,8 @@ TEST_F(SceneTest, MiniModeShrinksToTheTileAndGrowsBack) {
   EXPECT_EQ(window->size(), QSize(290, 418));
   EXPECT_EQ(mini->mapToScene(QPointF(0, 0)), QPointF(101, 169));
   EXPECT_EQ(QSizeF(mini->width(), mini->height()), QSizeF(88, 80));
+  // Only the tile (and its glow) takes the mouse; clicks beside it reach what lies under the window.
+  EXPECT_EQ(window->property("inputRegion").toRectF(), QRectF(98, 166, 94, 86));
 
   QQuickItem* play = Item("btnPlay2");
   EXPECT_EQ(play->mapToItem(mini, QPointF(0, 0)), QPointF(31, 23));
@@ -473,6 +475,7 @@ TEST_F(SceneTest, MiniModeShrinksToTheTileAndGrowsBack) {
   EXPECT_EQ(QSizeF(box->width(), box->height()), QSizeF(290, 418));
   EXPECT_TRUE(Item("Layout1")->isVisible());
   EXPECT_EQ(Item("Main")->opacity(), 1.0);
+  EXPECT_TRUE(window->property("inputRegion").toRectF().isEmpty());
 }
 
 // A sequence asked for while another runs finishes that one first: the faces never end half-way.

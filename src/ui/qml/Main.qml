@@ -18,6 +18,10 @@ Window {
     title: "Orvane4"
     visible: true
 
+    // The part of the window that takes the mouse; empty: all of it. In mini mode only the tile does,
+    // so clicks on the transparent rest reach whatever lies under the window.
+    property rect inputRegion: Qt.rect(0, 0, 0, 0)
+
     // Hints in the face's colours rather than the desktop's.
     palette.toolTipBase: "#F2062F50"
     palette.toolTipText: "#FFFFFFFF"
@@ -560,11 +564,19 @@ Window {
             }
         }
         NumberAnimation { target: miniTile; property: "opacity"; from: 0; to: 0.85; duration: 300; easing.type: Easing.Linear }
+        ScriptAction {
+            script: {
+                // The tile with its glow.
+                const at = miniTile.mapToItem(null, -3, -3)
+                window.inputRegion = Qt.rect(Math.floor(at.x), Math.floor(at.y), miniTile.width + 6, miniTile.height + 6)
+            }
+        }
     }
 
     // Out of mini mode: the way in, backwards.
     SequentialAnimation {
         id: fromMini
+        ScriptAction { script: window.inputRegion = Qt.rect(0, 0, 0, 0) }
         NumberAnimation { target: miniTile; property: "opacity"; to: 0; duration: 300; easing.type: Easing.Linear }
         ScriptAction { script: mainBox.shownFace = 0 }
         NumberAnimation { target: mainFace; property: "opacity"; from: 0; to: 1; duration: 300; easing.type: Easing.Linear }
