@@ -11,13 +11,19 @@
 namespace orvane::app {
 namespace {
 
-// "所有音乐|*.mp1;*.mp2" → "所有音乐 (*.mp1 *.mp2)": the engine's filter in the dialog's form.
+// "所有音乐|*.mp1;*.mp2" → "所有音乐 (*.mp1 *.MP1 *.mp2 *.MP2)": the engine's filter in the dialog's
+// form. Names are matched with their letter case here, and songs copied from Windows are often
+// "SONG.MP3", so each pattern comes in capitals too.
 QString DialogFilter(const std::string& filter) {
   const auto bar = filter.find('|');
   if (bar == std::string::npos) return {};
-  QString patterns = QString::fromStdString(filter.substr(bar + 1));
-  patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-  return QString::fromStdString(filter.substr(0, bar)) + QStringLiteral(" (") + patterns + QLatin1Char(')');
+  QStringList patterns;
+  for (const QString& pattern : QString::fromStdString(filter.substr(bar + 1)).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    patterns << pattern;
+    if (pattern.toUpper() != pattern) patterns << pattern.toUpper();
+  }
+  return QString::fromStdString(filter.substr(0, bar)) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+         QLatin1Char(')');
 }
 
 std::vector<std::string> ChooseAudioFiles(const std::string& filter) {
