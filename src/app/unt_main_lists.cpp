@@ -115,7 +115,7 @@ void TNimMain::AddFiles(std::vector<std::string> paths, bool search) {
     TAddFilesThread::THandlers handlers;
     handlers.Rows = [this](std::vector<TAddedFile>& files) { AddedFiles(files); };
     handlers.Progress = [this](int done, int total) {
-      SetAddProgress(QStringLiteral("正在添加 %1/%2").arg(done).arg(total));
+      SetAddProgress(tr("正在添加 %1/%2").arg(done).arg(total));
     };
     handlers.Finished = [this] { AddingFinished(); };
     addFiles = std::make_unique<TAddFilesThread>(
