@@ -41,32 +41,33 @@ void Save(const QImage& image, const QString& path) {
 // mini tile once its sequence is over (1.7 s), each photographed over a dark desktop.
 void ScheduleScreenshots(const ScreenshotRequest& request, TNimMain& window, QQuickWindow* scene) {
   const QString folder = QString::fromStdString(request.Folder);
+  const QString suffix = QString::fromStdString(request.NameSuffix) + QStringLiteral(".png");
   QDir().mkpath(folder);
   // The virtual display's pointer starts over the window; a hint under it would be in the pictures.
   QCursor::setPos(0, 0);
-  QTimer::singleShot(request.DelayMs, &window, [folder, &window, scene] {
-    if (scene) Save(scene->grabWindow(), folder + QStringLiteral("/orvane-main.png"));
+  QTimer::singleShot(request.DelayMs, &window, [folder, suffix, &window, scene] {
+    if (scene) Save(scene->grabWindow(), folder + QStringLiteral("/orvane-main") + suffix);
     if (window.DeskLrc()) {
       const QImage lyric = window.DeskLrc()->Picture();
-      Save(OnDesktop(lyric, lyric.rect()), folder + QStringLiteral("/orvane-lyrics.png"));
+      Save(OnDesktop(lyric, lyric.rect()), folder + QStringLiteral("/orvane-lyrics") + suffix);
     }
     if (!scene) {
       window.pmm_closeClick();
       return;
     }
     window.btnAboutClick();
-    QTimer::singleShot(1000, &window, [folder, &window, scene] {
+    QTimer::singleShot(1000, &window, [folder, suffix, &window, scene] {
       const QImage page = scene->grabWindow();
-      Save(OnDesktop(page, page.rect()), folder + QStringLiteral("/orvane-settings.png"));
+      Save(OnDesktop(page, page.rect()), folder + QStringLiteral("/orvane-settings") + suffix);
       window.btnAboutBackClick();
-      QTimer::singleShot(900, &window, [folder, &window, scene] {
+      QTimer::singleShot(900, &window, [folder, suffix, &window, scene] {
         window.btn_minClick();
-        QTimer::singleShot(2200, &window, [folder, &window, scene] {
+        QTimer::singleShot(2200, &window, [folder, suffix, &window, scene] {
           // Only the shrunken layer: 150 x 100 in the middle of the window.
           const QImage shot = scene->grabWindow();
           const QRect layer(QPoint(0, 0), QSize(150, 100) * shot.devicePixelRatio());
           Save(OnDesktop(shot, layer.translated(shot.rect().center() - layer.center())),
-               folder + QStringLiteral("/orvane-mini.png"));
+               folder + QStringLiteral("/orvane-mini") + suffix);
           window.pmm_closeClick();
         });
       });

@@ -1,8 +1,9 @@
 #pragma once
 // Screenshots of the running player for headless demonstration runs: after a delay, the main
 // window and the desktop lyrics, then the settings page and the mini tile (each once its animation
-// is over) are written as PNG files, their paths printed, and the player closes (saving as "退出"
-// does).
+// is over) are written as PNG files (orvane-main.png, orvane-lyrics.png, orvane-settings.png,
+// orvane-mini.png, with the request's suffix before ".png"), their paths printed, and the player
+// closes (saving as "退出" does).
 
 #include <string>
 
@@ -15,6 +16,7 @@ class TNimMain;
 struct ScreenshotRequest {
   std::string Folder;  // empty: no screenshots
   int DelayMs = 6000;
+  std::string NameSuffix;  // after "orvane-main" and "orvane-lyrics": "-en" for the English interface
 };
 
 void ScheduleScreenshots(const ScreenshotRequest& request, TNimMain& window, QQuickWindow* scene);

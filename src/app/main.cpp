@@ -1,6 +1,7 @@
 // Entry point of the player: the application object, the main window's logic and its scene.
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
@@ -21,6 +22,7 @@
 #include "app/SystemFault.h"
 #include "app/unt_main.h"
 #include "orvane_version.h"
+#include "ui/Translation.h"
 
 namespace {
 
@@ -97,6 +99,9 @@ int main(int argc, char** argv) {
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
   orvane::app::OrvaneApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
+  // Before any window or scene exists, so every text is made in the interface's language.
+  if (orvane::ui::InstallTranslation(app)) screenshots.NameSuffix = "-en";
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("orvane"), QIcon(QStringLiteral(":/orvane/orvane.svg"))));
   orvane::app::InstallFaultHandlers();
 
   orvane::app::TNimMain window(orvane::app::DefaultServices(ExecutablePath(argv[0])));
