@@ -86,6 +86,15 @@ void TNimMain::SaveActiveList() {
     plist.ClearList(listName);
     for (const ui::PlayListRow& row : (random ? *rndList : *musicList).Rows())
       plist.AddItem(itemPath, row.Title, row.Songer, "0", row.Location, 0);
+    // Only the active list is rewritten; the other one stays as the file holds it. When the file
+    // could not be read any more (it was moved aside) or is gone, it holds nothing: the other list
+    // is written as the window has it, so a save never loses it.
+    if (!plist.LoadedFromFile()) {
+      const std::string otherPath = std::string(random ? "PlayerList" : "RndList") + "/LIST";
+      for (const ui::PlayListRow& row : (random ? *musicList : *rndList).Rows())
+        plist.AddItem(otherPath, row.Title, row.Songer, "0", row.Location, 0);
+    }
+    if (plist.MovedAside()) ReportMovedAside("播放列表", plist.MovedAsidePath());
     std::string error;
     if (!plist.Save(&error)) ShowNotice(tr("播放列表没有保存成功：%1").arg(QString::fromStdString(error)).toStdString());
   }
