@@ -3,9 +3,10 @@
 #   scripts/run.sh [arguments for orvane…]
 # On a desktop the player simply opens. On a machine without a display it runs under a virtual
 # display (Xvfb) with its own temporary home folder, plays the bundled demo song with its lyric,
-# writes screenshots of the main window and of the desktop lyrics (once in Chinese, once in
-# English), prints their paths and quits. ORVANE_SCREENSHOT_DIR picks their folder (default
-# build/screenshots; the README's pictures are ORVANE_SCREENSHOT_DIR=docs/screenshots).
+# writes screenshots of the main window, the desktop lyrics, the settings page and the mini tile
+# (once in Chinese, once in English), prints their paths and quits. ORVANE_SCREENSHOT_DIR picks
+# their folder (default build/screenshots; the README's pictures are
+# ORVANE_SCREENSHOT_DIR=docs/screenshots).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

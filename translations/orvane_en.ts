@@ -231,6 +231,17 @@
     </message>
 </context>
 <context>
+    <name>MiniTile</name>
+    <message>
+        <source>播放</source>
+        <translation>Play</translation>
+    </message>
+    <message>
+        <source>返回</source>
+        <translation>Back</translation>
+    </message>
+</context>
+<context>
     <name>MsgPop</name>
     <message>
         <source>Yes</source>
@@ -239,6 +250,61 @@
     <message>
         <source>No</source>
         <translation>No</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsPage</name>
+    <message>
+        <source>播放模式：</source>
+        <translation>Play mode:</translation>
+    </message>
+    <message>
+        <source>普通</source>
+        <translation>Normal</translation>
+    </message>
+    <message>
+        <source>循环</source>
+        <translation>Loop</translation>
+    </message>
+    <message>
+        <source>单曲循环</source>
+        <translation>Repeat One</translation>
+    </message>
+    <message>
+        <source>音效模式：</source>
+        <translation>Sound effect:</translation>
+    </message>
+    <message>
+        <source>歌词缓存路径</source>
+        <translation>Lyric folder</translation>
+    </message>
+    <message>
+        <source>歌曲缓存路径</source>
+        <translation>Song cache</translation>
+    </message>
+    <message>
+        <source>显示歌词</source>
+        <translation>Show Lyrics</translation>
+    </message>
+    <message>
+        <source>启动Tallo音乐</source>
+        <translation>Start Tallo Music</translation>
+    </message>
+    <message>
+        <source>开机自动运行</source>
+        <translation>Start at login</translation>
+    </message>
+    <message>
+        <source>在线歌词</source>
+        <translation>Online lyrics</translation>
+    </message>
+    <message>
+        <source>保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>返回</source>
+        <translation>Back</translation>
     </message>
 </context>
 <context>
@@ -322,6 +388,10 @@
     <message>
         <source>退出</source>
         <translation>Quit</translation>
+    </message>
+    <message>
+        <source>正在添加 %1/%2</source>
+        <translation>Adding %1/%2</translation>
     </message>
 </context>
 <context>

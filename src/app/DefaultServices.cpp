@@ -15,14 +15,19 @@ namespace {
 // The engine names its filter in Chinese; the dialog shows the name in the interface's language.
 [[maybe_unused]] constexpr const char* kFilterNames[] = {QT_TRANSLATE_NOOP("DefaultServices", "所有音乐")};
 
-// "所有音乐|*.mp1;*.mp2" → "所有音乐 (*.mp1 *.mp2)": the engine's filter in the dialog's form.
+// "所有音乐|*.mp1;*.mp2" → "所有音乐 (*.mp1 *.MP1 *.mp2 *.MP2)": the engine's filter in the dialog's
+// form. Names are matched with their letter case here, and songs copied from Windows are often
+// "SONG.MP3", so each pattern comes in capitals too.
 QString DialogFilter(const std::string& filter) {
   const auto bar = filter.find('|');
   if (bar == std::string::npos) return {};
-  QString patterns = QString::fromStdString(filter.substr(bar + 1));
-  patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+  QStringList patterns;
+  for (const QString& pattern : QString::fromStdString(filter.substr(bar + 1)).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    patterns << pattern;
+    if (pattern.toUpper() != pattern) patterns << pattern.toUpper();
+  }
   const QString name = QCoreApplication::translate("DefaultServices", filter.substr(0, bar).c_str());
-  return name + QStringLiteral(" (") + patterns + QLatin1Char(')');
+  return name + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
 }
 
 std::vector<std::string> ChooseAudioFiles(const std::string& filter) {
@@ -52,6 +57,9 @@ TNimMainServices DefaultServices(const std::string& executablePath) {
   services.SetAutoRun = [](bool on) { desktop::SetAutoRun(on); };
   services.RegisterFileTypes = [](const std::string& exe, int32_t iconIndex) {
     desktop::RegisterFileTypes(exe, iconIndex);
+  };
+  services.BrowseForFolder = [](const std::string& title, std::string& folder) {
+    return desktop::BrowseForFolder(title, folder, true);
   };
   return services;
 }

@@ -1,6 +1,7 @@
 #include "app/Screenshots.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QImage>
 #include <QPainter>
@@ -18,12 +19,13 @@
 namespace orvane::app {
 namespace {
 
-// The desktop lyric is transparent around its text; show it over a dark strip as a desktop would.
-QImage OnDesktop(const QImage& lyric) {
-  QImage shot(lyric.size(), QImage::Format_ARGB32_Premultiplied);
+
+// The window is transparent around its faces; show them over a dark desktop.
+QImage OnDesktop(const QImage& window, const QRect& part) {
+  QImage shot(part.size(), QImage::Format_ARGB32_Premultiplied);
   shot.fill(QColor(0x20, 0x2a, 0x36));
   QPainter painter(&shot);
-  painter.drawImage(0, 0, lyric);
+  painter.drawImage(QPoint(0, 0), window, part);
   return shot;
 }
 
@@ -35,14 +37,41 @@ void Save(const QImage& image, const QString& path) {
 
 }  // namespace
 
+// The main window and the lyrics first; then the settings page once its flip is over, and the
+// mini tile once its sequence is over (1.7 s), each photographed over a dark desktop.
 void ScheduleScreenshots(const ScreenshotRequest& request, TNimMain& window, QQuickWindow* scene) {
   const QString folder = QString::fromStdString(request.Folder);
   const QString suffix = QString::fromStdString(request.NameSuffix) + QStringLiteral(".png");
   QDir().mkpath(folder);
+  // The virtual display's pointer starts over the window; a hint under it would be in the pictures.
+  QCursor::setPos(0, 0);
   QTimer::singleShot(request.DelayMs, &window, [folder, suffix, &window, scene] {
     if (scene) Save(scene->grabWindow(), folder + QStringLiteral("/orvane-main") + suffix);
-    if (window.DeskLrc()) Save(OnDesktop(window.DeskLrc()->Picture()), folder + QStringLiteral("/orvane-lyrics") + suffix);
-    window.pmm_closeClick();
+    if (window.DeskLrc()) {
+      const QImage lyric = window.DeskLrc()->Picture();
+      Save(OnDesktop(lyric, lyric.rect()), folder + QStringLiteral("/orvane-lyrics") + suffix);
+    }
+    if (!scene) {
+      window.pmm_closeClick();
+      return;
+    }
+    window.btnAboutClick();
+    QTimer::singleShot(1000, &window, [folder, suffix, &window, scene] {
+      const QImage page = scene->grabWindow();
+      Save(OnDesktop(page, page.rect()), folder + QStringLiteral("/orvane-settings") + suffix);
+      window.btnAboutBackClick();
+      QTimer::singleShot(900, &window, [folder, suffix, &window, scene] {
+        window.btn_minClick();
+        QTimer::singleShot(2200, &window, [folder, suffix, &window, scene] {
+          // Only the shrunken layer: 150 x 100 in the middle of the window.
+          const QImage shot = scene->grabWindow();
+          const QRect layer(QPoint(0, 0), QSize(150, 100) * shot.devicePixelRatio());
+          Save(OnDesktop(shot, layer.translated(shot.rect().center() - layer.center())),
+               folder + QStringLiteral("/orvane-mini") + suffix);
+          window.pmm_closeClick();
+        });
+      });
+    });
   });
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // Screenshots of the running player for headless demonstration runs: after a delay, the main
-// window and the desktop lyrics are written as PNG files (orvane-main.png, orvane-lyrics.png, with
-// the request's suffix before ".png"), their paths printed, and the player closes (saving as
-// "退出" does).
+// window and the desktop lyrics, then the settings page and the mini tile (each once its animation
+// is over) are written as PNG files (orvane-main.png, orvane-lyrics.png, orvane-settings.png,
+// orvane-mini.png, with the request's suffix before ".png"), their paths printed, and the player
+// closes (saving as "退出" does).
 
 #include <string>
 

@@ -4,15 +4,20 @@
 #include <QMenu>
 #include <QMetaObject>
 #include <QQmlEngine>
+#include <QMetaProperty>
+#include <QRegion>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
 #include "app/SystemFault.h"
+#include "app/UntAddFiles.h"
 #include "audio/EffectPresets.h"
 #include "audio/SongCache.h"
 #include "desktop/Folders.h"
 #include "desktop/Process.h"
+#include "desktop/YmTray.h"
 #include "lyrics/LyricDownloader.h"
 #include "lyrics/UntLrcThread.h"
 #include "lyrics/Unt_Dlrc.h"
@@ -64,8 +69,11 @@ TNimMain::TNimMain(TNimMainServices services, QObject* parent)
   titleText = WelcomeText();
 }
 
-// FormDestroy: the engine goes first, so no download data can reach a closed song cache.
+// FormDestroy: the engine goes first, so no download data can reach a closed song cache. Before it,
+// the adding of songs stops, as its worker reads tags through the engine.
 TNimMain::~TNimMain() {
+  addFiles.reset();
+  trayIcon.reset();
   saveConfigTimer.stop();
   lanErrTimer.stop();
   chkTimer.stop();
@@ -82,6 +90,24 @@ TNimMain::~TNimMain() {
   songCache.reset();
   lyricDownloader.reset();
   DetachSystemFault(this);
+}
+
+void TNimMain::SetWindow(QWindow* window) {
+  mainWindow = window;
+  if (trayIcon) trayIcon->SetApplicationWindow(window);
+  if (!window) return;
+  // The scene says which part of the window takes the mouse (all of it but in mini mode).
+  const int index = window->metaObject()->indexOfProperty("inputRegion");
+  if (index < 0) return;
+  const QMetaProperty region = window->metaObject()->property(index);
+  const int apply = metaObject()->indexOfMethod("ApplyInputRegion()");
+  if (region.hasNotifySignal() && apply >= 0) connect(window, region.notifySignal(), this, metaObject()->method(apply));
+}
+
+void TNimMain::ApplyInputRegion() {
+  if (!mainWindow) return;
+  const QRect region = mainWindow->property("inputRegion").toRectF().toAlignedRect();
+  mainWindow->setMask(region.isEmpty() ? QRegion() : QRegion(region));
 }
 
 uintptr_t TNimMain::MainWindowHandle() const {
@@ -109,7 +135,11 @@ void TNimMain::FormCreate(const std::vector<std::string>& args) {
   UpdateListHint();
   if (services.RegisterFileTypes) services.RegisterFileTypes(services.ExecutablePath, 1);
   SetSeekOpacity(0);
+  CreateTrayIcon();
   created = true;
+  // The settings page was bound before the settings were read.
+  emit settingsChanged();
+  emit showLrcChanged();
 }
 
 void TNimMain::SetButtonGlyphs() {
@@ -145,7 +175,8 @@ void TNimMain::ReadConfig() {
   shell.RunTL = config.ReadBool("Window/RUNTL", "Value", true);
   showLrc = config.ReadBool("Window/DESKTOPLRC", "SHOW", true);
   karaoke = config.ReadBool("Window/DESKTOPLRC", "KARAOKE", false);
-  volume = config.ReadInteger("Window/Volume", "Value", 65);
+  // The slider's range; a hand-edited 500 would otherwise play at five times full gain.
+  volume = std::clamp(config.ReadInteger("Window/Volume", "Value", 65), 0, 100);
   emit volumeChanged();
 }
 
@@ -217,6 +248,8 @@ void TNimMain::FormClose() {
   if (!created || closed) return;
   closed = true;
   saveConfigTimer.stop();
+  // The rows already in are saved; the files still waiting for their tags are not added.
+  if (addFiles) addFiles->Cancel();
   SaveActiveList();
   SaveConfig();
 }

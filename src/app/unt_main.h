@@ -5,28 +5,33 @@
 //   unt_main.cpp           creation, configuration, close and destruction
 //   unt_main_playback.cpp  play/pause/next/previous, play modes, engine events, tick, remote control
 //   unt_main_lists.cpp     the two list views, adding, deleting, clearing, loading and saving
-//   unt_main_menus.cpp     close button, main menu
+//   unt_main_settings.cpp  the settings page and mini mode
+//   unt_main_menus.cpp     close button, main menu, tray icon
 //   unt_main_online.cpp    update check completion, usage report, random list
 //   unt_main_lyrics.cpp    lyric lookup, the desktop lyrics, their toolbar, search dialog and wipe
 //   unt_main_cache.cpp     the song cache of streamed songs
 //   unt_main_commands.cpp  commands handed over by other starts of the player
 //
 // Threads: everything here runs on the main thread, except EngineDownloadData, which the engine
-// calls on the audio library's download thread (it only touches the song cache). Workers (lyric
-// lookup, update check, usage report, random-list fetch) hand their results back through queued
-// calls that are dropped once this object is gone; a lyric result is also dropped when the row it
-// was for is no longer the playing one.
+// calls on the audio library's download thread (it only touches the song cache), and the engine's
+// ReadTags, which the adding of songs calls on its worker (TAddFilesThread). Workers (lyric lookup,
+// update check, usage report, random-list fetch, adding songs) hand their results back through
+// queued calls that carry a serial or are dropped once this object is gone; a lyric result is also
+// dropped when the row it was for is no longer the playing one.
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
+#include <QUrl>
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,6 +47,9 @@ class QQmlEngine;
 
 namespace orvane::ui {
 class PlayListModel;
+}
+namespace orvane::desktop {
+class TYmTrayIcon;
 }
 namespace orvane::audio {
 class TSongCache;
@@ -62,6 +70,9 @@ struct TRandomListEntry;
 }  // namespace orvane::net
 
 namespace orvane::app {
+
+class TAddFilesThread;
+struct TAddedFile;
 
 // One entry of TrackList: the mirror of a row of the active list.
 struct TPlayListItem {
@@ -126,6 +137,11 @@ struct TNimMainServices {
   std::function<void(bool on)> SetAutoRun;
   // Registers the player for its file types.
   std::function<void(const std::string& exe, int32_t iconIndex)> RegisterFileTypes;
+  // The folder browser (title, folder in and out); true when the user chose a folder. Unset: none
+  // is shown and the folder stays.
+  std::function<bool(const std::string& title, std::string& folder)> BrowseForFolder;
+  // Puts the tray icon into the desktop's notification area.
+  bool CreateTrayIcon = true;
   // Shows the desktop lyrics window; unset: no desktop lyrics window is made (tests of pure logic).
   bool CreateDeskLrc = true;
   // Starts the update check at creation.
@@ -152,9 +168,24 @@ class TNimMain : public QObject {
   Q_PROPERTY(QString msgText READ MsgText NOTIFY msgChanged)
   Q_PROPERTY(bool msgVisible READ MsgVisible NOTIFY msgChanged)
   Q_PROPERTY(QString noticeText READ NoticeText NOTIFY noticeTextChanged)
+  Q_PROPERTY(QString addProgressText READ AddProgressText NOTIFY addProgressChanged)
+  // The face that should show: 0 the normal face, 1 the settings page, 2 the mini tile. The scene
+  // turns or shrinks the faces towards it.
+  Q_PROPERTY(int face READ FaceIndex NOTIFY faceChanged)
+  // The settings page.
+  Q_PROPERTY(int modBox READ modBoxItem WRITE modBoxChange NOTIFY settingsChanged)
+  Q_PROPERTY(QStringList effBoxItems READ EffBoxItems NOTIFY settingsChanged)
+  Q_PROPERTY(int effBox READ effBoxIndex WRITE effBoxChange NOTIFY settingsChanged)
+  Q_PROPERTY(QString txtlrcPath READ TxtLrcPath NOTIFY settingsChanged)
+  Q_PROPERTY(QString txtmsPath READ TxtMsPath NOTIFY settingsChanged)
   Q_PROPERTY(bool chkShowLrc READ chkShowLrc NOTIFY showLrcChanged)
+  Q_PROPERTY(bool chkAutoRun READ chkAutoRun NOTIFY settingsChanged)
+  Q_PROPERTY(bool chkTallo READ chkTallo NOTIFY settingsChanged)
+  Q_PROPERTY(bool chkOnlineLrc READ chkOnlineLrc NOTIFY settingsChanged)
 
  public:
+  enum class TFace { Main = 0, Setting = 1, Mini = 2 };
+
   explicit TNimMain(TNimMainServices services, QObject* parent = nullptr);
   ~TNimMain() override;  // FormDestroy
 
@@ -171,8 +202,10 @@ class TNimMain : public QObject {
   // A fault raised by the operating system: saves, starts the crash reporter, ends the process.
   void OnSystemFault(bool isSystemFault);
 
-  // The scene's window, for minimising and menu placement; set by the view.
-  void SetWindow(QWindow* window) { mainWindow = window; }
+  // The scene's window, for minimising, the tray icon and menu placement; set by the view.
+  void SetWindow(QWindow* window);
+  // Applies the scene's "inputRegion" to the window: clicks outside it go to what lies below.
+  Q_INVOKABLE void ApplyInputRegion();
   QWindow* Window() const { return mainWindow; }
   uintptr_t MainWindowHandle() const;
 
@@ -182,7 +215,7 @@ class TNimMain : public QObject {
   Q_INVOKABLE void btn_previousClick();
   Q_INVOKABLE void tbrmainMouseDown(double x, double barWidth);
   Q_INVOKABLE void tbrVChange(double value);
-  void modBoxChange(int item);
+  Q_INVOKABLE void modBoxChange(int item);
   void tmr_lanerrTimer();
   int32_t WMCMDPLAY(int32_t wParam, int32_t lParam);
   void EngineStateChanged(int32_t state);
@@ -205,16 +238,35 @@ class TNimMain : public QObject {
   void RebuildTrackList(const ui::PlayListModel& view, bool emptyFirst);
   void LoadLists();
   void SaveActiveList();
+  // Asks for files and starts adding them (the rows follow while their tags are read); true when
+  // the user chose files.
   bool AddFilesFromDialog();
+  // Songs and folders dropped onto the music list: added as the dialog adds them, folders searched
+  // through for songs, in path order.
+  Q_INVOKABLE void lstDefaultDragDrop(const QList<QUrl>& urls);
+  // Songs are being added (their rows are still coming).
+  bool Adding() const;
   static std::string NameWithoutExt(const std::string& path);
   // Title for a file added to the music list: the tag title unless it is blank, else the file name.
-  std::string TitleForFile(const std::string& path, const audio::TTags& tags) const;
+  static std::string TitleForFile(const std::string& path, const audio::TTags& tags);
 
-  // ---- menus (unt_main_menus.cpp)
+  // ---- settings page and mini mode (unt_main_settings.cpp)
+  Q_INVOKABLE void btnAboutClick();
+  Q_INVOKABLE void btnAboutBackClick();
+  Q_INVOKABLE void HudButton3Click();
+  Q_INVOKABLE void pmm_setdownClick();
+  Q_INVOKABLE void pmm_sdownClick();
+  Q_INVOKABLE void btn_lrcClick();
+  Q_INVOKABLE void chkAutoRunClick();
+  Q_INVOKABLE void chkTalloClick();
+  Q_INVOKABLE void chkOnlineLrcClick();
+  Q_INVOKABLE void effBoxChange(int index);
+  Q_INVOKABLE void btn_minClick();
+  Q_INVOKABLE void transformation2Click();
+
+  // ---- menus and tray (unt_main_menus.cpp)
   Q_INVOKABLE void btn_closeClick();
   Q_INVOKABLE void btnMenuClick(double screenX, double screenY);
-  Q_INVOKABLE void btnAboutClick() {}
-  Q_INVOKABLE void btn_minClick() {}
   // Brings the main window back as the tray icon's left click does (also the desktop's "Raise").
   Q_INVOKABLE void RestoreWindow();
   Q_INVOKABLE void pmm_closeClick();
@@ -224,6 +276,8 @@ class TNimMain : public QObject {
   void pmm_tlClick();
   void pmm_yjClick();
   void pmm_OrvaneClick();
+  QMenu* pm_main() { return MainMenu(); }
+  desktop::TYmTrayIcon* trycn_main() { return trayIcon.get(); }
 
   // ---- online (unt_main_online.cpp)
   Q_INVOKABLE void btn_rndlistClick() { pmf_rndmusicClick(); }
@@ -262,6 +316,14 @@ class TNimMain : public QObject {
   bool chkShowLrc() const { return showLrc; }
   bool Karaoke() const { return karaoke; }
   const QTimer& tmr_karaoke() const { return karaokeTimer; }
+  bool chkAutoRun() const { return shell.AutoRun; }
+  bool chkTallo() const { return shell.RunTL; }
+  bool chkOnlineLrc() const { return shell.OnlineLrc; }
+  QString TxtLrcPath() const { return QString::fromStdString(shell.LyricFolder); }
+  QString TxtMsPath() const { return QString::fromStdString(shell.MusicFolder); }
+  QStringList EffBoxItems() const;
+  TFace Face() const { return face; }
+  int FaceIndex() const { return static_cast<int>(face); }
   int modBoxItem() const { return modBox; }
   const std::vector<std::string>& effBoxItems() const { return effBox; }
   int effBoxIndex() const { return effBoxItemIndex; }
@@ -288,6 +350,7 @@ class TNimMain : public QObject {
   QString MsgText() const { return msgText; }
   bool MsgVisible() const { return msgVisible; }
   QString NoticeText() const { return noticeText; }
+  QString AddProgressText() const { return addProgressText; }
   void ShowNotice(const std::string& text);
 
  signals:
@@ -302,6 +365,9 @@ class TNimMain : public QObject {
   void msgChanged();
   void noticeTextChanged();
   void showLrcChanged();
+  void addProgressChanged();
+  void faceChanged();
+  void settingsChanged();
   // The window should close (the main menu's exit): the application ends its event loop.
   void closeRequested();
 
@@ -326,20 +392,38 @@ class TNimMain : public QObject {
   void SetTitle(const std::string& caption);
   void SetSeekRange(int32_t maximum);
   void AfterTrackStopped();
+  void NoteUserAction();
+  // Marks a stretch where the player itself runs playback commands (end of song, error recovery).
+  struct TAutomaticStep {
+    explicit TAutomaticStep(TNimMain& main) : main(main) { ++main.automaticSteps; }
+    ~TAutomaticStep() { --main.automaticSteps; }
+    TNimMain& main;
+  };
 
   // unt_main_lists.cpp
   ui::PlayListModel& TabView();
   void UpdateListHint();
   int AskYesNo(const std::string& message);
   QMenu* ListMenu();
+  void AddFiles(std::vector<std::string> paths, bool search);
+  void AddedFiles(std::vector<TAddedFile>& files);
+  void AddingFinished();
+  void SetAddProgress(const QString& text);
+  void StartFirstSong();
+
+  // unt_main_settings.cpp
+  void SetFace(TFace wanted);
+  void ChooseFolder(std::string& folder, const std::string& fallback, const std::string& title, const char* path);
 
   // unt_main_menus.cpp
   QMenu* MainMenu();
+  void CreateTrayIcon();
 
   // unt_main_online.cpp
   void UpdateChecked(net::TCheckUPDate& check);
   void ReportSent();
   void ApplyRandomList(const std::vector<net::TRandomListEntry>& entries);
+  void FillRandomList(const std::vector<net::TRandomListEntry>& entries);
 
   // unt_main_lyrics.cpp
   void StartLyricLookup();
@@ -384,6 +468,18 @@ class TNimMain : public QObject {
   std::shared_ptr<net::TPostThr> reportThread;
   uint64_t randomFetchSerial = 0;  // the random-list fetch in flight, 0 when none
   uint64_t fetchCounter = 0;
+  uint64_t trackSerial = 0;        // bumped when a different track starts; stale worker results compare it
+  std::string playingKey;          // list, row and location of the track trackSerial stands for
+  uint64_t userActionSerial = 0;   // bumped when the user starts, pauses or skips a song or changes the tab
+  int automaticSteps = 0;          // > 0 while the end-of-song or error rule runs commands
+
+  std::unique_ptr<TAddFilesThread> addFiles;
+  std::set<uint64_t> startJobs;    // adds that start the first song if they fill an empty list
+  bool startOnAdd = false;         // the add being queued is one of them
+  QString addProgressText;
+
+  std::unique_ptr<desktop::TYmTrayIcon> trayIcon;  // trycn_main
+  TFace face = TFace::Main;
 
   QTimer lanErrTimer;  // tmr_lanerr
   QTimer chkTimer;     // tmr_chk

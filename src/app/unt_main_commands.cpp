@@ -19,6 +19,7 @@ void TNimMain::WMSharedCommand(uint8_t code, const std::string& text, int32_t lP
     AddListItem(*musicList, n + 1, TitleForFile(text, tags), tags.Artist, text);
     const bool connecting = engine && engine->State() == audio::StateConnecting;
     if (code == CMD_PLAYFILE && !connecting && engine) {
+      NoteUserAction();
       shell.ActiveList = 0;
       engine->Stop();
       RebuildTrackList(*musicList, true);
@@ -37,6 +38,7 @@ void TNimMain::WMSharedCommand(uint8_t code, const std::string& text, int32_t lP
     AddListItem(*musicList, musicList->Count() + 1, song.Title, song.Singer, song.Location);
   if (!songs.empty() && (shell.ActiveList == 0 || code == CMD_PLAYONLINE)) RebuildTrackList(*musicList, true);
   if (code == CMD_PLAYONLINE && !songs.empty() && engine) {
+    NoteUserAction();
     shell.ActiveList = 0;
     shell.CurrentIndex = k;
     engine->Stop();

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QMenu>
 
+#include "app/UntAddFiles.h"
 #include "app/unt_main.h"
 #include "store/PlaylistReader.h"
 #include "store/UYmPlayerlist.h"
@@ -30,14 +31,17 @@ void TNimMain::RebuildTrackList(const ui::PlayListModel& view, bool emptyFirst) 
   for (const ui::PlayListRow& row : view.Rows()) trackList.push_back({row.Caption, row.Title, row.Songer, row.Location});
 }
 
+// Only "/" separates folders here: "\\" and ":" are ordinary characters of a Linux file name
+// ("Re: Stacks.mp3"). A name that is all extension (".mp3") keeps its dot rather than becoming an
+// empty title.
 std::string TNimMain::NameWithoutExt(const std::string& path) {
-  const auto cut = path.find_last_of("\\:/");
+  const auto cut = path.rfind('/');
   std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
   const auto dot = name.rfind('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
-std::string TNimMain::TitleForFile(const std::string& path, const audio::TTags& tags) const {
+std::string TNimMain::TitleForFile(const std::string& path, const audio::TTags& tags) {
   // A tag title of blanks only does not count; one with blanks around it is kept as it is.
   return text::Trim(tags.Title).empty() ? NameWithoutExt(path) : tags.Title;
 }
@@ -106,34 +110,107 @@ void TNimMain::UpdateListHint() {
 
 bool TNimMain::AddFilesFromDialog() {
   if (!services.ChooseFiles) return false;
-  const std::vector<std::string> files = services.ChooseFiles(engine ? engine->FileFilter() : std::string());
+  std::vector<std::string> files = services.ChooseFiles(engine ? engine->FileFilter() : std::string());
   if (files.empty()) return false;
-  const int n = musicList->Count();
-  std::vector<ui::PlayListRow> rows;
-  rows.reserve(files.size());
-  for (size_t i = 0; i < files.size(); ++i) {
-    audio::TTags tags;
-    if (engine) engine->ReadTags(files[i], tags);
-    const std::string title = TitleForFile(files[i], tags);
-    rows.push_back({std::to_string(n + static_cast<int>(i) + 1), ui::PlayListModel::MakeCaption(title, tags.Artist),
-                    title, tags.Artist, files[i], false});
-  }
-  musicList->AddRows(std::move(rows));
-  if (shell.ActiveList == 0) RebuildTrackList(*musicList, true);
-  SaveActiveList();
+  AddFiles(std::move(files), false);
   return true;
 }
 
-void TNimMain::lbl_openClick() {
-  const size_t before = trackList.size();
-  if (!AddFilesFromDialog() || before != 0 || trackList.empty()) return;
-  // Songs added to an empty active list start playing.
-  shell.CurrentIndex = 0;
-  if (engine) {
-    engine->Stop();
-    engine->Open(trackList[0].Location);
+// Adding runs on a worker: tags are read there and the rows arrive in order while the window goes
+// on working. The list is saved once, when the last row is in.
+void TNimMain::AddFiles(std::vector<std::string> paths, bool search) {
+  if (!addFiles) {
+    audio::IAudioEngine* tagReader = engine.get();  // the worker is stopped before the engine goes
+    TAddFilesThread::THandlers handlers;
+    handlers.Rows = [this](std::vector<TAddedFile>& files) { AddedFiles(files); };
+    handlers.Progress = [this](int done, int total) {
+      SetAddProgress(tr("正在添加 %1/%2").arg(done).arg(total));
+    };
+    handlers.Finished = [this] { AddingFinished(); };
+    addFiles = std::make_unique<TAddFilesThread>(
+        [tagReader](const std::string& path, audio::TTags& tags) {
+          if (tagReader) tagReader->ReadTags(path, tags);
+        },
+        std::move(handlers));
+  }
+  std::vector<std::string> extensions;
+  if (search) {
+    extensions = FilterExtensions(engine ? engine->FileFilter() : std::string());
+    if (extensions.empty()) return;
+  }
+  const uint64_t job = addFiles->Add(std::move(paths), std::move(extensions));
+  if (startOnAdd) startJobs.insert(job);
+}
+
+bool TNimMain::Adding() const { return addFiles && addFiles->Busy(); }
+
+void TNimMain::AddedFiles(std::vector<TAddedFile>& files) {
+  for (size_t i = 0; i < files.size();) {
+    const uint64_t job = files[i].Job;
+    std::vector<ui::PlayListRow> rows;
+    int number = musicList->Count();
+    for (; i < files.size() && files[i].Job == job; ++i) {
+      TAddedFile& file = files[i];
+      std::string title = TitleForFile(file.Path, file.Tags);
+      std::string caption = ui::PlayListModel::MakeCaption(title, file.Tags.Artist);
+      rows.push_back({std::to_string(++number), std::move(caption), std::move(title), std::move(file.Tags.Artist),
+                      std::move(file.Path), false});
+    }
+    const bool wasEmpty = trackList.empty();
+    const size_t before = static_cast<size_t>(musicList->Count());
+    musicList->AddRows(std::move(rows));
+    if (shell.ActiveList == 0) {
+      // The mirror of the music list grows by the new rows; only when it was out of step (after a
+      // random list that brought nothing) is it built again from all rows.
+      if (trackList.size() == before) {
+        for (size_t row = before; row < static_cast<size_t>(musicList->Count()); ++row) {
+          const ui::PlayListRow& added = musicList->Row(static_cast<int>(row));
+          trackList.push_back({added.Caption, added.Title, added.Songer, added.Location});
+        }
+      } else {
+        RebuildTrackList(*musicList, true);
+      }
+    }
+    // Songs added to an empty active list start playing, as soon as the first of them is in.
+    if (startJobs.erase(job) > 0 && wasEmpty && !trackList.empty()) StartFirstSong();
   }
   UpdateListHint();
+}
+
+void TNimMain::StartFirstSong() {
+  NoteUserAction();
+  shell.CurrentIndex = 0;
+  if (!engine) return;
+  engine->Stop();
+  engine->Open(trackList[0].Location);
+}
+
+void TNimMain::AddingFinished() {
+  startJobs.clear();
+  SetAddProgress({});
+  if (!closed) SaveActiveList();
+}
+
+void TNimMain::SetAddProgress(const QString& text) {
+  if (text == addProgressText) return;
+  addProgressText = text;
+  emit addProgressChanged();
+}
+
+void TNimMain::lbl_openClick() {
+  startOnAdd = trackList.empty();
+  AddFilesFromDialog();
+  startOnAdd = false;
+}
+
+void TNimMain::lstDefaultDragDrop(const QList<QUrl>& urls) {
+  std::vector<std::string> paths;
+  for (const QUrl& url : urls)
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+  if (paths.empty()) return;
+  startOnAdd = trackList.empty();
+  AddFiles(std::move(paths), true);
+  startOnAdd = false;
 }
 
 void TNimMain::plst_listItemDblClick() {
@@ -141,6 +218,7 @@ void TNimMain::plst_listItemDblClick() {
   ui::PlayListModel& view = TabView();
   const int selected = view.SelectedIndex();
   if (selected < 0 || selected >= view.Count()) return;
+  NoteUserAction();
   engine->Stop();
   shell.ActiveList = tabIndex == 1 ? 1 : 0;
   shell.CurrentIndex = selected;
@@ -193,6 +271,10 @@ void TNimMain::pmdel_clearlistClick() {
   if (AskYesNo(tr("确定要清空当前歌曲列表？").toStdString()) != mrYes) return;
   if (shell.ActiveList == 0 && engine) engine->Stop();
   lrcDoc.Load("");
+  // Songs still being added would refill the list the user just emptied.
+  if (addFiles) addFiles->Cancel();
+  startJobs.clear();
+  SetAddProgress({});
   musicList->Clear();
   if (shell.ActiveList == 0) trackList.clear();
   SaveActiveList();
@@ -213,6 +295,7 @@ void TNimMain::showListMenu(double screenX, double screenY) {
 void TNimMain::TabControl1Change(int index) {
   if (index != 0 && index != 1) return;
   if (index != tabIndex) {
+    NoteUserAction();
     tabIndex = index;
     emit tabIndexChanged();
   }

@@ -56,20 +56,22 @@ void TNimMain::tmr_chkTimer() {
 void TNimMain::ReportSent() { reportThread.reset(); }
 
 // Fetches a new random list; the result replaces the list on the main thread. A fetch that a newer
-// one has overtaken is dropped.
+// one has overtaken is dropped. One that arrives after the user started another song or changed
+// the tab only refreshes the random list, and not even that while its old songs are playing.
 void TNimMain::pmf_rndmusicClick() {
   const uint64_t serial = ++fetchCounter;
+  const uint64_t userAction = userActionSerial;
   auto fetch = std::make_shared<TRandomListFetch>(shell.Remote.RandomListUrl, shell.Remote.MusicBaseUrl);
-  const bool started = workers.Start(fetch, [this, serial](TRandomListFetch& done) {
+  const bool started = workers.Start(fetch, [this, serial, userAction](TRandomListFetch& done) {
     if (serial != randomFetchSerial) return;
     randomFetchSerial = 0;
-    ApplyRandomList(done.Entries);
+    if (userAction == userActionSerial) ApplyRandomList(done.Entries);
+    else if (shell.ActiveList != 1) FillRandomList(done.Entries);
   });
   if (started) randomFetchSerial = serial;
 }
 
-void TNimMain::ApplyRandomList(const std::vector<net::TRandomListEntry>& entries) {
-  if (engine) engine->Stop();
+void TNimMain::FillRandomList(const std::vector<net::TRandomListEntry>& entries) {
   rndList->Clear();
   std::vector<ui::PlayListRow> rows;
   rows.reserve(entries.size());
@@ -78,6 +80,11 @@ void TNimMain::ApplyRandomList(const std::vector<net::TRandomListEntry>& entries
     rows.push_back({std::to_string(++number), ui::PlayListModel::MakeCaption(entry.Title, entry.Singer), entry.Title,
                     entry.Singer, entry.Location, false});
   rndList->AddRows(std::move(rows));
+}
+
+void TNimMain::ApplyRandomList(const std::vector<net::TRandomListEntry>& entries) {
+  if (engine) engine->Stop();
+  FillRandomList(entries);
   RebuildTrackList(*rndList, true);
   if (engine && engine->State() == audio::StateConnecting) return;
   shell.CurrentIndex = 0;

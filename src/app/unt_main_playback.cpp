@@ -1,5 +1,6 @@
 // Playback control: play/pause, next, previous, the play modes, the engine's events, the tick that
 // refreshes the seek bar and the desktop lyric, error recovery and remote control.
+#include <algorithm>
 #include <cmath>
 
 #include "app/unt_main.h"
@@ -11,6 +12,13 @@
 namespace orvane::app {
 
 using namespace orvane::audio;
+
+// The playback commands are the user's when they come from a button, the menu, the list or
+// another program, and the player's own when the end-of-song or error rule runs them; a worker
+// result that would take over playback (the random list) must not override the user.
+void TNimMain::NoteUserAction() {
+  if (automaticSteps == 0) ++userActionSerial;
+}
 
 ui::PlayListModel& TNimMain::ActiveView() { return shell.ActiveList == 1 ? *rndList : *musicList; }
 
@@ -41,6 +49,7 @@ void TNimMain::SetSeekRange(int32_t maximum) {
 }
 
 void TNimMain::btn_playClick() {
+  NoteUserAction();
   if (ActiveView().Count() == 0 || !engine) return;
   if (shell.CurrentIndex < 0) shell.CurrentIndex = 0;
   if (!IsTrackIndex(shell.CurrentIndex)) return;
@@ -62,6 +71,7 @@ void TNimMain::btn_playClick() {
 }
 
 void TNimMain::btn_nextClick() {
+  NoteUserAction();
   const int rows = ActiveView().Count();
   if (rows == 0 || !engine) return;
   ++shell.CurrentIndex;
@@ -71,6 +81,7 @@ void TNimMain::btn_nextClick() {
 }
 
 void TNimMain::btn_previousClick() {
+  NoteUserAction();
   if (ActiveView().Count() == 0 || !engine) return;
   --shell.CurrentIndex;
   // Before the first row nothing happens: the playing song goes on, a later Play starts row 0.
@@ -86,6 +97,8 @@ void TNimMain::tbrmainMouseDown(double x, double barWidth) {
 }
 
 void TNimMain::tbrVChange(double value) {
+  if (std::isnan(value)) return;
+  value = std::clamp(value, 0.0, 100.0);
   if (value == volume) return;
   volume = value;
   emit volumeChanged();
@@ -95,12 +108,15 @@ void TNimMain::tbrVChange(double value) {
 
 void TNimMain::modBoxChange(int item) {
   if (item < 0 || item > 2) return;
+  if (item == modBox) return;
   modBox = item;
   shell.PlayMode = PlayModeFromItem(item);
+  emit settingsChanged();
   ConfigChanged();
 }
 
 void TNimMain::EngineTrackEnded(int32_t /*state*/) {
+  const TAutomaticStep automatic(*this);
   switch (shell.PlayMode) {
     case PlayMode::Normal:
       if (shell.CurrentIndex < ActiveView().Count() - 1) btn_nextClick();
@@ -130,6 +146,7 @@ void TNimMain::EngineError(int32_t /*code*/, int32_t detail) {
 }
 
 void TNimMain::tmr_lanerrTimer() {
+  const TAutomaticStep automatic(*this);
   if (shell.PlayMode == PlayMode::RepeatOne) btn_playClick();
   else btn_nextClick();
   AfterTrackStopped();

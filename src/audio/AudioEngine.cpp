@@ -235,7 +235,7 @@ void TAudioEngine::StartLibrary() {
     RaiseError(state, ErrInit);
     return;
   }
-  fileFilter = BaseFileFilter;
+  fileFilter = std::string(BaseFileFilter) + ";" + DecoderFormats;
   LoadPlugins();
   BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
   BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);

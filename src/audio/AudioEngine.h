@@ -47,6 +47,9 @@ class TAudioEngine final : public IAudioEngine {
   // The file dialog's filter before plug-ins add their formats.
   static constexpr const char* BaseFileFilter =
       "所有音乐|*.mp1;*.mp2;*.mp3;*.wav;*.ogg;*.mod;*.s3m;*.it;*.umx;*.mo3;*.mtm;*.xm;*.aif";
+  // What the decoder module plays beyond that list; the filter lists them right after it, as it
+  // lists a format plug-in's formats, so FLAC, AAC, WMA, Musepack and Opus songs show in the dialog.
+  static constexpr const char* DecoderFormats = "*.flac;*.m4a;*.aac;*.wma;*.oga;*.mpc;*.mpp;*.opus";
 
   // window: the main window's id, handed to BASS_Init. pluginFolder: the folder searched for
   // "b_*.so" format plug-ins, ending in "/". counters: the song cache's byte counters, which the
@@ -73,7 +76,8 @@ class TAudioEngine final : public IAudioEngine {
   int32_t GetLength() override;
   void SetVolume(float value) override;
   void SetEqGains(const TEqGains& gains) override;
-  // ReadFileTags: synchronous, independent of the current stream, and safe on any thread.
+  // ReadFileTags: synchronous, independent of the current stream, and safe on any thread. Texts
+  // are UTF-8; Duration in days.
   void ReadTags(const std::string& fileName, TTags& tags) override;
   int32_t State() const override { return state; }
   const std::string& FileFilter() const override { return fileFilter; }

@@ -2,9 +2,10 @@
 // The audio engine as its owner (the main window) sees it. The real engine is TAudioEngine; tests of
 // the playback rules drive the main window with a scripted stand-in.
 //
-// Threads: every method is called on the main thread, except ReadTags, which may also be called on
-// a worker (songs being added); every event is raised on the main thread, except OnDownloadData,
-// which runs on the audio library's download thread.
+// Threads: every method is called on the main thread, and every event is raised on the main thread,
+// except OnDownloadData, which runs on the audio library's download thread. ReadTags is the one
+// method that may also run on a worker (the adding of songs reads tags there), while the main
+// thread uses the engine: it reads only the named file, never the engine's state.
 
 #include <array>
 #include <cstdint>

@@ -24,10 +24,13 @@ void PlayListModel::AddRow(int number, const std::string& title, const std::stri
 
 void PlayListModel::AddRows(std::vector<PlayListRow> newRows) {
   if (newRows.empty()) return;
-  beginResetModel();
+  // Inserted, not reset: a reset would throw the view back to the top and drop its selection
+  // while the user scrolls a list that is still being added to.
+  const int at = Count();
+  beginInsertRows(QModelIndex(), at, at + static_cast<int>(newRows.size()) - 1);
   rows.reserve(rows.size() + newRows.size());
   for (auto& row : newRows) rows.push_back(std::move(row));
-  endResetModel();
+  endInsertRows();
   emit countChanged();
 }
 

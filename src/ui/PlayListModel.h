@@ -42,7 +42,7 @@ class PlayListModel : public QAbstractListModel {
   const std::vector<PlayListRow>& Rows() const { return rows; }
 
   void AddRow(int number, const std::string& title, const std::string& singer, const std::string& location);
-  // Appends many rows in one model reset (start-up, a fetched random list).
+  // Appends many rows in one insertion (start-up, a fetched random list, songs being added).
   void AddRows(std::vector<PlayListRow> newRows);
   void RemoveRow(int index);
   void Clear();

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QObject>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,7 +41,9 @@ class FakeEngine : public audio::IAudioEngine {
   int32_t GetLength() override { return Length; }
   void SetVolume(float value) override { Volume = value; }
   void SetEqGains(const audio::TEqGains& gains) override { Gains.push_back(gains); }
+  // Called on the adding worker: Tags must not change while songs are being added.
   void ReadTags(const std::string& fileName, audio::TTags& tags) override {
+    if (BeforeReadTags) BeforeReadTags(fileName);
     const auto found = Tags.find(fileName);
     tags = found == Tags.end() ? audio::TTags{} : found->second;
   }
@@ -57,6 +60,7 @@ class FakeEngine : public audio::IAudioEngine {
   std::vector<int32_t> Seeks;
   std::vector<audio::TEqGains> Gains;
   std::map<std::string, audio::TTags> Tags;
+  std::function<void(const std::string& fileName)> BeforeReadTags;  // runs on the reading thread
   int Stops = 0;
   float Volume = -1;
   int32_t Position = 0;
@@ -79,7 +83,7 @@ class FakeEngine : public audio::IAudioEngine {
   }
 
   int32_t state = audio::StateStopped;
-  std::string filter = "所有音乐|*.mp3;*.ogg";
+  std::string filter = "所有音乐|*.mp3;*.ogg;*.flac";
   QObject context;  // queued completions die with the engine
 };
 

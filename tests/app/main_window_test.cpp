@@ -1,6 +1,8 @@
 // The main window's rules on a scripted engine: first run, settings and lists on disk, adding,
 // deleting and clearing songs, the play modes, error recovery, remote control and the tick.
 #include <filesystem>
+#include <QAction>
+#include <QMenu>
 #include <QTimer>
 #include <regex>
 #include <stdexcept>
@@ -87,6 +89,25 @@ TEST_F(MainWindowTest, VolumeIsSavedRoundedHalfToEven) {
     main.SaveConfig();
     store::TYkConfig config(DataFolder() + "Orvane.xml", "MainConfig");
     EXPECT_EQ(config.ReadInteger("Window/Volume", "Value", -1), saved) << slider;
+    window.reset();
+  }
+}
+
+// The slider's range holds whatever the file says: a hand-edited 500 would play at five times full gain.
+TEST_F(MainWindowTest, AVolumeOutsideTheSliderIsClamped) {
+  const std::pair<int, float> cases[] = {{500, 100.0f}, {-20, 0.0f}, {100, 100.0f}, {0, 0.0f}};
+  fs::create_directories(DataFolder());
+  for (const auto& [stored, expected] : cases) {
+    SCOPED_TRACE(stored);
+    {
+      store::TYkConfig config(DataFolder() + "Orvane.xml", "MainConfig");
+      config.WriteInteger("Window/Volume", "Value", stored);
+    }
+    app::TNimMain& main = Create();
+    EXPECT_EQ(main.Volume(), expected);
+    EXPECT_EQ(engine->Volume, expected);
+    main.tbrVChange(250);  // nothing above the slider's end from the scene or a remote either
+    EXPECT_EQ(main.Volume(), 100);
     window.reset();
   }
 }
@@ -184,6 +205,7 @@ TEST_F(MainWindowTest, AddingThreeFilesToFiveRowsNumbersThemSixToEight) {
   engine->Tags["/new/b.ogg"] = {"   ", "", "", 0};  // a blank tag title gives the file name
   engine->Tags["/new/c.flac"] = {" Spaced ", "", "", 0};
   main.lbl_openClick();
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.Adding(); }));
 
   const auto& list = main.lstDefault();
   ASSERT_EQ(list.Count(), 8);
@@ -203,11 +225,13 @@ TEST_F(MainWindowTest, AddingToAnEmptyListStartsTheFirstSong) {
   app::TNimMain& main = Create();
   ChosenFiles = {"/new/a.mp3", "/new/b.mp3"};
   main.lbl_openClick();
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.Adding(); }));
   EXPECT_EQ(engine->Opened, std::vector<std::string>{"/new/a.mp3"});
   EXPECT_EQ(main.Shell().CurrentIndex, 0);
   EXPECT_TRUE(main.MusicListVisible());
   ChosenFiles.clear();  // a cancelled dialog changes nothing
   main.lbl_openClick();
+  ProcessEventsFor(20);
   EXPECT_EQ(main.lstDefault().Count(), 2);
 }
 
@@ -458,6 +482,57 @@ TEST_F(MainWindowTest, TheRandomTabFetchesAListAndPlaysItsFirstSong) {
   EXPECT_EQ(server.Requests().size(), 1u);
 }
 
+// A fetch that ends after the user moved on fills the random list but does not take over playback;
+// while the old random list plays, its rows are not pulled from under it either.
+TEST_F(MainWindowTest, ALateRandomListDoesNotTakeOverPlayback) {
+  FixtureServer server;
+  server.Serve("/rnd.xml", FixtureReply::Text("<list><item url=\"/n1.mp3\" title=\"N1\" singer=\"\"/>"
+                                              "<item url=\"/n2.mp3\" title=\"N2\" singer=\"\"/></list>",
+                                              "text/xml"));
+  struct Case {
+    const char* what;
+    bool randomListPlays;                    // a song of the old random list plays when the fetch starts
+    std::function<void(app::TNimMain&)> act;  // what the user does while the fetch runs
+    std::vector<std::string> randomRows;     // captions of the random list afterwards
+  };
+  const Case cases[] = {
+      {"another song started", false, [this](app::TNimMain&) { PlayRow(1); }, {"N1", "N2"}},
+      {"tab changed", false, [](app::TNimMain& main) { main.TabControl1Change(0); }, {"N1", "N2"}},
+      {"song paused", false, [](app::TNimMain& main) { main.btn_playClick(); }, {"N1", "N2"}},
+      {"next random song", true, [](app::TNimMain& main) { main.btn_nextClick(); }, {"歌1 - 歌手", "歌2"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteSavedLists(Songs(2), Songs(2, "http://h/r"));
+    app::TNimMain& main = Create();
+    main.Shell().Remote.RandomListUrl = server.Url("/rnd.xml");
+    main.Shell().Remote.MusicBaseUrl = "http://music.example/";
+    main.TabControl1Change(1);
+    if (c.randomListPlays) {
+      main.lstRndMusic().SetSelectedIndex(0);
+      main.plst_listItemDblClick();
+    } else {
+      PlayRow(0);
+    }
+    ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; });
+    main.btn_rndlistClick();
+    c.act(main);
+    ProcessEventsUntil([this] { return engine->State() != audio::StateStopped; });
+    const std::string playing = LastOpened();
+    const uint8_t active = main.Shell().ActiveList;
+    ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.RandomListFetchRunning(); }));
+    ProcessEventsFor(20);
+    EXPECT_EQ(LastOpened(), playing);
+    EXPECT_EQ(main.Shell().ActiveList, active);
+    std::vector<std::string> captions;
+    for (const auto& row : main.lstRndMusic().Rows()) captions.push_back(row.Caption);
+    EXPECT_EQ(captions, c.randomRows);
+    EXPECT_EQ(main.TrackList().size(), static_cast<size_t>(active == 1 ? main.lstRndMusic().Count() : main.lstDefault().Count()));
+    window.reset();
+    fs::remove_all(DataFolder());
+  }
+}
+
 TEST_F(MainWindowTest, AFailedRandomFetchEmptiesTheListAndStops) {
   WriteSavedLists(Songs(2), Songs(2, "http://h/r"));
   app::TNimMain& main = Create();
@@ -518,6 +593,48 @@ TEST_F(MainWindowTest, OnlineSongListsFromAnotherProgram) {
   EXPECT_EQ(app::TNimMain::GetField("a|b|c", 2, '|'), "b");
   EXPECT_EQ(app::TNimMain::GetField("a|b", 3, '|'), "");
   EXPECT_EQ(app::TNimMain::GetField("", 1, '|'), "");
+}
+
+// On Linux only "/" separates folders: a colon or a backslash belongs to the name.
+TEST_F(MainWindowTest, NameWithoutExtCutsAtSlashesOnly) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"/music/Re: Stacks.mp3", "Re: Stacks"},
+      {"/music/AC\\DC - Back.flac", "AC\\DC - Back"},
+      {"/music/no extension", "no extension"},
+      {"/a.folder/song", "song"},
+      {"/music/two.dots.ogg", "two.dots"},
+      {"/music/.mp3", ".mp3"},
+      {"relative.mp3", "relative"},
+  };
+  for (const auto& [path, name] : cases) EXPECT_EQ(app::TNimMain::NameWithoutExt(path), name) << path;
+}
+
+// The main menu in its order, with its submenu; the tray and the menu button show this same menu.
+TEST_F(MainWindowTest, MainMenuHasItsItemsInOrder) {
+  app::TNimMain& main = Create();
+  QMenu* menu = main.pm_main();
+  ASSERT_NE(menu, nullptr);
+  const auto describe = [](QMenu* m) {
+    std::vector<std::string> items;
+    for (QAction* action : m->actions())
+      items.push_back(action->isSeparator() ? "-" : action->objectName().toStdString() + " " + action->text().toStdString());
+    return items;
+  };
+  EXPECT_EQ(describe(menu), (std::vector<std::string>{"pmm_tallo Tallo音乐分享平台", "-", "pmf_openfile 添加音乐", "-",
+                                                      "pmp_play 播放/暂停", "pmp_previous 上一首", "pmp_next 下一首", "-",
+                                                      " 帮助", "-", "pmm_close 退出"}));
+  QMenu* help = menu->findChild<QMenu*>("pmm_help");
+  ASSERT_NE(help, nullptr);
+  EXPECT_EQ(describe(help), (std::vector<std::string>{"pmm_tl Tallo官方群", "pmm_yj 寻求帮助", "-", "pmm_Orvane Orvane官网"}));
+
+  // "添加音乐" adds to the music list whichever tab is shown; "播放/暂停" plays.
+  WriteSavedLists({}, Songs(2, "http://h/r"));
+  main.TabControl1Change(1);
+  ChosenFiles = {"/menu/a.mp3"};
+  menu->findChild<QAction*>("pmf_openfile")->trigger();
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.Adding(); }));
+  EXPECT_EQ(main.lstDefault().Count(), 1);
+  EXPECT_EQ(LastOpened(), "/menu/a.mp3");
 }
 
 TEST_F(MainWindowTest, MenuItemsOpenTheirPagesAndExitSaves) {

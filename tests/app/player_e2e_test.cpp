@@ -75,7 +75,8 @@ TEST_F(PlayerEndToEndTest, AMissingSongFailsAndIsSkipped) {
   EXPECT_EQ(main.Shell().CurrentIndex, 1);
 }
 
-// The real program under Xvfb with the demo song: its screenshot of the main window is not blank.
+// The real program under Xvfb with the demo song: its screenshots of the main window, the settings
+// page and the mini tile are not blank.
 TEST(PlayerProgram, ScreenshotOfTheMainWindowIsNotBlank) {
   if (QProcess::execute("sh", {"-c", "command -v xvfb-run >/dev/null"}) != 0) GTEST_SKIP() << "no xvfb-run";
   TempDir shots;
@@ -106,6 +107,13 @@ TEST(PlayerProgram, ScreenshotOfTheMainWindowIsNotBlank) {
   const QColor face = main.pixelColor(145, 300);
   EXPECT_GT(face.blue(), face.red());
   EXPECT_FALSE(QImage(QString::fromStdString(shots.File("orvane-lyrics.png"))).isNull());
+  // The settings page and the mini tile, each after its animation.
+  const QImage settings(QString::fromStdString(shots.File("orvane-settings.png")));
+  ASSERT_FALSE(settings.isNull());
+  const QColor page = settings.pixelColor(145, 300);  // inside the page, below the controls
+  EXPECT_GT(page.blue(), page.red());
+  const QImage mini(QString::fromStdString(shots.File("orvane-mini.png")));
+  EXPECT_EQ(mini.size(), QSize(150, 100));
 }
 
 // A desktop session that ends sends SIGTERM: the player saves its settings and list as "退出" does.

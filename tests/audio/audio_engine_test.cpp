@@ -170,7 +170,7 @@ class AudioEngineTest : public ::testing::Test {
 TEST_F(AudioEngineTest, PlaysALocalFileToItsEndOnce) {
   UseManualOutput();
   EXPECT_EQ(engine->State(), StateStopped);
-  EXPECT_EQ(engine->FileFilter(), TAudioEngine::BaseFileFilter);
+  EXPECT_EQ(engine->FileFilter(), std::string(TAudioEngine::BaseFileFilter) + ";" + TAudioEngine::DecoderFormats);
   engine->Open(tone);
   EXPECT_EQ(engine->State(), StateStopped) << "Open itself changes no state";
   ASSERT_TRUE(WaitForState(StatePlaying));
@@ -396,7 +396,7 @@ TEST_F(AudioEngineTest, FileFilterListsPluginFormatsAndSkipsBadPlugins) {
   fs::copy_file(ORVANE_FAKE_PLUGIN_TWO, plugins.File("x_three.so"));
   test::WriteFileBytes(plugins.File("b_bad.so"), "not a library");
   CreateEngine(plugins.Path().string() + "/");
-  const std::string base = TAudioEngine::BaseFileFilter;
+  const std::string base = std::string(TAudioEngine::BaseFileFilter) + ";" + TAudioEngine::DecoderFormats;
   const std::string& filter = engine->FileFilter();
   EXPECT_TRUE(filter == base + ";*.one1;*.one2;*.two" || filter == base + ";*.two;*.one1;*.one2") << filter;
 }

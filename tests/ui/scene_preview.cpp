@@ -2,11 +2,14 @@
 // without the player behind it.
 //
 //   scene_preview [--rows N] [--empty] [--tab 1] [--msg] [--notice TEXT] [--hover-seek] [--hover NAME]
-//                 [--hover-row N] [--screenshot out.png] [--first-frame] [--idle] [--bench-scroll]
+//                 [--hover-row N] [--face 1|2] [--screenshot out.png] [--first-frame] [--idle] [--bench-scroll]
+//                 [--bench-faces]
 //
 // --screenshot grabs the window once the fade-in is over and quits; --first-frame prints the time
 // from process start to the first frame and quits; --bench-scroll scrolls a long list through and
-// prints frame times; --idle counts the frames drawn while nothing changes.
+// prints frame times; --idle counts the frames drawn while nothing changes; --face turns to the
+// settings page (1) or shrinks to the mini tile (2) before the screenshot; --bench-faces runs the
+// settings flip and mini mode there and back and prints their frame times.
 #include <QCommandLineParser>
 #include <QCursor>
 #include <QElapsedTimer>
@@ -19,7 +22,9 @@
 #include <QTimer>
 #include <QtTest/QTest>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <ctime>
 #include <vector>
 
@@ -73,6 +78,8 @@ int main(int argc, char** argv) {
   parser.addOption({"screenshot", "Grab the window after the fade-in, save it and quit.", "png"});
   parser.addOption({"first-frame", "Print the time to the first frame and quit."});
   parser.addOption({"flip", "Turn the 3-D layer by DEG about its vertical axis, pushed back 300.", "deg"});
+  parser.addOption({"face", "Show the settings page (1) or the mini tile (2).", "face"});
+  parser.addOption({"bench-faces", "Run the face sequences and print frame times."});
   parser.addOption({"idle", "Count the frames drawn in 2 s once the fade-in is over, and quit."});
   parser.addOption({"bench-scroll", "Scroll a 10,000-song list through and print frame times."});
   parser.process(app);
@@ -130,9 +137,19 @@ int main(int argc, char** argv) {
     });
   }
 
+  const int face = parser.value("face").toInt();
+  if (face == 1 || face == 2) {
+    QTimer::singleShot(1100, &app, [&stand, face] {
+      stand.face = face;
+      emit stand.faceChanged();
+    });
+  }
+
   if (parser.isSet("screenshot")) {
     const QString out = parser.value("screenshot");
-    QTimer::singleShot(1600, &app, [&, out] {
+    // Long enough for the fade-in and for the face's sequence (the mini one takes 1.7 s).
+    const int delay = face == 2 ? 3400 : face == 1 ? 2200 : 1600;
+    QTimer::singleShot(delay, &app, [&, out] {
       const QImage image = window->grabWindow();
       const bool saved = image.save(out);
       std::printf("%s %s (%dx%d)\n", saved ? "saved" : "could not save", qPrintable(out), image.width(),
@@ -184,6 +201,51 @@ int main(int argc, char** argv) {
       });
       window->update();
     });
+  }
+
+  // The face sequences one after the other, each given time to finish; the frames drawn while each
+  // runs are timed.
+  struct Run {
+    const char* name;
+    int face;
+    int ms;
+    std::vector<double> frames;
+  };
+  std::vector<Run> runs{{"settings flip", 1, 600, {}}, {"flip back", 0, 600, {}}, {"mini mode", 2, 1700, {}},
+                        {"mini back", 0, 1700, {}}};
+  size_t current = 0;
+  QElapsedTimer faceClock;
+  std::function<void()> nextRun;
+  if (parser.isSet("bench-faces")) {
+    QObject::connect(window, &QQuickWindow::frameSwapped, &app, [&] {
+      if (current >= runs.size() || !faceClock.isValid()) return;
+      runs[current].frames.push_back(static_cast<double>(faceClock.nsecsElapsed()) / 1e6);
+    });
+    nextRun = [&] {
+      if (current >= runs.size()) {
+        for (const Run& run : runs) {
+          double worst = 0, sum = 0;
+          for (size_t i = 1; i < run.frames.size(); ++i) {
+            const double gap = run.frames[i] - run.frames[i - 1];
+            worst = std::max(worst, gap);
+            sum += gap;
+          }
+          const double n = run.frames.size() > 1 ? static_cast<double>(run.frames.size() - 1) : 1;
+          std::printf("%-14s %3zu frames, mean %.2f ms, worst %.2f ms\n", run.name, run.frames.size(), sum / n, worst);
+        }
+        app.exit(0);
+        return;
+      }
+      stand.face = runs[current].face;
+      faceClock.start();
+      emit stand.faceChanged();
+      QTimer::singleShot(runs[current].ms, &app, [&] {
+        faceClock.invalidate();
+        ++current;
+        QTimer::singleShot(300, &app, nextRun);
+      });
+    };
+    QTimer::singleShot(1500, &app, nextRun);
   }
 
   return app.exec();

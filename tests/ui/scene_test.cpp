@@ -11,6 +11,8 @@
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QMimeData>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include <functional>
@@ -165,6 +167,7 @@ TEST_F(SceneTest, ComponentsSitWhereTheLayoutPutsThem) {
 
 TEST_F(SceneTest, ControlsCallTheirHandlers) {
   Load(12);
+  stand.switchFaces = false;  // the face stays put, so every control is where the table expects it
   struct Case {
     const char* name;
     QString call;  // the recorded call starts with this
@@ -324,6 +327,235 @@ TEST_F(SceneTest, BackgroundDragsTheWindow) {
   QTest::mouseRelease(window, Qt::LeftButton, {}, grip);
   EXPECT_EQ(window->position(), before + QPoint(30, 8));
   EXPECT_TRUE(stand.calls.isEmpty());
+}
+
+// The settings page: the layer turns a quarter away, the faces swap edge-on, the window steps 50 px
+// right and the turn completes; going back mirrors it and ends where it started.
+TEST_F(SceneTest, SettingsFlipTurnsToThePageAndBack) {
+  Load(12);
+  QQuickItem* box = Item("MainBox");
+  QQuickItem* page = Item("Setting");
+  const QPoint before = window->position();
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(Item("btnAbout")));
+  ASSERT_TRUE(WaitFor([&] { return page->isVisible() && box->property("positionZ").toDouble() == 0; }));
+  EXPECT_FALSE(Item("Main")->isVisible());
+  EXPECT_EQ(window->position(), before + QPoint(50, 0));
+  // A whole turn rests at no turn, so the way back turns a quarter, not a turn and a quarter.
+  EXPECT_EQ(box->property("rotateAngleY").toDouble(), 0.0);
+  EXPECT_EQ(page->mapToItem(box, QPointF(0, 0)), QPointF(18, 67));
+  EXPECT_EQ(QSizeF(page->width(), page->height()), QSizeF(254, 284));
+
+  // Sampled while going back: the angle never leaves the quarter turns on either side.
+  double lowest = 0, highest = 0;
+  QTimer sampler;
+  QObject::connect(&sampler, &QTimer::timeout, [&] {
+    const double angle = box->property("rotateAngleY").toDouble();
+    lowest = std::min(lowest, angle);
+    highest = std::max(highest, angle);
+  });
+  sampler.start(5);
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(Item("HudButton2")));
+  ASSERT_TRUE(WaitFor([&] { return Item("Main")->isVisible() && box->property("positionZ").toDouble() == 0 &&
+                                   box->property("rotateAngleY").toDouble() == 0; }));
+  sampler.stop();
+  EXPECT_FALSE(page->isVisible());
+  EXPECT_EQ(window->position(), before);
+  EXPECT_GE(lowest, -90.0);
+  EXPECT_LE(highest, 90.0);
+  EXPECT_EQ(stand.calls, (QStringList{"btnAboutClick", "btnAboutBackClick"}));
+}
+
+// Half turned, the near edge of the face is taller than the far one: a turn in depth, not a squash.
+TEST_F(SceneTest, TheTurnHasPerspective) {
+  Load(12);
+  QQuickItem* box = Item("MainBox");
+  box->setProperty("rotateAngleY", 45.0);
+  const auto edgeHeight = [box](double x) {
+    return box->mapToScene(QPointF(x, box->height())).y() - box->mapToScene(QPointF(x, 0)).y();
+  };
+  const double left = edgeHeight(0), right = edgeHeight(box->width());
+  EXPECT_GT(std::abs(left - right), 20.0) << left << " " << right;
+  // Pushed back in depth, the face looks smaller.
+  box->setProperty("rotateAngleY", 0.0);
+  box->setProperty("positionZ", 300.0);
+  EXPECT_LT(edgeHeight(0), box->height() * 0.8);
+}
+
+TEST_F(SceneTest, SettingsPageControlsSitWhereTheyShouldAndCallTheirHandlers) {
+  Load(12);
+  stand.face = 1;
+  emit stand.faceChanged();
+  QQuickItem* page = Item("Setting");
+  ASSERT_TRUE(WaitFor([&] { return page->isVisible() && Item("MainBox")->property("positionZ").toDouble() == 0; }));
+  stand.calls.clear();
+
+  struct Case {
+    const char* name;
+    double x, y;
+    QString call;  // what a click records ("" for none)
+  };
+  const Case cases[] = {
+      {"modBox", 133, 29, ""},
+      {"effBox", 133, 67, ""},
+      {"btnLrcPath", 7, 108, "pmm_setdownClick"},
+      {"txtlrcPath", 117, 109, ""},
+      {"btnMsPath", 7, 150, "pmm_sdownClick"},
+      {"txtmsPath", 117, 151, ""},
+      {"chkShowLrc", 7, 189, "btn_lrcClick"},
+      {"chkTallo", 139, 189, "chkTalloClick"},
+      {"chkAutoRun", 7, 211, "chkAutoRunClick"},
+      {"chkOnlineLrc", 139, 211, "chkOnlineLrcClick"},
+      {"HudButton3", 123, 248, "HudButton3Click"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QQuickItem* item = Item(c.name);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->mapToItem(page, QPointF(0, 0)), QPointF(c.x, c.y));
+    if (c.call.isEmpty()) continue;
+    stand.calls.clear();
+    QTest::mouseClick(window, Qt::LeftButton, {}, item->mapToScene(QPointF(5, item->height() / 2)).toPoint());
+    EXPECT_EQ(stand.calls, QStringList{c.call});
+  }
+  // The check boxes show what the owner holds: the clicks above flipped each of them.
+  for (const char* name : {"chkShowLrc", "chkTallo", "chkAutoRun", "chkOnlineLrc"})
+    EXPECT_FALSE(Item(name)->property("checked").toBool()) << name;
+  EXPECT_EQ(Item("txtlrcPath")->property("text").toString(), stand.txtlrcPath);
+  EXPECT_EQ(Item("modBox")->property("count").toInt(), 3);
+  EXPECT_EQ(Item("effBox")->property("displayText").toString(), QStringLiteral("默认"));
+
+  // Esc is the page's cancel button.
+  ASSERT_TRUE(WaitFor([&] { return Item("Main")->isVisible(); }));  // "保存" went back
+  stand.face = 1;
+  emit stand.faceChanged();
+  ASSERT_TRUE(WaitFor([&] { return page->isVisible(); }));
+  stand.calls.clear();
+  QTest::keyClick(window, Qt::Key_Escape);
+  EXPECT_EQ(stand.calls, QStringList{"btnAboutBackClick"});
+}
+
+// Mini mode: the lists fade, the layer shrinks to 150 x 100 and the tile fades in; the play button
+// follows the play state and the way back rests dim until the mouse is over it.
+TEST_F(SceneTest, MiniModeShrinksToTheTileAndGrowsBack) {
+  Load(12);
+  QQuickItem* box = Item("MainBox");
+  QQuickItem* mini = Item("Mini");
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(Item("btnMin")));
+  ASSERT_TRUE(WaitFor([&] { return mini->isVisible() && mini->opacity() == 0.85; }, 5000));
+  EXPECT_EQ(QSizeF(box->width(), box->height()), QSizeF(150, 100));
+  EXPECT_FALSE(Item("Main")->isVisible());
+  EXPECT_FALSE(Item("Layout1")->isVisible());
+  EXPECT_FALSE(Item("Layout2")->isVisible());
+  EXPECT_EQ(window->size(), QSize(290, 418));
+  EXPECT_EQ(mini->mapToScene(QPointF(0, 0)), QPointF(101, 169));
+  EXPECT_EQ(QSizeF(mini->width(), mini->height()), QSizeF(88, 80));
+  // Only the tile (and its glow) takes the mouse; clicks beside it reach what lies under the window.
+  EXPECT_EQ(window->property("inputRegion").toRectF(), QRectF(98, 166, 94, 86));
+
+  QQuickItem* play = Item("btnPlay2");
+  EXPECT_EQ(play->mapToItem(mini, QPointF(0, 0)), QPointF(31, 23));
+  EXPECT_EQ(play->property("glyph").toString(), QStringLiteral("播放2"));
+  stand.play2Glyph = QStringLiteral("暂停2");
+  stand.Refresh();
+  EXPECT_EQ(play->property("glyph").toString(), QStringLiteral("暂停2"));
+
+  QQuickItem* back = Item("transformation2");
+  EXPECT_EQ(back->mapToItem(mini, QPointF(0, 0)), QPointF(58, 39));
+  EXPECT_EQ(back->property("hint").toString(), QStringLiteral("返回"));
+  EXPECT_DOUBLE_EQ(back->opacity(), 0.3);
+  QTest::mouseMove(window, Centre(back));
+  ASSERT_TRUE(WaitFor([&] { return back->opacity() == 1.0; }));
+
+  stand.calls.clear();
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(play));
+  EXPECT_EQ(stand.calls, QStringList{"btn_playClick"});
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(back));
+  ASSERT_TRUE(WaitFor([&] { return Item("Layout2")->isVisible() && Item("Layout2")->opacity() == 1.0; }, 5000));
+  EXPECT_FALSE(mini->isVisible());
+  EXPECT_EQ(QSizeF(box->width(), box->height()), QSizeF(290, 418));
+  EXPECT_TRUE(Item("Layout1")->isVisible());
+  EXPECT_EQ(Item("Main")->opacity(), 1.0);
+  EXPECT_TRUE(window->property("inputRegion").toRectF().isEmpty());
+}
+
+// A sequence asked for while another runs finishes that one first: the faces never end half-way.
+TEST_F(SceneTest, AFaceChangeDuringASequenceEndsInAWholeFace) {
+  Load(12);
+  QQuickItem* box = Item("MainBox");
+  const QPoint before = window->position();
+  stand.btnAboutClick();
+  QTest::qWait(120);
+  stand.btnAboutBackClick();  // at once, not waiting for the page
+  ASSERT_TRUE(WaitFor([&] { return Item("Main")->isVisible() && box->property("positionZ").toDouble() == 0 &&
+                                   box->property("rotateAngleY").toDouble() == 0; }));
+  EXPECT_FALSE(Item("Setting")->isVisible());
+  EXPECT_EQ(window->position(), before);
+}
+
+TEST_F(SceneTest, RowNumberIsDockedLeftAndTheCaptionFillsTheRest) {
+  Load(12);
+  QQuickItem* list = Item("lstDefault");
+  QQuickItem* lno = nullptr;
+  QQuickItem* caption = nullptr;
+  for (QQuickItem* item : AllItems(list)) {
+    if (!lno && item->objectName() == QLatin1String("lno")) lno = item;
+    if (!caption && item->objectName() == QLatin1String("caption")) caption = item;
+  }
+  ASSERT_TRUE(lno && caption);
+  const double rowWidth = lno->parentItem()->width();
+  EXPECT_EQ(lno->x(), 0);
+  EXPECT_EQ(lno->width(), 30);
+  EXPECT_EQ(caption->x(), 30);
+  EXPECT_EQ(caption->width(), rowWidth - 30);
+  EXPECT_EQ(lno->property("horizontalAlignment").toInt(), int(Qt::AlignLeft));
+}
+
+// Rows added at the end leave the view where the user scrolled it, and the selection where it was.
+TEST_F(SceneTest, AddingRowsKeepsTheScrollPosition) {
+  Load(40);
+  QQuickItem* list = Item("lstDefault");
+  auto* model = qobject_cast<ui::PlayListModel*>(stand.MusicList());
+  model->SetSelectedIndex(20);
+  list->setProperty("contentY", 300.0);
+  QTest::qWait(50);
+  std::vector<ui::PlayListRow> rows;
+  for (int i = 41; i <= 60; ++i) rows.push_back({std::to_string(i), "new", "new", "", "/new.mp3", false});
+  model->AddRows(std::move(rows));
+  QTest::qWait(50);
+  EXPECT_EQ(list->property("contentY").toDouble(), 300.0);
+  EXPECT_EQ(model->SelectedIndex(), 20);
+  EXPECT_EQ(list->property("count").toInt(), 60);
+}
+
+TEST_F(SceneTest, DroppedFilesGoToTheMusicListAndProgressShows) {
+  Load(12);
+  QQuickItem* list = Item("lstDefault");
+  const QPoint at = list->mapToScene(QPointF(80, 60)).toPoint();
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile("/songs/a.mp3"), QUrl::fromLocalFile("/songs/folder")});
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(window, &enter);
+  QDragMoveEvent move(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(window, &move);
+  QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(window, &drop);
+  EXPECT_EQ(stand.calls, QStringList{"lstDefaultDragDrop(/songs/a.mp3,/songs/folder)"});
+
+  QQuickItem* progress = Item("addProgress");
+  EXPECT_FALSE(progress->isVisible());
+  stand.addProgressText = QStringLiteral("正在添加 3/10");
+  stand.Refresh();
+  EXPECT_TRUE(progress->isVisible());
+}
+
+// The menu button's context menu is the main menu, at the same corner.
+TEST_F(SceneTest, MenuButtonRightClickOpensTheMainMenu) {
+  Load(12);
+  QQuickItem* menu = Item("btnMenu");
+  QTest::mouseClick(window, Qt::RightButton, {}, Centre(menu));
+  const QPointF corner = menu->mapToGlobal(QPointF(0, menu->height()));
+  EXPECT_EQ(stand.calls,
+            QStringList{QStringLiteral("btnMenuClick(%1,%2)").arg(qRound(corner.x())).arg(qRound(corner.y()))});
 }
 
 }  // namespace

@@ -87,6 +87,37 @@ void StandInMain::MsgPop1Result(int result) {
   emit changed();
 }
 
+void StandInMain::SetFace(const char* call, int from, int to) {
+  Record(QString::fromLatin1(call));
+  if (!switchFaces || face != from) return;
+  face = to;
+  emit faceChanged();
+}
+
+void StandInMain::Flip(const char* call, bool& value) {
+  Record(QString::fromLatin1(call));
+  value = !value;
+  emit changed();
+}
+
+void StandInMain::SetModBox(int item) {
+  Record(QStringLiteral("modBox(%1)").arg(item));
+  modBox = item;
+  emit changed();
+}
+
+void StandInMain::SetEffBox(int item) {
+  Record(QStringLiteral("effBox(%1)").arg(item));
+  effBox = item;
+  emit changed();
+}
+
+void StandInMain::lstDefaultDragDrop(const QList<QUrl>& urls) {
+  QStringList paths;
+  for (const QUrl& url : urls) paths << url.toLocalFile();
+  Record(QStringLiteral("lstDefaultDragDrop(%1)").arg(paths.join(QLatin1Char(','))));
+}
+
 void StandInMain::noticeShown() {
   Record(QStringLiteral("noticeShown"));
   noticeText.clear();

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include "ui/PlayListModel.h"
 
@@ -30,6 +31,17 @@ class StandInMain : public QObject {
   Q_PROPERTY(QString msgText MEMBER msgText NOTIFY changed)
   Q_PROPERTY(bool msgVisible MEMBER msgVisible NOTIFY changed)
   Q_PROPERTY(QString noticeText MEMBER noticeText NOTIFY changed)
+  Q_PROPERTY(QString addProgressText MEMBER addProgressText NOTIFY changed)
+  Q_PROPERTY(int face MEMBER face NOTIFY faceChanged)
+  Q_PROPERTY(int modBox READ ModBox WRITE SetModBox NOTIFY changed)
+  Q_PROPERTY(QStringList effBoxItems MEMBER effBoxItems NOTIFY changed)
+  Q_PROPERTY(int effBox READ EffBox WRITE SetEffBox NOTIFY changed)
+  Q_PROPERTY(QString txtlrcPath MEMBER txtlrcPath NOTIFY changed)
+  Q_PROPERTY(QString txtmsPath MEMBER txtmsPath NOTIFY changed)
+  Q_PROPERTY(bool chkShowLrc MEMBER chkShowLrc NOTIFY changed)
+  Q_PROPERTY(bool chkAutoRun MEMBER chkAutoRun NOTIFY changed)
+  Q_PROPERTY(bool chkTallo MEMBER chkTallo NOTIFY changed)
+  Q_PROPERTY(bool chkOnlineLrc MEMBER chkOnlineLrc NOTIFY changed)
 
  public:
   explicit StandInMain(QObject* parent = nullptr);
@@ -56,8 +68,23 @@ class StandInMain : public QObject {
   Q_INVOKABLE void btn_rndlistClick() { Record("btn_rndlistClick"); }
   Q_INVOKABLE void btn_closeClick() { Record("btn_closeClick"); }
   Q_INVOKABLE void btnMenuClick(double screenX, double screenY);
-  Q_INVOKABLE void btnAboutClick() { Record("btnAboutClick"); }
-  Q_INVOKABLE void btn_minClick() { Record("btn_minClick"); }
+  // The face handlers switch the face as the player does, so the scene's sequences run.
+  Q_INVOKABLE void btnAboutClick() { SetFace("btnAboutClick", 0, 1); }
+  Q_INVOKABLE void btnAboutBackClick() { SetFace("btnAboutBackClick", 1, 0); }
+  Q_INVOKABLE void HudButton3Click() { SetFace("HudButton3Click", 1, 0); }
+  Q_INVOKABLE void btn_minClick() { SetFace("btn_minClick", 0, 2); }
+  Q_INVOKABLE void transformation2Click() { SetFace("transformation2Click", 2, 0); }
+  Q_INVOKABLE void pmm_setdownClick() { Record("pmm_setdownClick"); }
+  Q_INVOKABLE void pmm_sdownClick() { Record("pmm_sdownClick"); }
+  Q_INVOKABLE void btn_lrcClick() { Flip("btn_lrcClick", chkShowLrc); }
+  Q_INVOKABLE void chkAutoRunClick() { Flip("chkAutoRunClick", chkAutoRun); }
+  Q_INVOKABLE void chkTalloClick() { Flip("chkTalloClick", chkTallo); }
+  Q_INVOKABLE void chkOnlineLrcClick() { Flip("chkOnlineLrcClick", chkOnlineLrc); }
+  Q_INVOKABLE void lstDefaultDragDrop(const QList<QUrl>& urls);
+  int ModBox() const { return modBox; }
+  void SetModBox(int item);
+  int EffBox() const { return effBox; }
+  void SetEffBox(int item);
   Q_INVOKABLE void MsgPop1Result(int result);
   Q_INVOKABLE void noticeShown();
 
@@ -74,17 +101,34 @@ class StandInMain : public QObject {
   QString msgText;
   bool msgVisible = false;
   QString noticeText;
+  QString addProgressText;
+  int face = 0;
+  int modBox = 0;
+  QStringList effBoxItems{QStringLiteral("默认"), QStringLiteral("流行"), QStringLiteral("摇滚")};
+  int effBox = 0;
+  QString txtlrcPath = QStringLiteral("/home/user/Documents/Orvane/lrc/");
+  QString txtmsPath = QStringLiteral("/home/user/Documents/Orvane/music/");
+  bool chkShowLrc = true;
+  bool chkAutoRun = true;
+  bool chkTallo = true;
+  bool chkOnlineLrc = true;
+
+  // The face handlers switch faces (false: they only record the call).
+  bool switchFaces = true;
 
   // "name" or "name(args)" of every handler call, in order.
   QStringList calls;
 
  signals:
   void changed();
+  void faceChanged();
   void seekOpacityChanged();
   void volumeChanged();
 
  private:
   void Record(const QString& call) { calls << call; }
+  void SetFace(const char* call, int from, int to);
+  void Flip(const char* call, bool& value);
 
   ui::PlayListModel musicList;
   ui::PlayListModel rndList;

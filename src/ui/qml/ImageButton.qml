@@ -10,6 +10,7 @@ Item {
     property string glyph
     property string hint
     property real restOpacity: 1
+    property alias acceptedButtons: area.acceptedButtons
     readonly property alias hovered: area.containsMouse
     readonly property alias pressed: area.pressed
 

@@ -18,6 +18,10 @@ Window {
     title: "Orvane4"
     visible: true
 
+    // The part of the window that takes the mouse; empty: all of it. In mini mode only the tile does,
+    // so clicks on the transparent rest reach whatever lies under the window.
+    property rect inputRegion: Qt.rect(0, 0, 0, 0)
+
     // Hints in the face's colours rather than the desktop's.
     palette.toolTipBase: "#F2062F50"
     palette.toolTipText: "#FFFFFFFF"
@@ -36,6 +40,11 @@ Window {
 
         property real rotateAngleY: 0
         property real positionZ: 0
+        // The face on show (0 Main, 1 Setting, 2 Mini) and the control bar and lists of Main; the
+        // face sequences below change them step by step.
+        property int shownFace: 0
+        property bool layout1Shown: true
+        property bool layout2Shown: true
 
         width: 290
         height: 418
@@ -44,13 +53,14 @@ Window {
 
         transform: [
             Scale {
-                // A point pushed back by positionZ looks smaller as seen from 1000 units away.
+                // A face pushed back by positionZ looks smaller as seen from 1000 units away.
                 origin.x: mainBox.width / 2
                 origin.y: mainBox.height / 2
                 xScale: 1000 / (1000 + Math.max(-900, mainBox.positionZ))
                 yScale: xScale
             },
             Rotation {
+                // Projected: the near edge grows and the far edge shrinks, so the turn reads as 3-D.
                 origin.x: mainBox.width / 2
                 origin.y: mainBox.height / 2
                 axis { x: 0; y: 1; z: 0 }
@@ -62,6 +72,12 @@ Window {
             id: root2
             objectName: "Root2"
             anchors.fill: parent
+
+            // While the layer is turned or pushed back, the face is drawn once into a picture and
+            // only the picture is projected: projecting every glyph and gradient of the face each
+            // frame is far too slow for the software renderer.
+            layer.enabled: mainBox.rotateAngleY !== 0 || mainBox.positionZ !== 0
+            layer.smooth: true
 
             NumberAnimation on opacity { from: 0; to: 1; duration: 1000 }
 
@@ -114,6 +130,7 @@ Window {
 
                 readonly property int padding: 15
 
+                visible: mainBox.shownFace === 0
                 anchors.fill: parent
                 anchors.leftMargin: 2
                 anchors.topMargin: 2
@@ -133,6 +150,7 @@ Window {
                 Item {
                     id: layout1
                     objectName: "Layout1"
+                    visible: mainBox.layout1Shown
                     x: mainFace.padding
                     y: mainFace.padding
                     width: 256
@@ -221,6 +239,8 @@ Window {
                         x: 231; y: 21; width: 20; height: 20
                         glyph: "缩小"
                         hint: qsTr("菜单")
+                        // The main menu is also the button's context menu.
+                        acceptedButtons: Qt.LeftButton | Qt.RightButton
                         onClicked: {
                             // The menu opens at the button's lower-left corner.
                             const p = btnMenu.mapToGlobal(0, btnMenu.height)
@@ -240,6 +260,7 @@ Window {
                 Item {
                     id: layout2
                     objectName: "Layout2"
+                    visible: mainBox.layout2Shown
                     x: mainFace.padding
                     y: layout1.y + layout1.height
                     width: mainFace.width - 2 * mainFace.padding
@@ -321,6 +342,47 @@ Window {
                                     button.objectName: "btnAddFiles"
                                     onAddClicked: main.lbl_openClick()
                                 }
+
+                                // Songs and folders dropped from a file manager join the list.
+                                DropArea {
+                                    id: dropArea
+                                    objectName: "musicDrop"
+                                    anchors.fill: parent
+                                    keys: ["text/uri-list"]
+                                    onDropped: (drop) => {
+                                        if (!drop.hasUrls) return
+                                        drop.acceptProposedAction()
+                                        main.lstDefaultDragDrop(drop.urls)
+                                    }
+                                }
+
+                                Rectangle {
+                                    anchors.fill: parent
+                                    visible: dropArea.containsDrag
+                                    radius: 3
+                                    color: "#1A49B6F5"
+                                    border.width: 1
+                                    border.color: Style.accentLight
+                                }
+
+                                // "正在添加 n/N" while songs are being added.
+                                Rectangle {
+                                    objectName: "addProgress"
+                                    anchors.left: parent.left
+                                    anchors.right: parent.right
+                                    anchors.bottom: parent.bottom
+                                    height: 20
+                                    visible: main.addProgressText !== ""
+                                    color: "#E6031C30"
+
+                                    SceneText {
+                                        anchors.fill: parent
+                                        anchors.leftMargin: 8
+                                        verticalAlignment: Text.AlignVCenter
+                                        color: Style.accentLight
+                                        text: main.addProgressText
+                                    }
+                                }
                             }
 
                             Item {
@@ -376,6 +438,157 @@ Window {
                     onResult: (code) => main.MsgPop1Result(code)
                 }
             }
+
+            Item {
+                id: settingGlow
+                anchors.fill: settingPage
+                visible: settingPage.visible
+                Repeater {
+                    model: [0.50, 0.26, 0.10]
+                    Rectangle {
+                        required property int index
+                        required property real modelData
+                        anchors.fill: parent
+                        anchors.margins: -(index + 1)
+                        radius: settingPage.radius + index + 1
+                        color: "transparent"
+                        border.width: 1
+                        border.color: Qt.rgba(1, 1, 1, 0.9 * modelData)
+                    }
+                }
+            }
+
+            SettingsPage {
+                id: settingPage
+                objectName: "Setting"
+                anchors.centerIn: parent
+                visible: mainBox.shownFace === 1
+            }
+
+            MiniTile {
+                id: miniTile
+                objectName: "Mini"
+                anchors.centerIn: parent
+                visible: mainBox.shownFace === 2
+                opacity: 0
+            }
         }
+    }
+
+    // The face sequences. The owner says which face it wants (main.face); the scene turns the 3-D
+    // layer towards the settings page and back, or shrinks it into the mini tile and out again.
+    // A sequence asked for while another runs lets that one finish at once first, so no two ever
+    // animate the same property.
+    QtObject {
+        id: faces
+
+        readonly property var sequences: [toSettings, fromSettings, toMini, fromMini]
+
+        function go(target) {
+            for (const sequence of sequences)
+                if (sequence.running) sequence.complete()
+            const shown = mainBox.shownFace
+            if (shown === 0 && target === 1) toSettings.start()
+            else if (shown === 1 && target === 0) fromSettings.start()
+            else if (shown === 0 && target === 2) toMini.start()
+            else if (shown === 2 && target === 0) fromMini.start()
+        }
+    }
+
+    Connections {
+        target: main
+        function onFaceChanged() { faces.go(main.face) }
+    }
+
+    // To the settings page: back in depth while turning a quarter, swap the faces edge-on, then the
+    // window steps 50 px right and the layer comes forward through the last quarter of the turn.
+    SequentialAnimation {
+        id: toSettings
+        ParallelAnimation {
+            NumberAnimation { target: mainBox; property: "positionZ"; to: 300; duration: 300; easing.type: Easing.Linear }
+            NumberAnimation { target: mainBox; property: "rotateAngleY"; to: 90; duration: 300; easing.type: Easing.Linear }
+        }
+        ScriptAction {
+            script: {
+                mainBox.shownFace = 1
+                mainBox.rotateAngleY = 270
+                window.x += 50
+            }
+        }
+        ParallelAnimation {
+            NumberAnimation { target: mainBox; property: "positionZ"; from: 300; to: 0; duration: 300; easing.type: Easing.Linear }
+            NumberAnimation { target: mainBox; property: "rotateAngleY"; from: 270; to: 360; duration: 300; easing.type: Easing.Linear }
+        }
+        // A whole turn is no turn: the way back then turns a quarter, not a turn and a quarter.
+        ScriptAction { script: mainBox.rotateAngleY = 0 }
+    }
+
+    // Back from the settings page: the mirror image.
+    SequentialAnimation {
+        id: fromSettings
+        ParallelAnimation {
+            NumberAnimation { target: mainBox; property: "positionZ"; to: 300; duration: 300; easing.type: Easing.Linear }
+            NumberAnimation { target: mainBox; property: "rotateAngleY"; to: -90; duration: 300; easing.type: Easing.Linear }
+        }
+        ScriptAction {
+            script: {
+                mainBox.shownFace = 0
+                mainBox.rotateAngleY = 90
+                window.x -= 50
+            }
+        }
+        ParallelAnimation {
+            NumberAnimation { target: mainBox; property: "positionZ"; from: 300; to: 0; duration: 300; easing.type: Easing.Linear }
+            NumberAnimation { target: mainBox; property: "rotateAngleY"; from: 90; to: 0; duration: 300; easing.type: Easing.Linear }
+        }
+    }
+
+    // Into mini mode, every step after the one before: the lists fade, the layer shrinks to a strip
+    // and then to a tile (overshooting a little), the face fades and the tile appears.
+    SequentialAnimation {
+        id: toMini
+        NumberAnimation { target: layout2; property: "opacity"; to: 0; duration: 300; easing.type: Easing.Linear }
+        NumberAnimation { target: mainBox; property: "height"; to: 100; duration: 400; easing.type: Easing.OutBack }
+        ScriptAction {
+            script: {
+                mainBox.layout2Shown = false
+                mainBox.layout1Shown = false
+            }
+        }
+        NumberAnimation { target: mainBox; property: "width"; to: 150; duration: 400; easing.type: Easing.OutBack }
+        NumberAnimation { target: mainFace; property: "opacity"; to: 0; duration: 300; easing.type: Easing.Linear }
+        ScriptAction {
+            script: {
+                miniTile.opacity = 0
+                mainBox.shownFace = 2
+            }
+        }
+        NumberAnimation { target: miniTile; property: "opacity"; from: 0; to: 0.85; duration: 300; easing.type: Easing.Linear }
+        ScriptAction {
+            script: {
+                // The tile with its glow.
+                const at = miniTile.mapToItem(null, -3, -3)
+                window.inputRegion = Qt.rect(Math.floor(at.x), Math.floor(at.y), miniTile.width + 6, miniTile.height + 6)
+            }
+        }
+    }
+
+    // Out of mini mode: the way in, backwards.
+    SequentialAnimation {
+        id: fromMini
+        ScriptAction { script: window.inputRegion = Qt.rect(0, 0, 0, 0) }
+        NumberAnimation { target: miniTile; property: "opacity"; to: 0; duration: 300; easing.type: Easing.Linear }
+        ScriptAction { script: mainBox.shownFace = 0 }
+        NumberAnimation { target: mainFace; property: "opacity"; from: 0; to: 1; duration: 300; easing.type: Easing.Linear }
+        NumberAnimation { target: mainBox; property: "width"; from: 150; to: 290; duration: 400; easing.type: Easing.InBack }
+        ScriptAction { script: mainBox.layout1Shown = true }
+        NumberAnimation { target: mainBox; property: "height"; from: 100; to: 418; duration: 400; easing.type: Easing.InBack }
+        ScriptAction {
+            script: {
+                layout2.opacity = 0
+                mainBox.layout2Shown = true
+            }
+        }
+        NumberAnimation { target: layout2; property: "opacity"; from: 0; to: 1; duration: 300; easing.type: Easing.Linear }
     }
 }

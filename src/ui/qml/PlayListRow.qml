@@ -1,6 +1,6 @@
 import QtQuick
 
-// One row of a song list: the number docked left, the caption filling the rest. The playing row
+// One row of a song list: the number docked left, 30 wide, the caption filling the rest. The playing row
 // (mark) is taller and drawn in the highlight colour with a bold caption.
 Item {
     id: row
@@ -25,7 +25,8 @@ Item {
     }
 
     SceneText {
-        x: 4
+        objectName: "lno"
+        x: 0
         y: 5
         width: 30
         height: row.height - 5
@@ -35,9 +36,10 @@ Item {
     }
 
     SceneText {
-        x: 34
+        objectName: "caption"
+        x: 30
         y: 5
-        width: row.width - 34 - 4
+        width: row.width - 30
         height: row.height - 5
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight
