@@ -73,10 +73,12 @@ void TNimMain::LoadLists() {
   rndList->AddRows(toRows(lists[1]));
 }
 
-void TNimMain::SaveActiveList() {
+void TNimMain::SaveActiveList() { SaveList(shell.ActiveList); }
+
+void TNimMain::SaveList(uint8_t list) {
   {
     store::TYkPlist plist(shell.PlaylistFile, kPlaylistRoot);
-    const bool random = shell.ActiveList == 1;
+    const bool random = list == 1;
     const char* listName = random ? "RndList" : "PlayerList";
     const std::string itemPath = std::string(listName) + "/LIST";
     plist.ClearList(listName);

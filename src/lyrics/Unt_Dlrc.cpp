@@ -7,6 +7,7 @@
 #include <QRegion>
 #include <QScreen>
 
+#include "desktop/WindowClass.h"
 #include "lyrics/OutlinedText.h"
 
 namespace orvane::lyrics {
@@ -35,6 +36,7 @@ TNimDeskTopLrc::TNimDeskTopLrc(QWidget* parent)
   setAttribute(Qt::WA_TranslucentBackground);
   setAttribute(Qt::WA_ShowWithoutActivating);
   setWindowTitle(QStringLiteral("Orvane 桌面歌词"));
+  desktop::SetWindowClass(this, "Orvane 桌面歌词");
   resize(DesignWidth, DesignHeight);
   PlaceOnScreen(QGuiApplication::primaryScreen());
 }
