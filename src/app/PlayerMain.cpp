@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -85,6 +86,7 @@ extern "C" __attribute__((visibility("default"))) int OrvanePlayerMain(int argc,
 
   // 7. The main window; other processes reach it through its socket from now on (their messages
   // wait in the socket until the event loop runs).
+  const bool listening = startUp->Instance.WindowSocket.Valid();
   TNimMainServices services = DefaultServices(startUp->ExecutablePath);
   services.CommandBlock = startUp->Block;
   TNimMain window(std::move(services));
@@ -126,7 +128,9 @@ extern "C" __attribute__((visibility("default"))) int OrvanePlayerMain(int argc,
   const int result = app.exec();
   window.FormClose();
   mpris.reset();
-  // 10. ReleaseInstanceMutex: from here on a new start is the first instance again.
+  // 10. ReleaseInstanceMutex: from here on a new start is the first instance again. The socket
+  // goes first, while the lock still says it is ours.
+  if (listening) ::unlinkat(startUp->Folder.Fd(), kWindowSocketName, 0);
   startUp->Instance.Mutex.reset();
   return result;
 }

@@ -13,6 +13,7 @@
 namespace orvane::app {
 
 struct TStartUp {
+  TRuntimeFolder Folder;
   std::shared_ptr<TCommandBlock> Block;
   TSingleInstance Instance;
   std::vector<std::string> Args;  // the player's own arguments (without argv[0] and the options below)

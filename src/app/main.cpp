@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
   if (!startUp.Instance.WindowSocket.Valid())
     std::fprintf(stderr, "Orvane: later starts cannot reach this player: %s\n", startUp.Instance.Note.c_str());
 
+  startUp.Folder = std::move(*folder);
   startUp.ExecutablePath = ExecutablePath(argv[0]);
   const std::string library =
       startUp.ExecutablePath.substr(0, startUp.ExecutablePath.rfind('/') + 1) + kPlayerLibraryName;

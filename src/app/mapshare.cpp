@@ -368,20 +368,21 @@ THandOff HandOverCommand(TCommandBlock& block, int fd, const TCommand& command) 
 TSingleInstance CheckSingleInstance(const TRuntimeFolder& folder, TCommandBlock& block,
                                     const std::vector<std::string>& args, int connectRetryMs) {
   TSingleInstance result;
-  UniqueFd window = ConnectWindowSocket(folder, 200);
-  const TInstanceMutex::State state = TInstanceMutex::Create(folder, result.Mutex);
-  if (state == TInstanceMutex::State::First) {
-    window.Reset();
+  const auto becomeFirst = [&] {
     result.First = true;
     result.WindowSocket = ListenWindowSocket(folder, &result.Note);
-    return result;
-  }
+    return std::move(result);
+  };
+  UniqueFd window = ConnectWindowSocket(folder, 200);
+  if (TInstanceMutex::Create(folder, result.Mutex) == TInstanceMutex::State::First) return becomeFirst();
   const std::optional<TCommand> command = CommandFromArgs(args);
   if (!command) return result;
-  // The lock is taken but nobody listens yet: the first instance is still starting.
+  // The lock is taken but nobody listens: the first instance is still starting (it listens in a
+  // moment) or just ending (then this start takes its place).
   const auto deadline = Clock::now() + std::chrono::milliseconds(connectRetryMs);
   while (!window.Valid() && Clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (TInstanceMutex::Create(folder, result.Mutex) == TInstanceMutex::State::First) return becomeFirst();
     window = ConnectWindowSocket(folder, 200);
   }
   if (!window.Valid()) {

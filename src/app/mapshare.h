@@ -188,8 +188,9 @@ struct TSingleInstance {
 };
 // The first instance (First) gets the lock and its listening socket. A later start hands its
 // command line over to the running player and ends; with no arguments it only ends. A later start
-// that finds the lock taken but no socket yet (the first is still starting) tries again for
-// connectRetryMs before it gives up.
+// with arguments that finds the lock taken but no socket (the first is still starting, or ending)
+// keeps trying for connectRetryMs: it hands over as soon as the socket answers, or becomes the
+// first instance itself when the lock comes free.
 TSingleInstance CheckSingleInstance(const TRuntimeFolder& folder, TCommandBlock& block,
                                     const std::vector<std::string>& args, int connectRetryMs = 2000);
 
