@@ -42,7 +42,14 @@ TMessageServer::~TMessageServer() = default;
 void TMessageServer::AcceptClients() {
   for (int i = 0; i < kAcceptsPerWake; ++i) {
     UniqueFd fd(::accept4(listening.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-    if (!fd.Valid()) return;  // EAGAIN: nobody else waits; anything else: try on the next wake
+    if (!fd.Valid()) {
+      if (errno == EAGAIN || errno == EINTR || errno == ECONNABORTED) return;
+      // Out of descriptors: the waiting connection stays ready, so wait a little instead of
+      // waking again at once.
+      acceptNotifier->setEnabled(false);
+      QTimer::singleShot(100, this, [this] { acceptNotifier->setEnabled(true); });
+      return;
+    }
     if (!SameUser(fd.Get())) continue;
     // Room for the newcomer: a well-behaved client sends at once, so the one connected longest is
     // the likeliest to be idle.

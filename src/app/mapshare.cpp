@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -334,7 +335,32 @@ std::optional<int32_t> SendWindowMessage(int fd, const TMessage& message, int ti
 
 // ---- command line
 
-std::string AbsolutePath(const std::string& path) {
+namespace {
+
+// "file:///a%20b.mp3" (as some launchers hand files over) → "/a b.mp3"; other texts unchanged.
+std::string LocalPathOfFileUri(const std::string& text) {
+  std::string_view rest = text;
+  if (rest.substr(0, 7) != "file://") return text;
+  rest.remove_prefix(7);
+  if (rest.substr(0, 9) == "localhost") rest.remove_prefix(9);
+  if (rest.empty() || rest.front() != '/') return text;  // another host's file is not ours to open
+  std::string path;
+  for (size_t i = 0; i < rest.size(); ++i) {
+    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    if (rest[i] == '%' && i + 2 < rest.size() && hex(rest[i + 1]) && hex(rest[i + 2])) {
+      path += static_cast<char>(std::stoi(std::string(rest.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else {
+      path += rest[i];
+    }
+  }
+  return path;
+}
+
+}  // namespace
+
+std::string AbsolutePath(const std::string& text) {
+  const std::string path = LocalPathOfFileUri(text);
   if (path.empty() || path[0] == '/') return path;
   const auto scheme = path.find("://");
   if (scheme != std::string::npos && scheme > 0 && path.find('/') > scheme) return path;

@@ -163,7 +163,8 @@ UniqueFd ConnectWindowSocket(const TRuntimeFolder& folder, int timeoutMs);
 std::optional<int32_t> SendWindowMessage(int fd, const TMessage& message, int timeoutMs);
 
 // A path as the running player must see it: a relative path gets the current folder in front (the
-// player runs elsewhere); absolute paths, URLs ("scheme://…") and the empty text stay as they are.
+// player runs elsewhere), a local "file://" URI becomes its path; absolute paths, other URLs
+// ("scheme://…") and the empty text stay as they are.
 std::string AbsolutePath(const std::string& path);
 
 // The command a command line stands for: code 11 with argument 2 (empty when there is none) after

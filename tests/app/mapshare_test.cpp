@@ -146,6 +146,8 @@ TEST_F(MapshareTest, CommandLinesBecomeCommandsWithAbsolutePaths) {
       {{"a.mp3"}, TCommand{1, here + "/a.mp3"}},
       {{"./sub/a.mp3", "ignored"}, TCommand{1, here + "/sub/a.mp3"}},
       {{"http://host/a.mp3"}, TCommand{1, "http://host/a.mp3"}},
+      {{"file:///music/a%20b%E6%AD%8C.mp3"}, TCommand{1, "/music/a b歌.mp3"}},
+      {{"file://elsewhere/a.mp3"}, TCommand{1, "file://elsewhere/a.mp3"}},
       {{"/l", "a.mp3"}, TCommand{11, here + "/a.mp3"}},
       {{"/l"}, TCommand{11, ""}},
       {{"/L", "a.mp3"}, TCommand{1, "/L"}},  // only "/l" exactly is the switch
@@ -159,14 +161,17 @@ TEST_F(MapshareTest, CommandLinesBecomeCommandsWithAbsolutePaths) {
   }
 }
 
-// A stand-in for the running player: answers one message after reading the block.
-std::future<std::string> AnswerOnce(int listening, TCommandBlock& block, std::chrono::milliseconds delay) {
-  return std::async(std::launch::async, [listening, &block, delay] {
+// A stand-in for the running player: answers one message after reading the block. received (when
+// given) is set once the message is in, before the delay.
+std::future<std::string> AnswerOnce(int listening, TCommandBlock& block, std::chrono::milliseconds delay,
+                                    std::promise<void>* received = nullptr) {
+  return std::async(std::launch::async, [listening, &block, delay, received] {
     pollfd entry{listening, POLLIN, 0};
     ::poll(&entry, 1, 5000);
     UniqueFd client(::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC));
     unsigned char bytes[kMessageBytes];
     if (::recv(client.Get(), bytes, sizeof bytes, MSG_WAITALL) != sizeof bytes) return std::string("no message");
+    if (received) received->set_value();
     std::this_thread::sleep_for(delay);
     const TMessage message = DecodeMessage(bytes);
     const std::string seen = std::to_string(message.Msg) + "/" + std::to_string(block.Code()) + "/" + block.Text();
@@ -183,14 +188,15 @@ TEST_F(MapshareTest, AStartDuringAHandOffWaitsInsteadOfWipingTheCommand) {
   ASSERT_TRUE(block && playerView);
   UniqueFd listening = ListenWindowSocket(*folder);
   ASSERT_TRUE(listening.Valid());
-  std::future<std::string> player = AnswerOnce(listening.Get(), *playerView, std::chrono::milliseconds(150));
+  std::promise<void> received;
+  std::future<std::string> player = AnswerOnce(listening.Get(), *playerView, std::chrono::milliseconds(150), &received);
 
   UniqueFd window = ConnectWindowSocket(*folder, 1000);
   ASSERT_TRUE(window.Valid());
   std::future<THandOff> handOff = std::async(std::launch::async, [&] {
     return HandOverCommand(*block, window.Get(), TCommand{1, "/music/first.mp3"});
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  received.get_future().wait();
   // Another start clears the block at its beginning: it waits for the hand-off under way.
   ASSERT_TRUE(OpenSharedBlock(*folder));
   EXPECT_EQ(player.get(), "2734/1//music/first.mp3");

@@ -78,9 +78,6 @@ class MprisTest : public MainWindowTest {
   }
   // Metadata arrives as a D-Bus argument to demarshal.
   QVariantMap Metadata() { return qdbus_cast<QVariantMap>(Get(kPlayer, "Metadata")); }
-  // Lets queued signals arrive.
-  void Settle() { ProcessEventsFor(100); }
-
   std::unique_ptr<ReadyProcess> bus;
   std::unique_ptr<QDBusConnection> playerBus;
   std::unique_ptr<QDBusConnection> clientBus;
@@ -106,8 +103,7 @@ TEST_F(MprisTest, CallsGoThroughTheButtonsHandlers) {
   Call(kPlayer, "PlayPause");
   ASSERT_TRUE(ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; }));
   EXPECT_EQ(LastOpened(), "/music/song1.mp3");
-  Settle();
-  EXPECT_EQ(recorder.Changed.value("PlaybackStatus").toString(), "Playing");
+  EXPECT_TRUE(ProcessEventsUntil([this] { return recorder.Changed.value("PlaybackStatus").toString() == "Playing"; }));
   QVariantMap metadata = Metadata();
   EXPECT_EQ(metadata.value("xesam:title").toString(), "歌1");
   EXPECT_EQ(metadata.value("xesam:artist").toStringList(), QStringList{"歌手"});
@@ -136,7 +132,7 @@ TEST_F(MprisTest, CallsGoThroughTheButtonsHandlers) {
   Call(kPlayer, "SetPosition", {QVariant::fromValue(first), qlonglong(30000000)});  // a stale track: nothing
   Call(kPlayer, "SetPosition", {QVariant::fromValue(current), qlonglong(999000000)});  // past the end: nothing
   EXPECT_EQ(engine->Seeks, (std::vector<int32_t>{25000, 10000}));
-  Settle();
+  ProcessEventsUntil([this] { return recorder.SeekedTo.size() >= 2; });
   EXPECT_EQ(recorder.SeekedTo, (std::vector<qlonglong>{25000000, 10000000}));
   Call(kPlayer, "Seek", {qlonglong(500000000)});  // past the end: the next song
   ASSERT_TRUE(ProcessEventsUntil([this] { return LastOpened() == "/music/song2.mp3"; }));
@@ -162,9 +158,10 @@ TEST_F(MprisTest, SettablePropertiesReachTheWindowAndAreSaved) {
     EXPECT_EQ(window->Volume(), slider) << sent;
     EXPECT_EQ(engine->Volume, static_cast<float>(slider)) << sent;
   }
-  Settle();
-  EXPECT_EQ(recorder.Changed.value("LoopStatus").toString(), "Track");
-  EXPECT_DOUBLE_EQ(recorder.Changed.value("Volume").toDouble(), 0.0);
+  EXPECT_TRUE(ProcessEventsUntil([this] {
+    return recorder.Changed.value("LoopStatus").toString() == "Track" && recorder.Changed.contains("Volume") &&
+           recorder.Changed.value("Volume").toDouble() == 0.0;
+  }));
   // Saved shortly after, without a close.
   ASSERT_TRUE(ProcessEventsUntil([] { return std::filesystem::exists(DataFolder() + "Orvane.xml"); }, 3000));
   store::TYkConfig config(DataFolder() + "Orvane.xml", "MainConfig");
