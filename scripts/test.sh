@@ -1,19 +1,47 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs the whole test suite; exits non-zero on any failure.
-#   scripts/test.sh              Release build in build/
-#   scripts/test.sh --sanitize   Debug build with AddressSanitizer + UBSan in build-asan/
+# Installs what is missing, builds and runs everything CI checks; exits non-zero on any failure.
+#   scripts/test.sh              all three, in this order:
+#                                  1. the whole suite, Release build in build/
+#                                  2. a brief run of every fuzz target (clang, ASan + UBSan, build-fuzz/)
+#                                  3. the whole suite again under AddressSanitizer + UBSan (Debug,
+#                                     build-asan/), so CI's last words are that suite's summary
+#   scripts/test.sh --release    only 1
+#   scripts/test.sh --fuzz       only 2
+#   scripts/test.sh --sanitize   only 3
+# ORVANE_FUZZ_SECONDS sets the seconds per fuzz target in 2 (default 20); scripts/fuzz.sh runs
+# them for longer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/install-deps.sh
 
-dir=build
-opts=(-DCMAKE_BUILD_TYPE=Release -DORVANE_SANITIZE=OFF)
-if [[ "${1:-}" == "--sanitize" ]]; then
-  dir=build-asan
-  opts=(-DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON)
+run_suite() {
+  local dir=$1; shift
+  scripts/build.sh "$dir" "$@"
+  ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 600
+}
+
+release() {
+  echo "== Release suite"
+  run_suite build -DCMAKE_BUILD_TYPE=Release -DORVANE_SANITIZE=OFF
+}
+
+fuzz() {
+  echo "== Brief fuzz runs"
+  scripts/fuzz.sh --time "${ORVANE_FUZZ_SECONDS:-20}" --jobs "$(nproc)"
+}
+
+sanitize() {
+  echo "== AddressSanitizer + UBSan suite"
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-fi
-scripts/build.sh "$dir" "${opts[@]}"
-ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 600
+  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON
+}
+
+case "${1:-}" in
+  "") release; fuzz; sanitize ;;
+  --release) release ;;
+  --fuzz) fuzz ;;
+  --sanitize) sanitize ;;
+  *) echo "usage: scripts/test.sh [--release|--fuzz|--sanitize]" >&2; exit 2 ;;
+esac

@@ -1,5 +1,6 @@
 // The real outside world of the main window: the audio engine, the file dialog, the plug-in host, the
 // desktop helpers.
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QStringList>
@@ -13,18 +14,23 @@
 namespace orvane::app {
 namespace {
 
+// The engine names its filter in Chinese; the dialog shows the name in the interface's language.
+[[maybe_unused]] constexpr const char* kFilterNames[] = {QT_TRANSLATE_NOOP("DefaultServices", "所有音乐")};
+
 // "所有音乐|*.mp1;*.mp2" → "所有音乐 (*.mp1 *.mp2)": the engine's filter in the dialog's form.
 QString DialogFilter(const std::string& filter) {
   const auto bar = filter.find('|');
   if (bar == std::string::npos) return {};
   QString patterns = QString::fromStdString(filter.substr(bar + 1));
   patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-  return QString::fromStdString(filter.substr(0, bar)) + QStringLiteral(" (") + patterns + QLatin1Char(')');
+  const QString name = QCoreApplication::translate("DefaultServices", filter.substr(0, bar).c_str());
+  return name + QStringLiteral(" (") + patterns + QLatin1Char(')');
 }
 
 std::vector<std::string> ChooseAudioFiles(const std::string& filter) {
   const QStringList chosen =
-      QFileDialog::getOpenFileNames(nullptr, QStringLiteral("添加歌曲"), QString(), DialogFilter(filter));
+      QFileDialog::getOpenFileNames(nullptr, QCoreApplication::translate("DefaultServices", "添加歌曲"), QString(),
+                                    DialogFilter(filter));
   std::vector<std::string> files;
   files.reserve(static_cast<size_t>(chosen.size()));
   for (const QString& file : chosen) files.push_back(file.toStdString());

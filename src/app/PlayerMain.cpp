@@ -3,6 +3,7 @@
 // desktop's media controls, then the event loop.
 #include <QApplication>
 #include <QDBusConnection>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
 #include <QQmlContext>
@@ -25,6 +26,7 @@
 #include "app/SystemFault.h"
 #include "app/unt_main.h"
 #include "desktop/WindowClass.h"
+#include "ui/Translation.h"
 
 namespace {
 
@@ -83,6 +85,9 @@ extern "C" __attribute__((visibility("default"))) int OrvanePlayerMain(int argc,
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
   OrvaneApplication app(argc, argv);
   app.setQuitOnLastWindowClosed(false);
+  // Before any window or scene exists, so every text is made in the interface's language.
+  if (orvane::ui::InstallTranslation(app)) startUp->Screenshots.NameSuffix = "-en";
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("orvane"), QIcon(QStringLiteral(":/orvane/orvane.svg"))));
 
   // 7. The main window; other processes reach it through its socket from now on (their messages
   // wait in the socket until the event loop runs).

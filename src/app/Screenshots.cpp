@@ -37,10 +37,11 @@ void Save(const QImage& image, const QString& path) {
 
 void ScheduleScreenshots(const ScreenshotRequest& request, TNimMain& window, QQuickWindow* scene) {
   const QString folder = QString::fromStdString(request.Folder);
+  const QString suffix = QString::fromStdString(request.NameSuffix) + QStringLiteral(".png");
   QDir().mkpath(folder);
-  QTimer::singleShot(request.DelayMs, &window, [folder, &window, scene] {
-    if (scene) Save(scene->grabWindow(), folder + QStringLiteral("/orvane-main.png"));
-    if (window.DeskLrc()) Save(OnDesktop(window.DeskLrc()->Picture()), folder + QStringLiteral("/orvane-lyrics.png"));
+  QTimer::singleShot(request.DelayMs, &window, [folder, suffix, &window, scene] {
+    if (scene) Save(scene->grabWindow(), folder + QStringLiteral("/orvane-main") + suffix);
+    if (window.DeskLrc()) Save(OnDesktop(window.DeskLrc()->Picture()), folder + QStringLiteral("/orvane-lyrics") + suffix);
     window.pmm_closeClick();
   });
 }

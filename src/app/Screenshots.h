@@ -1,7 +1,8 @@
 #pragma once
 // Screenshots of the running player for headless demonstration runs: after a delay, the main
-// window and the desktop lyrics are written as PNG files, their paths printed, and the player
-// closes (saving as "退出" does).
+// window and the desktop lyrics are written as PNG files (orvane-main.png, orvane-lyrics.png, with
+// the request's suffix before ".png"), their paths printed, and the player closes (saving as
+// "退出" does).
 
 #include <string>
 
@@ -14,6 +15,7 @@ class TNimMain;
 struct ScreenshotRequest {
   std::string Folder;  // empty: no screenshots
   int DelayMs = 6000;
+  std::string NameSuffix;  // after "orvane-main" and "orvane-lyrics": "-en" for the English interface
 };
 
 void ScheduleScreenshots(const ScreenshotRequest& request, TNimMain& window, QQuickWindow* scene);

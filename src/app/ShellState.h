@@ -14,7 +14,8 @@ namespace orvane::app {
 enum class PlayMode : uint8_t { Normal = 0, LoopList = 2, RepeatOne = 3 };
 
 struct ShellState {
-  std::string AppFolder;     // folder of the executable, ending in "/"
+  std::string AppFolder;     // the program's modules, plug-ins and helper programs, ending in "/"
+  std::string ShareFolder;   // the program's read-only data (effect.dat, demo), ending in "/"
   std::string DataFolder;    // documents folder + "Orvane/"
   std::string LyricFolder;
   std::string MusicFolder;

@@ -18,7 +18,7 @@ struct TStartUp {
   TSingleInstance Instance;
   std::vector<std::string> Args;  // the player's own arguments (without argv[0] and the options below)
   ScreenshotRequest Screenshots;
-  std::string ExecutablePath;     // the program's real path
+  std::string ExecutablePath;     // the program's real path (the module folder is found from it)
 };
 
 // The player's library exports this (C linkage); it runs the player to its end and returns the

@@ -1,10 +1,9 @@
 // The program's entry point, kept small: it runs the start-up steps that decide whether this is
 // the first instance — the shared command block, then the single-instance check — and only the
-// first instance loads the player itself (liborvane_player.so beside the program, with Qt and
-// everything else). A later start hands its command line over and ends without loading any of
+// first instance loads the player itself (liborvane_player.so in the program's module folder, with
+// Qt and everything else). A later start hands its command line over and ends without loading any of
 // that: it needs no display and is done in a few milliseconds.
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,17 +12,7 @@
 
 #include "app/StartUp.h"
 #include "orvane_version.h"
-
-namespace {
-
-std::string ExecutablePath(const char* argv0) {
-  char buffer[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n > 0) return std::string(buffer, static_cast<size_t>(n));
-  return argv0;
-}
-
-}  // namespace
+#include "text/ProgramFolders.h"
 
 int main(int argc, char** argv) {
   using namespace orvane::app;
@@ -63,9 +52,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Orvane: later starts cannot reach this player: %s\n", startUp.Instance.Note.c_str());
 
   startUp.Folder = std::move(*folder);
-  startUp.ExecutablePath = ExecutablePath(argv[0]);
-  const std::string library =
-      startUp.ExecutablePath.substr(0, startUp.ExecutablePath.rfind('/') + 1) + kPlayerLibraryName;
+  startUp.ExecutablePath = orvane::text::RunningProgramPath();
+  if (startUp.ExecutablePath.empty()) startUp.ExecutablePath = argv[0];
+  const std::string library = orvane::text::FindProgramFolders(startUp.ExecutablePath).Modules + kPlayerLibraryName;
   void* player = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
   const auto playerMain = player ? reinterpret_cast<TPlayerMain>(::dlsym(player, kPlayerMainName)) : nullptr;
   if (!playerMain) {

@@ -20,13 +20,13 @@
 #include "plugins/UPluginFramework.h"
 #include "store/UYmXMLCFG.h"
 #include "store/XmlReader.h"
+#include "text/ProgramFolders.h"
 #include "ui/PlayListModel.h"
 
 namespace orvane::app {
 namespace {
 
 constexpr const char* kConfigRoot = "MainConfig";
-constexpr const char* kWelcome = "Orvane 不一样的音乐体验";
 // Long enough that a dragged slider makes one save, short enough that a crash right after a change
 // still finds it on disk.
 constexpr int kSaveConfigDelayMs = 500;
@@ -39,11 +39,6 @@ bool FolderExists(const std::string& path) {
 bool FileExists(const std::string& path) {
   std::error_code ec;
   return !path.empty() && std::filesystem::is_regular_file(path, ec);
-}
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 }  // namespace
@@ -65,7 +60,7 @@ TNimMain::TNimMain(TNimMainServices services, QObject* parent)
   connect(&saveConfigTimer, &QTimer::timeout, this, [this] {
     if (created && !closed) SaveConfig();
   });
-  titleText = QString::fromUtf8(kWelcome);
+  titleText = WelcomeText();
 }
 
 // FormDestroy: the engine goes first, so no download data can reach a closed song cache.
@@ -96,7 +91,9 @@ void TNimMain::FormCreate(const std::vector<std::string>& args) {
   AttachSystemFault(this);
   PostOwnCommandLine(args);
   SetButtonGlyphs();
-  shell.AppFolder = FolderOf(services.ExecutablePath);
+  const text::ProgramFolders folders = text::FindProgramFolders(services.ExecutablePath);
+  shell.AppFolder = folders.Modules;
+  shell.ShareFolder = folders.Data;
   PrepareCrashReporter(shell.AppFolder + "bugreport");
   shell.DataFolder = desktop::GetSpecialFolder(133, false) + "Orvane/";
   desktop::ForceFolder(shell.DataFolder, true);
@@ -125,7 +122,7 @@ void TNimMain::SetButtonGlyphs() {
 // that cannot be read is moved aside and the defaults apply, and the user is told.
 void TNimMain::ReadConfig() {
   store::TYkConfig config(shell.DataFolder + "Orvane.xml", kConfigRoot);
-  if (config.MovedAside()) ReportMovedAside("设置文件", config.MovedAsidePath());
+  if (config.MovedAside()) ReportMovedAside(tr("设置文件"), config.MovedAsidePath());
 
   const int32_t pattern = config.ReadInteger("Window/PLAY", "PATTERN", 0);
   modBox = pattern >= 0 && pattern <= 2 ? pattern : -1;
@@ -156,7 +153,7 @@ void TNimMain::ReadConfig() {
 void TNimMain::CreateDesktopLyrics() {
   if (!services.CreateDeskLrc) return;
   deskLrc = std::make_unique<lyrics::TNimDeskTopLrc>();
-  deskLrc->ShowText(kWelcome);
+  deskLrc->ShowText(WelcomeText().toStdString());
   if (showLrc) deskLrc->show();
 }
 
@@ -179,7 +176,7 @@ void TNimMain::CreateEngine() {
 }
 
 void TNimMain::LoadEffectPresets() {
-  effBox = audio::EffectPresetNames(store::TXmlReader::FromFile(shell.AppFolder + audio::EffectPresetFileName));
+  effBox = audio::EffectPresetNames(store::TXmlReader::FromFile(shell.ShareFolder + audio::EffectPresetFileName));
   effBoxItemIndex = -1;
   // Selecting the saved preset applies it, so its gains reach the engine before any song plays.
   if (shell.EqPresetId < 0 || shell.EqPresetId >= static_cast<int32_t>(effBox.size())) return;
@@ -193,7 +190,7 @@ void TNimMain::ApplyEffectPreset(int32_t index) {
     ConfigChanged();
   }
   if (engine)
-    audio::ApplyEffectPreset(store::TXmlReader::FromFile(shell.AppFolder + audio::EffectPresetFileName), index, *engine);
+    audio::ApplyEffectPreset(store::TXmlReader::FromFile(shell.ShareFolder + audio::EffectPresetFileName), index, *engine);
 }
 
 // The own command line goes through the block and the window's message, as a second start's
@@ -238,7 +235,7 @@ void TNimMain::SaveConfig() {
   config.WriteString("Window/SKIN", "NAME", shell.SkinName);
   config.WriteBool("Window/LRC", "ONLINE", shell.OnlineLrc);
   std::string error;
-  if (!config.Save(&error)) ShowNotice("设置没有保存成功：" + error);
+  if (!config.Save(&error)) ShowNotice(tr("设置没有保存成功：%1").arg(QString::fromStdString(error)).toStdString());
 }
 
 void TNimMain::ConfigChanged() {
@@ -261,8 +258,11 @@ void TNimMain::OnSystemFault(bool isSystemFault) {
   RunCrashPath();
 }
 
-void TNimMain::ReportMovedAside(const std::string& what, const std::string& movedTo) {
-  ShowNotice(what + "已损坏，已另存为 " + std::filesystem::path(movedTo).filename().string());
+QString TNimMain::WelcomeText() const { return tr("Orvane 不一样的音乐体验"); }
+
+void TNimMain::ReportMovedAside(const QString& what, const std::string& movedTo) {
+  const QString name = QString::fromStdString(std::filesystem::path(movedTo).filename().string());
+  ShowNotice(tr("%1已损坏，已另存为 %2").arg(what, name).toStdString());
 }
 
 void TNimMain::ShowNotice(const std::string& text) {

@@ -329,7 +329,10 @@ class TNimMain : public QObject {
   void StartUpdateCheck();
   void PostOwnCommandLine(const std::vector<std::string>& args);
   void WriteOwnCommand(const TCommand& command, int attempt);
-  void ReportMovedAside(const std::string& what, const std::string& movedTo);
+  void ReportMovedAside(const QString& what, const std::string& movedTo);
+  // The greeting shown as the title and on the desktop before anything plays (and as a lyric's
+  // closing line), in the interface's language.
+  QString WelcomeText() const;
 
   // unt_main_playback.cpp
   void SetPlayImages(bool playing);

@@ -48,7 +48,7 @@ void TNimMain::LoadLists() {
   std::vector<std::vector<store::TPList>> lists;
   if (!store::ReadPlaylistLists(shell.PlaylistFile, {"PlayerList", "RndList"}, lists)) {
     store::TYkPlist plist(shell.PlaylistFile, kPlaylistRoot);
-    if (plist.MovedAside()) ReportMovedAside("播放列表", plist.MovedAsidePath());
+    if (plist.MovedAside()) ReportMovedAside(tr("播放列表"), plist.MovedAsidePath());
     lists.assign(2, {});
     plist.Load("PlayerList");
     lists[0] = plist.Items();
@@ -84,8 +84,17 @@ void TNimMain::SaveList(uint8_t list) {
     plist.ClearList(listName);
     for (const ui::PlayListRow& row : (random ? *rndList : *musicList).Rows())
       plist.AddItem(itemPath, row.Title, row.Songer, "0", row.Location, 0);
+    // Only this list is rewritten; the other one stays as the file holds it. When the file
+    // could not be read any more (it was moved aside) or is gone, it holds nothing: the other list
+    // is written as the window has it, so a save never loses it.
+    if (!plist.LoadedFromFile()) {
+      const std::string otherPath = std::string(random ? "PlayerList" : "RndList") + "/LIST";
+      for (const ui::PlayListRow& row : (random ? *musicList : *rndList).Rows())
+        plist.AddItem(otherPath, row.Title, row.Songer, "0", row.Location, 0);
+    }
+    if (plist.MovedAside()) ReportMovedAside("播放列表", plist.MovedAsidePath());
     std::string error;
-    if (!plist.Save(&error)) ShowNotice("播放列表没有保存成功：" + error);
+    if (!plist.Save(&error)) ShowNotice(tr("播放列表没有保存成功：%1").arg(QString::fromStdString(error)).toStdString());
   }
   UpdateListHint();
 }
@@ -167,7 +176,7 @@ void TNimMain::MsgPop1Result(int result) {
 void TNimMain::pmdel_delselectClick() {
   const int k = musicList->SelectedIndex();
   if (k < 0 || k >= musicList->Count()) return;
-  if (AskYesNo("确定要删除当前选择的歌曲吗？") != mrYes) return;
+  if (AskYesNo(tr("确定要删除当前选择的歌曲吗？").toStdString()) != mrYes) return;
   if (k == shell.CurrentIndex) {
     if (shell.ActiveList == 0 && engine) engine->Stop();
     lrcDoc.Load("");
@@ -183,7 +192,7 @@ void TNimMain::pmdel_delselectClick() {
 
 void TNimMain::pmdel_clearlistClick() {
   if (musicList->Count() == 0) return;
-  if (AskYesNo("确定要清空当前歌曲列表？") != mrYes) return;
+  if (AskYesNo(tr("确定要清空当前歌曲列表？").toStdString()) != mrYes) return;
   if (shell.ActiveList == 0 && engine) engine->Stop();
   lrcDoc.Load("");
   musicList->Clear();
@@ -194,8 +203,8 @@ void TNimMain::pmdel_clearlistClick() {
 QMenu* TNimMain::ListMenu() {
   if (listMenu) return listMenu.get();
   listMenu = std::make_unique<QMenu>();
-  listMenu->addAction(QStringLiteral("删除选择文件"), this, &TNimMain::pmdel_delselectClick);
-  listMenu->addAction(QStringLiteral("清空播放列表"), this, &TNimMain::pmdel_clearlistClick);
+  listMenu->addAction(tr("删除选择文件"), this, &TNimMain::pmdel_delselectClick);
+  listMenu->addAction(tr("清空播放列表"), this, &TNimMain::pmdel_clearlistClick);
   return listMenu.get();
 }
 

@@ -35,6 +35,7 @@ void TNimMain::RefreshDesktopLyric() {
   lrcDoc.SetPosition(engine ? engine->GetPosition() : 0);
   std::string line = lrcDoc.CurrentLine();
   if (text::Trim(line).empty()) line = ". . .";
+  else if (line == lyrics::TLrcClass::kClosingLineText) line = WelcomeText().toStdString();
   if (deskLrc) deskLrc->ShowText(line);
 }
 

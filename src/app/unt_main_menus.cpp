@@ -16,21 +16,21 @@ QMenu* TNimMain::MainMenu() {
   if (mainMenu) return mainMenu.get();
   mainMenu = std::make_unique<QMenu>();
   QMenu* menu = mainMenu.get();
-  menu->addAction(QStringLiteral("Tallo音乐分享平台"), this, &TNimMain::pmm_talloClick);
+  menu->addAction(tr("Tallo音乐分享平台"), this, &TNimMain::pmm_talloClick);
   menu->addSeparator();
-  menu->addAction(QStringLiteral("添加音乐"), this, &TNimMain::lbl_openClick);
+  menu->addAction(tr("添加音乐"), this, &TNimMain::lbl_openClick);
   menu->addSeparator();
-  menu->addAction(QStringLiteral("播放/暂停"), this, &TNimMain::btn_playClick);
-  menu->addAction(QStringLiteral("上一首"), this, &TNimMain::btn_previousClick);
-  menu->addAction(QStringLiteral("下一首"), this, &TNimMain::btn_nextClick);
+  menu->addAction(tr("播放/暂停"), this, &TNimMain::btn_playClick);
+  menu->addAction(tr("上一首"), this, &TNimMain::btn_previousClick);
+  menu->addAction(tr("下一首"), this, &TNimMain::btn_nextClick);
   menu->addSeparator();
-  QMenu* help = menu->addMenu(QStringLiteral("帮助"));
-  help->addAction(QStringLiteral("Tallo官方群"), this, &TNimMain::pmm_tlClick);
-  help->addAction(QStringLiteral("寻求帮助"), this, &TNimMain::pmm_yjClick);
+  QMenu* help = menu->addMenu(tr("帮助"));
+  help->addAction(tr("Tallo官方群"), this, &TNimMain::pmm_tlClick);
+  help->addAction(tr("寻求帮助"), this, &TNimMain::pmm_yjClick);
   help->addSeparator();
-  help->addAction(QStringLiteral("Orvane官网"), this, &TNimMain::pmm_OrvaneClick);
+  help->addAction(tr("Orvane官网"), this, &TNimMain::pmm_OrvaneClick);
   menu->addSeparator();
-  menu->addAction(QStringLiteral("退出"), this, &TNimMain::pmm_closeClick);
+  menu->addAction(tr("退出"), this, &TNimMain::pmm_closeClick);
   return menu;
 }
 

@@ -216,12 +216,19 @@ std::vector<std::string> MimeTypesOfExtension(std::string_view ext) {
   return {};
 }
 
+std::vector<std::string> FileTypeMimeTypes() {
+  std::vector<std::string> types;
+  for (const auto& type : kFileTypes) {
+    for (const auto& mimeType : SplitTypes(type.mimeTypes)) AppendUnique(types, mimeType);
+  }
+  return types;
+}
+
+std::string FileTypeMimePackage() { return MimePackage(FileTypeMimeTypes()); }
+
 bool RegisterFileTypes(const std::string& Exe, int32_t /*IconIndex*/) {
   try {
-    std::vector<std::string> types;
-    for (const auto& type : kFileTypes) {
-      for (const auto& mimeType : SplitTypes(type.mimeTypes)) AppendUnique(types, mimeType);
-    }
+    const std::vector<std::string> types = FileTypeMimeTypes();
     return Register(types, types, Exe);
   } catch (...) {
     return false;

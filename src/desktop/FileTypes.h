@@ -24,6 +24,12 @@ const std::vector<std::string>& FileTypeExtensions();
 // empty for an extension that is not one of the 21.
 std::vector<std::string> MimeTypesOfExtension(std::string_view ext);
 
+// Every MIME type of the 21 extensions once, in registration order (what the desktop entry lists).
+std::vector<std::string> FileTypeMimeTypes();
+
+// The shared-mime-info package for the extensions the standard database does not know.
+std::string FileTypeMimePackage();
+
 // Registers all 21 extensions for Exe (the executable's full path). IconIndex has no meaning on
 // this desktop: the icon is orvane.svg or orvane.png beside the executable when there is one, else
 // the theme icon "orvane". Files are rewritten only when their content changes, and the two

@@ -48,6 +48,10 @@ TCheckUPDate::TCheckUPDate(std::string configUrl) : ConfigUrl(std::move(configUr
 
 void TCheckUPDate::Execute() {
   ConfigText = HttpGetText(ConfigUrl, Http);
+  ReadConfig();
+}
+
+void TCheckUPDate::ReadConfig() {
   ConfigValid = ConfigText.find(kMarker) != std::string::npos;
   if (!ConfigValid) return;
 

@@ -52,6 +52,8 @@ class TCheckUPDate : public TWorker {
 
   // The run (worker thread): fetch, marker test, reading the settings, version comparison.
   void Execute() override;
+  // The part of the run after the fetch: reads ConfigText into the results below.
+  void ReadConfig();
 
   // Inputs, fixed before Start.
   std::string ConfigUrl;

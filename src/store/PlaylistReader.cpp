@@ -9,6 +9,7 @@
 #include "store/XmlEncoding.h"
 #include "text/AtomicFile.h"
 #include "text/Legacy.h"
+#include "text/TextConverter.h"
 #include "text/TextUtil.h"
 
 namespace orvane::store {
@@ -54,7 +55,7 @@ bool ReadPlaylistLists(const std::string& fileName, const std::vector<std::strin
   std::string_view data = bytes;
   const bool bom = bytes.rfind("\xEF\xBB\xBF", 0) == 0 || bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0;
   if (!bom && IsGbEncoding(DeclaredEncoding(bytes))) {
-    if (!text::DecodeGb18030(bytes, utf8)) return false;
+    if (!text::DecodeGb18030(bytes, utf8, text::OnError::Fail)) return false;  // strict, as the stores
     bytes.clear();
     bytes.shrink_to_fit();
     data = utf8;

@@ -62,6 +62,8 @@ class TYkPlist {
 
   const std::string& FileName() const { return document.FileName(); }
   bool Modified() const { return document.Modified(); }
+  // Set when the document was read from the file (it existed and could be loaded).
+  bool LoadedFromFile() const { return document.LoadedFromFile(); }
   // Set when the file could not be loaded and was renamed to MovedAsidePath(); the UI tells the user.
   bool MovedAside() const { return document.MovedAside(); }
   const std::string& MovedAsidePath() const { return document.MovedAsidePath(); }

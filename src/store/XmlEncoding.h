@@ -21,7 +21,8 @@ bool IsGbEncoding(std::string_view name);
 bool IsUtf8Encoding(std::string_view name);
 
 // Converts bytes in the named encoding to UTF-8, replacing each byte that cannot be decoded with
-// U+FFFD. False (and utf8 left empty) when the encoding is unknown to the system.
+// U+FFFD and dropping a character cut off at the end. False (and utf8 left empty) when the
+// encoding is unknown to the system.
 bool DecodeLenient(std::string_view bytes, std::string_view encoding, std::string& utf8);
 
 }  // namespace orvane::store

@@ -1,7 +1,6 @@
 #include "store/XmlStoreDocument.h"
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <sys/stat.h>
@@ -20,6 +19,7 @@
 #include "store/XmlEncoding.h"
 #include "text/AtomicFile.h"
 #include "text/Legacy.h"
+#include "text/TextConverter.h"
 
 namespace orvane::store {
 namespace {
@@ -30,7 +30,8 @@ constexpr int kParseOptions =
     XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_COMPACT;
 
 // Saved files declare "GB2312" and hold strict GB2312 bytes; what GB2312 cannot hold is written as
-// a character reference, so the file stays readable by any XML reader and loses nothing.
+// a character reference, so the file stays readable by any XML reader and loses nothing. Where a
+// reference cannot stand (see DocumentFitsGb2312) the whole file is written as GB18030 instead.
 constexpr const char* kSaveEncoding = "GB2312";
 
 void InitLibxml() {
@@ -83,7 +84,9 @@ xmlDoc* Parse(const std::string& bytes, std::string& why) {
   int options = kParseOptions;
   std::string utf8;
   if (!StartsWithBom(bytes) && IsGbEncoding(DeclaredEncoding(bytes))) {
-    if (!text::DecodeGb18030(bytes, utf8)) {
+    // Strict: a store file with a broken byte is damaged, and is moved aside whole rather than
+    // loaded with a character silently replaced and then saved over.
+    if (!text::DecodeGb18030(bytes, utf8, text::OnError::Fail)) {
       why = "bytes that are not valid GBK/GB18030 text";
       return nullptr;
     }
@@ -154,97 +157,61 @@ bool IsForbiddenAt(std::string_view s, size_t i) {
          (static_cast<unsigned char>(s[i + 2]) & 0xFE) == 0xBE;
 }
 
-size_t Utf8Length(unsigned char lead) { return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4; }
-
-uint32_t Utf8CodePoint(std::string_view s) {
-  const auto lead = static_cast<unsigned char>(s[0]);
-  const size_t n = Utf8Length(lead);
-  uint32_t cp = n == 1 ? lead : n == 2 ? (lead & 0x1Fu) : n == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
-  for (size_t i = 1; i < n && i < s.size(); ++i) cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3Fu);
-  return cp;
+bool FitsGb2312(const text::TextConverter& gb2312, const xmlChar* utf8) {
+  if (utf8 == nullptr) return true;
+  const std::string_view text(reinterpret_cast<const char*>(utf8));
+  for (unsigned char c : text) {
+    if (c >= 0x80) return gb2312.CanEncode(text);
+  }
+  return true;
 }
 
-// Appends utf8 converted to strict GB2312, each character GB2312 lacks as "&#N;". The text is
-// libxml2's own UTF-8 output, so it is valid. Converting here rather than in libxml2's output
-// encoder is several times faster when many characters need references.
-class Gb2312Encoder {
- public:
-  Gb2312Encoder() : cd(::iconv_open(kSaveEncoding, "UTF-8")) {}
-  ~Gb2312Encoder() {
-    if (Ok()) ::iconv_close(cd);
-  }
-  Gb2312Encoder(const Gb2312Encoder&) = delete;
-  Gb2312Encoder& operator=(const Gb2312Encoder&) = delete;
-  bool Ok() const { return cd != reinterpret_cast<iconv_t>(-1); }
-
-  // True when every character of utf8 exists in GB2312.
-  bool Fits(std::string_view utf8) {
-    std::string out;
-    return Append(utf8, out) && out.find("&#") == std::string::npos;
-  }
-
-  bool Append(std::string_view utf8, std::string& out) {
-    size_t i = 0;
-    while (i < utf8.size()) {
-      // ASCII is the same in both; only runs of other characters go through iconv.
-      const size_t start = i;
-      while (i < utf8.size() && static_cast<unsigned char>(utf8[i]) < 0x80) ++i;
-      out.append(utf8.data() + start, i - start);
-      const size_t runStart = i;
-      while (i < utf8.size() && static_cast<unsigned char>(utf8[i]) >= 0x80) ++i;
-      if (i > runStart && !Convert(utf8.substr(runStart, i - runStart), out)) return false;
-    }
-    return true;
-  }
-
- private:
-  bool Convert(std::string_view run, std::string& out) {
-    char* src = const_cast<char*>(run.data());
-    size_t srcLeft = run.size();
-    while (srcLeft > 0) {
-      char buffer[1024];
-      char* dst = buffer;
-      size_t dstLeft = sizeof buffer;
-      const size_t rc = ::iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-      out.append(buffer, static_cast<size_t>(dst - buffer));
-      if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
-      if (errno != EILSEQ) return false;
-      const std::string_view rest(src, srcLeft);
-      out += "&#" + std::to_string(Utf8CodePoint(rest)) + ";";
-      const size_t n = std::min(Utf8Length(static_cast<unsigned char>(rest[0])), srcLeft);
-      src += n;
-      srcLeft -= n;
-    }
-    return true;
-  }
-
-  iconv_t cd;
-};
-
-bool HasNonAscii(const xmlChar* name) {
-  for (; name != nullptr && *name != 0; ++name) {
-    if (*name >= 0x80) return true;
-  }
-  return false;
+// The DTD as it will be written (declarations, their values, comments inside it).
+bool DtdFitsGb2312(const text::TextConverter& gb2312, xmlDoc* doc, xmlNode* dtd) {
+  std::unique_ptr<xmlBuffer, decltype(&xmlBufferFree)> buffer(xmlBufferCreate(), &xmlBufferFree);
+  if (!buffer) return false;
+  if (xmlNodeDump(buffer.get(), doc, dtd, 0, 0) < 0) return false;
+  return FitsGb2312(gb2312, xmlBufferContent(buffer.get()));
 }
 
-// A character reference is no help inside an element or attribute name. Names the program writes
-// are ASCII, but a loaded file may hold any.
-bool NamesFitGb2312(xmlDoc* doc, Gb2312Encoder& encoder) {
-  auto fits = [&encoder](const xmlChar* name) {
-    return !HasNonAscii(name) || encoder.Fits(reinterpret_cast<const char*>(name));
-  };
-  xmlNode* node = xmlDocGetRootElement(doc);
+// Whether the document can be written as GB2312 without changing anything: a character GB2312
+// lacks may stand as a character reference in text and attribute values, but not in a name, a
+// comment, a CDATA section, a processing instruction or the DTD, where "&#N;" would be read as
+// those five characters. Those parts belong to whoever wrote the file and stay as they are.
+bool DocumentFitsGb2312(const text::TextConverter& gb2312, xmlDoc* doc) {
+  xmlNode* node = doc->children;
   while (node != nullptr) {
-    if (node->type == XML_ELEMENT_NODE) {
-      if (!fits(node->name)) return false;
-      for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
-        if (!fits(a->name)) return false;
-      }
-      if (node->children != nullptr) {
-        node = node->children;
-        continue;
-      }
+    bool descend = false;
+    switch (node->type) {
+      case XML_ELEMENT_NODE:
+        if (!FitsGb2312(gb2312, node->name) || (node->ns && !FitsGb2312(gb2312, node->ns->prefix))) return false;
+        for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
+          if (!FitsGb2312(gb2312, ns->prefix)) return false;
+        }
+        for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+          if (!FitsGb2312(gb2312, a->name) || (a->ns && !FitsGb2312(gb2312, a->ns->prefix))) return false;
+        }
+        descend = node->children != nullptr;
+        break;
+      case XML_COMMENT_NODE:
+      case XML_CDATA_SECTION_NODE:
+        if (!FitsGb2312(gb2312, node->content)) return false;
+        break;
+      case XML_PI_NODE:
+        if (!FitsGb2312(gb2312, node->name) || !FitsGb2312(gb2312, node->content)) return false;
+        break;
+      case XML_ENTITY_REF_NODE:
+        if (!FitsGb2312(gb2312, node->name)) return false;
+        break;
+      case XML_DTD_NODE:
+        if (!DtdFitsGb2312(gb2312, doc, node)) return false;
+        break;
+      default:
+        break;
+    }
+    if (descend) {
+      node = node->children;
+      continue;
     }
     while (node != nullptr && node->next == nullptr) {
       node = node->parent;
@@ -268,27 +235,24 @@ bool Serialize(xmlDoc* doc, std::string& bytes, std::string& why) {
   // libxml2 starts with the declaration it was asked for: <?xml version="…" encoding="UTF-8"?>
   constexpr std::string_view kWritten = "encoding=\"UTF-8\"";
   const size_t at = utf8.substr(0, utf8.find("?>")).find(kWritten);
-  Gb2312Encoder encoder;
-  if (utf8.rfind("<?xml ", 0) != 0 || at == std::string_view::npos || !encoder.Ok()) {
+  const text::TextConverter gb2312(kSaveEncoding);
+  if (utf8.rfind("<?xml ", 0) != 0 || at == std::string_view::npos || !gb2312.Ok()) {
     why = "cannot encode the document as GB2312";
+    return false;
+  }
+  std::string body;
+  const bool faithful = DocumentFitsGb2312(gb2312, doc);
+  // A document GB2312 cannot carry faithfully is declared as its superset, as a whole.
+  const text::TextConverter encoder(faithful ? kSaveEncoding : "GB18030");
+  if (!encoder.Encode(utf8.substr(at + kWritten.size()), body, text::OnError::CharRef)) {
+    why = "cannot encode the document";
     return false;
   }
   bytes.clear();
-  bytes.reserve(utf8.size() + utf8.size() / 8);
+  bytes.reserve(at + 32 + body.size());
   bytes.append(utf8.substr(0, at));
-  if (!NamesFitGb2312(doc, encoder)) {
-    // The one document GB2312 cannot carry: declare its superset rather than write a broken file.
-    bytes += "encoding=\"GB18030\"";
-    bytes += text::ToGb18030(utf8.substr(at + kWritten.size()));
-    return true;
-  }
-  bytes += "encoding=\"";
-  bytes += kSaveEncoding;
-  bytes += '"';
-  if (!encoder.Append(utf8.substr(at + kWritten.size()), bytes)) {
-    why = "cannot encode the document as GB2312";
-    return false;
-  }
+  bytes += faithful ? "encoding=\"GB2312\"" : "encoding=\"GB18030\"";
+  bytes += body;
   return true;
 }
 
@@ -324,13 +288,20 @@ void XmlStoreDocument::Load(const std::string& rootName) {
     why = "cannot read the file: " + std::string(std::strerror(errno));
   } else {
     doc.reset(Parse(bytes, why));
-    if (doc && xmlDocGetRootElement(doc.get()) != nullptr) return;
+    if (doc && xmlDocGetRootElement(doc.get()) != nullptr) {
+      loadedFromFile = true;
+      return;
+    }
     doc.reset();
     if (why.empty()) why = "no root element";
   }
   loadError = why;
   std::string moveError;
-  if (!MoveAside(fileName, movedAsidePath, moveError)) {
+  // Through a symbolic link the damaged file itself is moved, so the link stays and the next save
+  // writes through it.
+  const std::string damaged = text::WriteTarget(fileName);
+  if (damaged.empty() || !MoveAside(damaged, movedAsidePath, moveError)) {
+    if (damaged.empty()) moveError = "cannot follow the link";
     loadError += "; " + moveError;
     saveBlocked = true;
   }

@@ -47,6 +47,8 @@ class XmlStoreDocument {
   bool Modified() const { return modified; }
   void SetModified() { modified = true; }
 
+  // Set when the document was read from the file (it existed and could be loaded).
+  bool LoadedFromFile() const { return loadedFromFile; }
   // Set when the file existed but could not be loaded and was renamed to MovedAsidePath().
   bool MovedAside() const { return !movedAsidePath.empty(); }
   const std::string& MovedAsidePath() const { return movedAsidePath; }
@@ -65,6 +67,7 @@ class XmlStoreDocument {
   std::unique_ptr<_xmlDoc, DocFree> doc;
   std::string fileName;
   bool modified = false;
+  bool loadedFromFile = false;
   std::string movedAsidePath;
   std::string loadError;
   // The file could not be loaded and could not be moved aside either: never write over it.

@@ -1,48 +1,9 @@
 #include "text/Legacy.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <cstdint>
 
 namespace orvane::text {
 namespace {
-
-// One conversion descriptor per call: iconv_t is not thread-safe and opening one is cheap once
-// glibc has loaded the converter module.
-class Iconv {
- public:
-  Iconv(const char* to, const char* from) : cd(::iconv_open(to, from)) {}
-  ~Iconv() {
-    if (cd != reinterpret_cast<iconv_t>(-1)) ::iconv_close(cd);
-  }
-  Iconv(const Iconv&) = delete;
-  Iconv& operator=(const Iconv&) = delete;
-
-  // Strict conversion: false on any invalid or incomplete input.
-  bool Convert(std::string_view in, std::string& out) const {
-    out.clear();
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    char* src = const_cast<char*>(in.data());
-    size_t srcLeft = in.size();
-    char buffer[4096];
-    while (srcLeft > 0) {
-      char* dst = buffer;
-      size_t dstLeft = sizeof buffer;
-      const size_t rc = ::iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-      out.append(buffer, static_cast<size_t>(dst - buffer));
-      if (rc == static_cast<size_t>(-1) && errno != E2BIG) return false;
-    }
-    char* dst = buffer;
-    size_t dstLeft = sizeof buffer;
-    ::iconv(cd, nullptr, nullptr, &dst, &dstLeft);
-    out.append(buffer, static_cast<size_t>(dst - buffer));
-    return true;
-  }
-
- private:
-  iconv_t cd;
-};
 
 // Decodes one code point of valid UTF-8 at s[i], advancing i.
 uint32_t NextCodePoint(std::string_view s, size_t& i) {
@@ -52,15 +13,6 @@ uint32_t NextCodePoint(std::string_view s, size_t& i) {
   ++i;
   while (extra-- > 0 && i < s.size()) cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
   return cp;
-}
-
-bool IsCjkCodePoint(uint32_t cp) {
-  return (cp >= 0x3040 && cp <= 0x30FF) ||    // kana
-         (cp >= 0x3400 && cp <= 0x4DBF) ||    // ideographs, extension A
-         (cp >= 0x4E00 && cp <= 0x9FFF) ||    // unified ideographs
-         (cp >= 0xAC00 && cp <= 0xD7AF) ||    // hangul syllables
-         (cp >= 0xF900 && cp <= 0xFAFF) ||    // compatibility ideographs
-         (cp >= 0x20000 && cp <= 0x3FFFF);    // supplementary ideographs
 }
 
 // Windows-1252 positions 0x80..0x9F; the five unassigned ones map to the C1 control of that value.
@@ -83,38 +35,36 @@ std::string FromWindows1252(std::string_view bytes) {
 // pairs, but those pairs almost always have an ASCII trail byte ("Élan" is C9 6C), whereas real
 // Chinese text is mostly made of GB2312 characters whose both bytes lie in A1..FE. So the GBK
 // reading is taken only when it yields CJK characters and at least half of the double-byte
-// characters are GB2312-shaped.
+// characters are GB2312-shaped. Latin-1 also leaves bytes that start no GBK character ("é " is E9
+// 20) or a lone last byte ("Beyoncé"); real Chinese text has such flaws rarely (a stray byte, a
+// field cut in half), so a reading with flaws must have more GB2312-shaped characters than flaws.
 bool LooksLikeGbk(std::string_view bytes, std::string& utf8) {
-  if (!DecodeGb18030(bytes, utf8) || !ContainsCjk(utf8)) return false;
-  int pairs = 0;
-  int gb2312Pairs = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x81 || i + 1 >= bytes.size()) continue;
-    const auto trail = static_cast<unsigned char>(bytes[i + 1]);
-    if (trail >= 0x30 && trail <= 0x39) {  // four-byte GB18030 sequence
-      i += 3;
-      continue;
-    }
-    ++pairs;
-    if (lead >= 0xA1 && trail >= 0xA1) ++gb2312Pairs;
-    ++i;
-  }
-  return pairs > 0 && gb2312Pairs * 2 >= pairs;
+  GbDecodeStats stats;
+  if (!DecodeGb18030(bytes, utf8, OnError::Replace, &stats) || !stats.cjk || stats.twoByte == 0) return false;
+  const size_t flaws = stats.broken + (stats.cutAtEnd ? 1 : 0);
+  return stats.gb2312Shaped * 2 >= stats.twoByte && flaws < stats.gb2312Shaped;
 }
 
+// UTF-16 by hand: a surrogate without its partner becomes U+FFFD and a trailing odd byte, which
+// cannot be part of a character, is dropped.
 std::string FromUtf16(std::string_view bytes, bool bigEndian) {
   std::string out;
-  Iconv conv("UTF-8", bigEndian ? "UTF-16BE" : "UTF-16LE");
-  // A trailing odd byte cannot be part of a character; drop it instead of failing the whole text.
-  std::string_view whole = bytes.substr(0, bytes.size() & ~size_t{1});
-  if (conv.Convert(whole, out)) return out;
-  // Unpaired surrogates: decode by hand, replacing what cannot be represented.
-  out.clear();
-  for (size_t i = 0; i + 1 < whole.size(); i += 2) {
-    const auto a = static_cast<unsigned char>(whole[i]);
-    const auto b = static_cast<unsigned char>(whole[i + 1]);
-    uint32_t unit = bigEndian ? (a << 8 | b) : (b << 8 | a);
+  out.reserve(bytes.size() * 3 / 2);
+  auto unitAt = [&](size_t i) -> uint32_t {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    return bigEndian ? (a << 8 | b) : (b << 8 | a);
+  };
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    uint32_t unit = unitAt(i);
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
+      const uint32_t low = unitAt(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
     if (unit >= 0xD800 && unit <= 0xDFFF) unit = 0xFFFD;
     AppendUtf8(out, unit);
   }
@@ -178,6 +128,15 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
+bool IsCjkCodePoint(char32_t cp) {
+  return (cp >= 0x3040 && cp <= 0x30FF) ||    // kana
+         (cp >= 0x3400 && cp <= 0x4DBF) ||    // ideographs, extension A
+         (cp >= 0x4E00 && cp <= 0x9FFF) ||    // unified ideographs
+         (cp >= 0xAC00 && cp <= 0xD7AF) ||    // hangul syllables
+         (cp >= 0xF900 && cp <= 0xFAFF) ||    // compatibility ideographs
+         (cp >= 0x20000 && cp <= 0x3FFFF);    // supplementary ideographs
+}
+
 bool ContainsCjk(std::string_view utf8) {
   for (size_t i = 0; i < utf8.size();) {
     if (static_cast<unsigned char>(utf8[i]) < 0x80) {
@@ -189,13 +148,9 @@ bool ContainsCjk(std::string_view utf8) {
   return false;
 }
 
-bool DecodeGb18030(std::string_view bytes, std::string& utf8) {
-  return Iconv("UTF-8", "GB18030").Convert(bytes, utf8);
-}
-
 std::string ToGb18030(std::string_view utf8) {
   std::string out;
-  if (!Iconv("GB18030", "UTF-8").Convert(utf8, out)) out.clear();
+  TextConverter("GB18030").Encode(utf8, out, OnError::Fail);
   return out;
 }
 
@@ -220,6 +175,8 @@ std::string RepairLatin1Misread(std::string_view utf8) {
     bytes += static_cast<char>(cp);
   }
   if (!high) return std::string(utf8);
+  // Taggers often put UTF-8 into frames marked Latin-1: bytes that are valid UTF-8 are that.
+  if (IsValidUtf8(bytes)) return bytes;
   std::string gbk;
   return LooksLikeGbk(bytes, gbk) ? gbk : std::string(utf8);
 }

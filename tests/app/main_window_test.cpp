@@ -145,6 +145,39 @@ TEST_F(MainWindowTest, ABadPlaylistFileIsMovedAsideAndTheUserIsTold) {
   EXPECT_TRUE(movedAside);
 }
 
+// The playlist file is damaged or deleted while the player runs: the next save of the music list
+// must not lose the random list the file held, and a damaged file is reported.
+TEST_F(MainWindowTest, ASaveNeverLosesTheOtherList) {
+  struct Case {
+    const char* name;
+    bool damage;  // else the file is deleted
+  };
+  for (const Case c : {Case{"damaged", true}, Case{"deleted", false}}) {
+    fs::remove_all(DataFolder());
+    WriteSavedLists(Songs(3), Songs(2, "http://music.example/r"));
+    app::TNimMain& main = Create();
+    ASSERT_EQ(main.lstRndMusic().Count(), 2) << c.name;
+    if (c.damage) {
+      WriteFileBytes(DataFolder() + "Default.pls", "<DefaultList><PlayerList><LIST Pa");
+    } else {
+      fs::remove(DataFolder() + "Default.pls");
+    }
+    main.FormClose();
+
+    store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
+    ASSERT_TRUE(plist.LoadedFromFile()) << c.name;
+    plist.Load("PlayerList");
+    EXPECT_EQ(plist.Count(), 3) << c.name;
+    plist.Clear();
+    plist.Load("RndList");
+    ASSERT_EQ(plist.Count(), 2) << c.name;
+    EXPECT_EQ(plist.Item(1)->Path, "http://music.example/r2.mp3") << c.name;
+    const bool told = main.NoticeText().toStdString().find("播放列表已损坏") != std::string::npos;
+    EXPECT_EQ(told, c.damage) << c.name;
+    window.reset();
+  }
+}
+
 TEST_F(MainWindowTest, AddingThreeFilesToFiveRowsNumbersThemSixToEight) {
   WriteSavedLists(Songs(5));
   app::TNimMain& main = Create();

@@ -114,3 +114,72 @@ TEST(StoreFileDamage, AFolderInThePlaceOfTheFileIsNeitherMovedNorReplaced) {
   EXPECT_FALSE(cfg.Save(&error));
   EXPECT_TRUE(fs::is_directory(file));
 }
+
+// Comments, CDATA sections and processing instructions belong to whoever wrote the file: a save
+// writes them back byte for byte. A character reference cannot stand in them, so a document whose
+// such parts GB2312 cannot carry is written as GB18030 as a whole.
+TEST(StoreSave, KeepsWhatThePlayerDoesNotOwnByteForByte) {
+  struct Case {
+    const char* name;
+    std::string foreign;      // GBK bytes placed before the root's children
+    const char* declaration;  // what the saved file must declare
+  };
+  const Case cases[] = {
+      {"GB2312 parts", "<!-- \xD7\xA2\xCA\xCD note --><?app \xC9\xE8\xD6\xC3 x?><![CDATA[<\xB8\xE8> & ]]>", "GB2312"},
+      {"GBK-only character in a comment", "<!-- \xD6\xEC\xE9\x46\xBB\xF9 -->", "GB18030"},
+      {"GBK-only character in CDATA", "<![CDATA[\xE9\x46]]>", "GB18030"},
+      {"GBK-only character in a processing instruction", "<?app \xE9\x46?>", "GB18030"},
+      {"four-byte character in a comment", "<!-- \x81\x30\x81\x30 -->", "GB18030"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string file = dir.File("Orvane.xml");
+    WriteFileBytes(file, "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n<MainConfig>" + c.foreign +
+                             "<Window><PLAY PATTERN=\"1\"/></Window></MainConfig>\n");
+    {
+      TYkConfig cfg(file, "MainConfig");
+      ASSERT_FALSE(cfg.MovedAside()) << c.name << ": " << cfg.LoadError();
+      cfg.WriteString("Window/LRC", "PATH", "/歌词/镕");  // a reference in a value is fine
+    }
+    const std::string saved = ReadFileBytes(file);
+    EXPECT_NE(saved.find(c.foreign), std::string::npos) << c.name << ":\n" << saved;
+    EXPECT_NE(saved.find(std::string("encoding=\"") + c.declaration + "\""), std::string::npos) << c.name;
+    TYkConfig again(file, "MainConfig");
+    EXPECT_FALSE(again.MovedAside()) << c.name;
+    EXPECT_EQ(again.ReadString("Window/LRC", "PATH", ""), "/歌词/镕") << c.name;
+  }
+}
+
+// Orvane.xml, Default.pls (and lyric files) that are symbolic links stay links: the save replaces
+// the file the link leads to.
+TEST(StoreSave, WritesThroughSymbolicLinks) {
+  TempDir dir;
+  fs::create_directory(dir.File("synced"));
+  const std::string target = dir.File("synced/Default.pls");
+  WriteFileBytes(target, kGoodList);
+  const std::string link = dir.File("Default.pls");
+  fs::create_symlink("synced/Default.pls", link);  // relative, as users make them
+  {
+    TYkPlist plist(link, "DefaultList");
+    plist.ClearList("PlayerList");
+    plist.AddItem("PlayerList/LIST", "new", "", "0", "/new.mp3", 0);
+  }
+  EXPECT_TRUE(fs::is_symlink(link));
+  TYkPlist reread(target, "DefaultList");
+  reread.Load("PlayerList");
+  ASSERT_EQ(reread.Count(), 1);
+  EXPECT_EQ(reread.Item(0)->Title, "new");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("synced")), {}), 1);  // no temporaries left
+
+  // A damaged file behind the link is moved aside beside itself; the link stays and leads to the
+  // next save.
+  WriteFileBytes(target, "<DefaultList><PlayerList>");
+  {
+    TYkConfig cfg(link, "DefaultList");
+    ASSERT_TRUE(cfg.MovedAside());
+    EXPECT_EQ(fs::path(cfg.MovedAsidePath()).parent_path(), fs::path(dir.File("synced")));
+    cfg.WriteInteger("Window/PLAY", "PATTERN", 2);
+  }
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(TYkConfig(target, "MainConfig").ReadInteger("Window/PLAY", "PATTERN", 0), 2);
+}

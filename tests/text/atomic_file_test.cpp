@@ -61,3 +61,39 @@ TEST(ReadWholeFile, FailsOnMissingFilesAndFolders) {
   EXPECT_TRUE(bytes.empty());
   EXPECT_FALSE(ReadWholeFile(dir.Path().string(), bytes));
 }
+
+TEST(AtomicWriteFile, WritesThroughSymbolicLinks) {
+  TempDir dir;
+  namespace fs = std::filesystem;
+  fs::create_directory(dir.File("real"));
+  struct Case {
+    const char* name;
+    std::string link;
+    std::string target;  // where the bytes must land
+  };
+  fs::create_symlink("real/a.lrc", dir.File("relative.lrc"));
+  fs::create_symlink(dir.File("real/b.lrc"), dir.File("absolute.lrc"));
+  fs::create_symlink("relative.lrc", dir.File("chain.lrc"));          // → relative.lrc → real/a.lrc
+  fs::create_symlink("real/new.lrc", dir.File("dangling.lrc"));       // its file does not exist yet
+  const Case cases[] = {
+      {"relative", dir.File("relative.lrc"), dir.File("real/a.lrc")},
+      {"absolute", dir.File("absolute.lrc"), dir.File("real/b.lrc")},
+      {"chain", dir.File("chain.lrc"), dir.File("real/a.lrc")},
+      {"dangling", dir.File("dangling.lrc"), dir.File("real/new.lrc")},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(AtomicWriteFile(c.link, c.name)) << c.name;
+    EXPECT_TRUE(fs::is_symlink(c.link)) << c.name;
+    std::string bytes;
+    ASSERT_TRUE(ReadWholeFile(c.target, bytes)) << c.name;
+    EXPECT_EQ(bytes, c.name);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("real")), {}), 3);  // a, b, new: no temporaries
+
+  fs::create_symlink("loop2", dir.File("loop1"));
+  fs::create_symlink("loop1", dir.File("loop2"));
+  std::string error;
+  EXPECT_FALSE(AtomicWriteFile(dir.File("loop1"), "x", &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(fs::is_symlink(dir.File("loop1")));
+}

@@ -23,6 +23,15 @@ TEST(FromLegacy, DecodesEachKindOfInput) {
       {"latin1 before letter", "\xC9lan", "Élan"},
       {"latin1 pair", "Cr\xE8me br\xFBl\xE9" "e", "Crème brûlée"},
       {"cp1252 quotes", "\x93hi\x94", "\xE2\x80\x9Chi\xE2\x80\x9D"},
+      // A 30-byte ID3v1 field that cut the last Chinese character in half, and a stray byte: the
+      // valid characters survive instead of the whole text turning into Latin-1.
+      {"gbk cut at the end", "\xD6\xDC\xBD\xDC\xC2\xD7 \xC6\xDF\xC0\xEF\xCF\xE3 (Live) \xCA\xAE\xC4\xEA\xD6",
+       "周杰伦 七里香 (Live) 十年"},
+      {"gbk with a stray byte", "\xD6\xD0\x80\xCE\xC4\xB8\xE8", "中\xEF\xBF\xBD文歌"},
+      {"gbk with a lone lead byte", "\xD6\xD0\xCE\xC4\xB8 \xB8\xE8", "中文\xEF\xBF\xBD 歌"},
+      // Latin-1 with flaws under a GBK reading stays Latin-1.
+      {"latin1 accent pair then cut", "\xE0\xE9 \xFC", "àé ü"},
+      {"latin1 accents and blanks", "D\xE9j\xE0 vu \xE0 Z\xFCrich", "Déjà vu à Zürich"},
       {"utf16le bom", std::string("\xFF\xFE\x2D\x4E\x41\x00", 6), "中A"},
       {"utf16be bom", std::string("\xFE\xFF\x4E\x2D\x00\x41", 6), "中A"},
       {"utf16 odd tail", std::string("\xFF\xFE\x41\x00\x42", 5), "A"},
@@ -56,6 +65,10 @@ TEST(RepairLatin1Misread, RestoresGbkButKeepsGenuineAccents) {
   EXPECT_EQ(RepairLatin1Misread("Élan"), "Élan");
   EXPECT_EQ(RepairLatin1Misread("中文"), "中文");  // beyond Latin-1: never touched
   EXPECT_EQ(RepairLatin1Misread("plain"), "plain");
+  // A frame cut inside its last character keeps the characters before the cut.
+  EXPECT_EQ(RepairLatin1Misread("\xC3\x96\xC3\x90\xC3\x8E\xC3\x84\xC3\x96"), "中文");
+  // UTF-8 written into a frame marked Latin-1 ("中文" read as Latin-1) is UTF-8, not GBK.
+  EXPECT_EQ(RepairLatin1Misread("\xC3\xA4\xC2\xB8\xC2\xAD\xC3\xA6\xC2\x96\xC2\x87"), "中文");
 }
 
 TEST(Gb18030, RoundTripsAllOfUnicode) {

@@ -22,15 +22,19 @@ TEST(BugReport, WithoutADisplayThePrintedRecordIsAllThereIs) {
   std::filesystem::create_directories(DataFolder());
   struct Case {
     bool WithRecord;
+    const char* Language;
     std::string Expected;
   };
-  const Case cases[] = {{true, "Orvane 意外退出\n" + kRecord}, {false, "Orvane 意外退出\n没有找到崩溃记录。\n"}};
+  const Case cases[] = {{true, "zh_CN", "Orvane 意外退出\n" + kRecord},
+                        {false, "zh_CN", "Orvane 意外退出\n没有找到崩溃记录。\n"},
+                        {false, "en_GB", "Orvane quit unexpectedly\nNo crash record was found.\n"}};
   for (const Case& c : cases) {
     if (c.WithRecord) WriteFileBytes(record, kRecord);
     else std::filesystem::remove(record);
     QProcess reporter;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "LC_ALL", "LC_MESSAGES"}) env.remove(name);
+    env.insert("LANGUAGE", c.Language);
     env.insert("ASAN_OPTIONS", "detect_leaks=0");
     reporter.setProcessEnvironment(env);
     reporter.start(QString::fromStdString(std::string(ORVANE_BIN_DIR) + "/bugreport"), {"-os"});

@@ -12,26 +12,18 @@
 
 #include "Decoder.h"
 #include "bass.h"
+#include "text/ProgramFolders.h"
 
 namespace orvane::bass {
 namespace {
 
-// The executable's folder, where the module is installed beside it.
-std::string ExecutableFolder() {
-  char path[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return {};
-  const std::string exe(path, static_cast<size_t>(n));
-  return exe.substr(0, exe.rfind('/') + 1);
-}
-
 OpenDecoderFunction LoadModule() {
-  // Beside the executable; programs that live elsewhere (the tests) name the folder in
+  // Among the program's modules; programs that live elsewhere (the tests) name the folder in
   // ORVANE_MODULE_DIR.
   void* module = nullptr;
   if (const char* dir = std::getenv("ORVANE_MODULE_DIR"); dir && *dir)
     module = ::dlopen((std::string(dir) + "/" + kDecoderModuleName).c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!module) module = ::dlopen((ExecutableFolder() + kDecoderModuleName).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!module) module = ::dlopen((text::OwnProgramFolders().Modules + kDecoderModuleName).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!module) {
     std::fprintf(stderr, "Orvane: the decoder module cannot be loaded: %s\n", ::dlerror());
     return nullptr;

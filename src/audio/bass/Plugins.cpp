@@ -7,6 +7,8 @@
 
 #include <filesystem>
 
+#include "text/ProgramFolders.h"
+
 namespace orvane::bass {
 namespace {
 
@@ -15,12 +17,13 @@ void* OpenLibrary(const std::string& file, std::string& resolved) {
     resolved = file;
     return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   }
-  // A bare name, as the engine passes it: the executable's folder first, as a Windows program
-  // would find a DLL beside it; then the system's library search.
-  const std::string besideExecutable = ExecutableFolder() + file;
-  if (!besideExecutable.empty() && std::filesystem::exists(besideExecutable)) {
-    resolved = besideExecutable;
-    return dlopen(besideExecutable.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A bare name, as the engine passes it: the program's module folder first, as a Windows
+  // program would find a DLL beside it; then the system's library search.
+  const std::string folder = ModuleFolder();
+  const std::string inModules = folder + file;
+  if (!folder.empty() && std::filesystem::exists(inModules)) {
+    resolved = inModules;
+    return dlopen(inModules.c_str(), RTLD_NOW | RTLD_LOCAL);
   }
   resolved = file;
   return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -33,14 +36,7 @@ std::string CanonicalOr(const std::string& path) {
 
 }  // namespace
 
-std::string ExecutableFolder() {
-  std::error_code error;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return {};
-  std::string folder = exe.parent_path().string();
-  if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder;
-}
+std::string ModuleFolder() { return text::OwnProgramFolders().Modules; }
 
 std::unique_ptr<Plugin> Plugin::Load(const std::string& file, int& error) {
   std::string resolved;

@@ -1,7 +1,7 @@
 #pragma once
 // Format plug-ins ("b_*.so"): shared libraries that announce formats through
-// BASS_PLUGIN_ENTRY_NAME (see bass.h). Loading resolves a bare name against the executable's
-// folder first, then dlopen's own search.
+// BASS_PLUGIN_ENTRY_NAME (see bass.h). Loading resolves a bare name against the program's
+// module folder first, then dlopen's own search.
 //
 // Threads: a Plugin is immutable once loaded; the library's registry makes handles thread-safe.
 
@@ -31,7 +31,8 @@ class Plugin {
   std::string path;
 };
 
-// The folder of the running executable, with a trailing '/'; empty when unknown.
-std::string ExecutableFolder();
+// The folder of the program's modules (beside the executable in the build tree, lib/orvane/ when
+// installed), with a trailing '/'; empty when unknown.
+std::string ModuleFolder();
 
 }  // namespace orvane::bass

@@ -2,14 +2,16 @@
 // the window "Orvane 意外退出" with buttons to start the player again and to close; without a
 // display it prints the record to standard output and ends.
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #include "desktop/Process.h"
+#include "text/ProgramFolders.h"
 #include "tools/bugreport/BugReportDialog.h"
+#include "ui/Translation.h"
 
 namespace {
 
@@ -26,13 +28,10 @@ bool HasDisplay() {
   return false;
 }
 
-// The player is the program "orvane" in this program's folder.
+// The player: the program "orvane" beside this one in the build tree, in bin/ when installed.
 std::string PlayerPath() {
-  char buffer[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return "orvane";
-  std::string self(buffer, static_cast<size_t>(n));
-  return self.substr(0, self.rfind('/') + 1) + "orvane";
+  const std::string programs = orvane::text::OwnProgramFolders().Programs;
+  return programs.empty() ? std::string("orvane") : programs + "orvane";
 }
 
 }  // namespace
@@ -40,11 +39,17 @@ std::string PlayerPath() {
 int main(int argc, char** argv) {
   const std::string record = orvane::bugreport::ReadCrashRecord(orvane::bugreport::CrashRecordFile());
   if (!HasDisplay()) {
-    std::fputs("Orvane 意外退出\n", stdout);
-    std::fputs(record.empty() ? "没有找到崩溃记录。\n" : record.c_str(), stdout);
+    QCoreApplication core(argc, argv);
+    orvane::ui::InstallTranslation(core);
+    const auto text = [](const char* source) {
+      return QCoreApplication::translate("orvane::bugreport::TBugReportDialog", source).toStdString() + "\n";
+    };
+    std::fputs(text("Orvane 意外退出").c_str(), stdout);
+    std::fputs(record.empty() ? text("没有找到崩溃记录。").c_str() : record.c_str(), stdout);
     return 0;
   }
   QApplication app(argc, argv);
+  orvane::ui::InstallTranslation(app);
   orvane::bugreport::TBugReportDialog dialog(record, [] { orvane::desktop::StartDetached({PlayerPath()}); });
   dialog.show();
   return app.exec() == 0 ? 0 : 1;

@@ -169,7 +169,7 @@ Window {
                         objectName: "btnLast"
                         x: 11; y: 34; width: 30; height: 30
                         glyph: "last"
-                        hint: "上一曲"
+                        hint: qsTr("上一曲")
                         restOpacity: 0.5
                         onClicked: main.btn_previousClick()
                     }
@@ -177,7 +177,7 @@ Window {
                         objectName: "btnPlay"
                         x: 46; y: 34; width: 30; height: 30
                         glyph: main.playGlyph
-                        hint: "播放"
+                        hint: qsTr("播放")
                         restOpacity: 0.5
                         onClicked: main.btn_playClick()
                     }
@@ -185,7 +185,7 @@ Window {
                         objectName: "btnNext"
                         x: 80; y: 34; width: 30; height: 30
                         glyph: "next"
-                        hint: "下一曲"
+                        hint: qsTr("下一曲")
                         restOpacity: 0.5
                         onClicked: main.btn_nextClick()
                     }
@@ -203,7 +203,7 @@ Window {
                         objectName: "btnAbout"
                         x: 195; y: 34; width: 30; height: 30
                         glyph: "comment"
-                        hint: "设置"
+                        hint: qsTr("设置")
                         restOpacity: 0.5
                         onClicked: main.btnAboutClick()
                     }
@@ -212,7 +212,7 @@ Window {
                         objectName: "btnClose"
                         x: 231; y: 2; width: 20; height: 20
                         glyph: "关闭"
-                        hint: "关闭"
+                        hint: qsTr("关闭")
                         onClicked: main.btn_closeClick()
                     }
                     ImageButton {
@@ -220,7 +220,7 @@ Window {
                         objectName: "btnMenu"
                         x: 231; y: 21; width: 20; height: 20
                         glyph: "缩小"
-                        hint: "菜单"
+                        hint: qsTr("菜单")
                         onClicked: {
                             // The menu opens at the button's lower-left corner.
                             const p = btnMenu.mapToGlobal(0, btnMenu.height)
@@ -231,7 +231,7 @@ Window {
                         objectName: "btnMin"
                         x: 231; y: 41; width: 20; height: 20
                         glyph: "最小化"
-                        hint: "音乐魔方"
+                        hint: qsTr("音乐魔方")
                         onClicked: main.btn_minClick()
                     }
                 }
@@ -260,14 +260,14 @@ Window {
 
                             TabHeader {
                                 height: tabHeader.height
-                                text: "我的音乐列表"
+                                text: qsTr("我的音乐列表")
                                 checked: tabControl.currentIndex === 0
                                 onClicked: main.tabIndex = 0
                             }
                             TabHeader {
                                 id: rndTab
                                 height: tabHeader.height
-                                text: "随便听听"
+                                text: qsTr("随便听听")
                                 extraRight: 18
                                 checked: tabControl.currentIndex === 1
                                 onClicked: main.tabIndex = 1
@@ -280,7 +280,7 @@ Window {
                                     width: 16
                                     height: 16
                                     glyph: "arrow_refresh"
-                                    hint: "换歌"
+                                    hint: qsTr("换歌")
                                     enabled: main.rndMusicEnabled
                                     onClicked: main.btn_rndlistClick()
                                 }
@@ -316,8 +316,8 @@ Window {
                                     objectName: "layAddMsg"
                                     anchors.fill: parent
                                     visible: main.addMsgVisible
-                                    text: "歌曲列表里面没有歌曲，赶快添加歌曲开始不一样的音乐体验！\n"
-                                    buttonText: "添加歌曲"
+                                    text: qsTr("歌曲列表里面没有歌曲，赶快添加歌曲开始不一样的音乐体验！\n")
+                                    buttonText: qsTr("添加歌曲")
                                     button.objectName: "btnAddFiles"
                                     onAddClicked: main.lbl_openClick()
                                 }

@@ -51,13 +51,13 @@ Rectangle {
 
         TextButton {
             objectName: "btnYes"
-            text: "Yes"
+            text: qsTr("Yes")
             width: 64
             onClicked: pop.result(6)
         }
         TextButton {
             objectName: "btnNo"
-            text: "No"
+            text: qsTr("No")
             width: 64
             onClicked: pop.result(7)
         }

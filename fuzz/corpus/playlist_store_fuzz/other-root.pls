@@ -1,0 +1,1 @@
+<Root><RndList><x Title="t"/></RndList><PlayerList/><PlayerList><LIST Title="second"/></PlayerList></Root>

@@ -1,0 +1,142 @@
+// The interface's language: Chinese unless the desktop's message language is English, and then
+// the window, its scene, menus, questions and notices speak English while stored files stay as
+// they are.
+#include <QApplication>
+#include <QMenu>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <map>
+
+#include "lyrics/Unt_Dlrc.h"
+#include "main_window_fixture.h"
+#include "ui/Translation.h"
+
+namespace orvane::test {
+namespace {
+
+TEST(Translation, TheDesktopsMessageLanguageDecides) {
+  struct Case {
+    std::map<std::string, std::string> environment;
+    bool english;
+  };
+  const Case cases[] = {
+      {{}, false},
+      {{{"LANG", "en_US.UTF-8"}}, true},
+      {{{"LANG", "en"}}, true},
+      {{{"LANG", "en@shaw"}}, true},
+      {{{"LANG", "zh_CN.UTF-8"}}, false},
+      {{{"LANG", "C.UTF-8"}}, false},
+      {{{"LANG", "eno"}}, false},  // not English, only starting with "en"
+      {{{"LANG", "zh_CN.UTF-8"}, {"LC_MESSAGES", "en_GB.UTF-8"}}, true},
+      {{{"LANG", "en_US.UTF-8"}, {"LC_MESSAGES", "zh_CN.UTF-8"}}, false},
+      {{{"LC_MESSAGES", "en_GB.UTF-8"}, {"LC_ALL", "zh_TW.UTF-8"}}, false},
+      {{{"LC_ALL", ""}, {"LANG", "en_US.UTF-8"}}, true},  // empty counts as not set
+      {{{"LANGUAGE", "en"}}, true},
+      {{{"LANGUAGE", "en_GB:zh_CN"}, {"LANG", "zh_CN.UTF-8"}}, true},
+      {{{"LANGUAGE", "zh_CN:en"}, {"LANG", "en_US.UTF-8"}}, false},  // the first wish wins
+      {{{"LANGUAGE", "::en"}}, true},
+      {{{"LANGUAGE", ":"}, {"LANG", "en_US.UTF-8"}}, true},
+  };
+  for (const Case& c : cases) {
+    const bool english = ui::WantsEnglish([&c](const char* name) -> const char* {
+      const auto found = c.environment.find(name);
+      return found == c.environment.end() ? nullptr : found->second.c_str();
+    });
+    std::string described;
+    for (const auto& [name, value] : c.environment) described += name + "=" + value + " ";
+    EXPECT_EQ(english, c.english) << described;
+  }
+}
+
+class EnglishWindowTest : public MainWindowTest {
+ protected:
+  static void SetUpTestSuite() {
+    ::setenv("LANGUAGE", "en_GB", 1);
+    ::setenv("QT_QUICK_BACKEND", "software", 1);
+    ASSERT_TRUE(ui::InstallTranslation(GuiApp()));
+  }
+
+  // The window with its scene, as the program makes them.
+  app::TNimMain& CreateWithScene() {
+    window = std::make_unique<app::TNimMain>(Services());
+    scene = std::make_unique<QQmlApplicationEngine>();
+    scene->rootContext()->setContextProperty(QStringLiteral("main"), window.get());
+    scene->load(QUrl(QStringLiteral("qrc:/qt/qml/Orvane/Main.qml")));
+    EXPECT_FALSE(scene->rootObjects().isEmpty());
+    quickWindow = scene->rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(scene->rootObjects().first());
+    window->SetWindow(quickWindow);
+    window->FormCreate();
+    ProcessEventsFor(50);
+    return *window;
+  }
+
+  void TearDown() override {
+    scene.reset();
+    MainWindowTest::TearDown();
+  }
+
+  QQuickItem* Item(const char* name) const { return quickWindow->findChild<QQuickItem*>(QString::fromLatin1(name)); }
+
+  // The "text" of every item of the scene.
+  QStringList SceneTexts() const {
+    QStringList texts;
+    QList<QQuickItem*> items{quickWindow->contentItem()};
+    for (qsizetype i = 0; i < items.size(); ++i) {
+      items += items[i]->childItems();
+      const QVariant text = items[i]->property("text");
+      if (text.isValid() && !text.toString().isEmpty()) texts << text.toString();
+    }
+    return texts;
+  }
+
+  std::unique_ptr<QQmlApplicationEngine> scene;
+  QQuickWindow* quickWindow = nullptr;
+};
+
+TEST_F(EnglishWindowTest, TheSceneSpeaksEnglish) {
+  app::TNimMain& main = CreateWithScene();
+  ASSERT_NE(quickWindow, nullptr);
+  ASSERT_NE(Item("btnPlay"), nullptr);
+  ASSERT_NE(Item("btnMin"), nullptr);
+  EXPECT_EQ(Item("btnPlay")->property("hint").toString(), QStringLiteral("Play"));
+  EXPECT_EQ(Item("btnMin")->property("hint").toString(), QStringLiteral("Music Cube"));
+  const QStringList texts = SceneTexts();
+  EXPECT_TRUE(texts.contains(QStringLiteral("My Music"))) << texts.join(u'|').toStdString();
+  EXPECT_TRUE(texts.contains(QStringLiteral("Random")));
+  EXPECT_TRUE(texts.contains(QStringLiteral("Add Songs")));
+  EXPECT_EQ(main.TitleText(), QStringLiteral("Orvane, a different music experience"));
+  EXPECT_EQ(main.DeskLrc()->ShownText(), "Orvane, a different music experience");
+  // The window's identity is not a text for people: it stays as other programs look for it.
+  EXPECT_EQ(quickWindow->title(), QStringLiteral("Orvane4"));
+}
+
+TEST_F(EnglishWindowTest, MenusQuestionsAndNoticesSpeakEnglish) {
+  WriteSavedLists(Songs(2));
+  std::filesystem::create_directories(DataFolder());
+  WriteFileBytes(DataFolder() + "Orvane.xml", "<MainConfig><Window>");  // cut off: moved aside
+  app::TNimMain& main = Create();
+  EXPECT_TRUE(main.NoticeText().startsWith(QStringLiteral("The settings file was damaged and has been set aside as ")))
+      << main.NoticeText().toStdString();
+
+  main.btnMenuClick(0, 0);
+  auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(menu, nullptr);
+  QStringList items;
+  for (QAction* action : menu->actions())
+    if (!action->isSeparator()) items << action->text();
+  menu->close();
+  EXPECT_EQ(items, (QStringList{"Tallo Music Sharing", "Add Music", "Play/Pause", "Previous Song", "Next Song",
+                                "Help", "Quit"}));
+
+  main.lstDefault().SetSelectedIndex(0);
+  main.pmdel_delselectClick();
+  EXPECT_EQ(Questions, std::vector<std::string>{"Remove the selected song from the list?"});
+
+  // The preset names are the file's own.
+  EXPECT_EQ(main.effBoxItems().front(), "默认");
+}
+
+}  // namespace
+}  // namespace orvane::test

@@ -1,0 +1,316 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>DefaultServices</name>
+    <message>
+        <source>所有音乐</source>
+        <translation>All music</translation>
+    </message>
+    <message>
+        <source>添加歌曲</source>
+        <translation>Add Songs</translation>
+    </message>
+</context>
+<context>
+    <name>Glossary</name>
+    <message>
+        <source>保存</source>
+        <translation type="vanished">Save</translation>
+    </message>
+    <message>
+        <source>返回</source>
+        <translation type="vanished">Back</translation>
+    </message>
+    <message>
+        <source>播放模式：</source>
+        <translation type="vanished">Play mode:</translation>
+    </message>
+    <message>
+        <source>普通</source>
+        <translation type="vanished">Normal</translation>
+    </message>
+    <message>
+        <source>循环</source>
+        <translation type="vanished">Loop</translation>
+    </message>
+    <message>
+        <source>单曲循环</source>
+        <translation type="vanished">Repeat One</translation>
+    </message>
+    <message>
+        <source>音效模式：</source>
+        <translation type="vanished">Sound effect:</translation>
+    </message>
+    <message>
+        <source>开机自动运行</source>
+        <translation type="vanished">Start with the desktop</translation>
+    </message>
+    <message>
+        <source>启动Tallo音乐</source>
+        <translation type="vanished">Start Tallo Music</translation>
+    </message>
+    <message>
+        <source>显示歌词</source>
+        <translation type="vanished">Show Lyrics</translation>
+    </message>
+    <message>
+        <source>在线歌词</source>
+        <translation type="vanished">Online lyrics</translation>
+    </message>
+    <message>
+        <source>歌词缓存路径</source>
+        <translation type="vanished">Lyric folder</translation>
+    </message>
+    <message>
+        <source>歌曲缓存路径</source>
+        <translation type="vanished">Song cache folder</translation>
+    </message>
+    <message>
+        <source>选择歌词存放目录</source>
+        <translation type="vanished">Choose the folder for lyrics</translation>
+    </message>
+    <message>
+        <source>选择歌曲缓存目录</source>
+        <translation type="vanished">Choose the folder for cached songs</translation>
+    </message>
+    <message>
+        <source>音量</source>
+        <translation type="vanished">Volume</translation>
+    </message>
+    <message>
+        <source>静音</source>
+        <translation type="vanished">Mute</translation>
+    </message>
+    <message>
+        <source>最小化</source>
+        <translation type="vanished">Minimise</translation>
+    </message>
+    <message>
+        <source>歌词搜索</source>
+        <translation type="vanished">Lyric Search</translation>
+    </message>
+    <message>
+        <source>歌曲名：</source>
+        <translation type="vanished">Title:</translation>
+    </message>
+    <message>
+        <source>歌手：</source>
+        <translation type="vanished">Singer:</translation>
+    </message>
+    <message>
+        <source>搜索</source>
+        <translation type="vanished">Search</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation type="vanished">Stop</translation>
+    </message>
+    <message>
+        <source>下载歌词</source>
+        <translation type="vanished">Download Lyrics</translation>
+    </message>
+    <message>
+        <source>停止下载</source>
+        <translation type="vanished">Stop Download</translation>
+    </message>
+    <message>
+        <source>向前0.5秒</source>
+        <translation type="vanished">0.5 s earlier</translation>
+    </message>
+    <message>
+        <source>向后0.5秒</source>
+        <translation type="vanished">0.5 s later</translation>
+    </message>
+    <message>
+        <source>手动搜索歌词</source>
+        <translation type="vanished">Search Lyrics</translation>
+    </message>
+    <message>
+        <source>关闭歌词</source>
+        <translation type="vanished">Hide Lyrics</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation type="vanished">Pause</translation>
+    </message>
+    <message>
+        <source>还原</source>
+        <translation type="vanished">Restore</translation>
+    </message>
+    <message>
+        <source>Orvane 意外退出</source>
+        <translation type="vanished">Orvane quit unexpectedly</translation>
+    </message>
+</context>
+<context>
+    <name>Main</name>
+    <message>
+        <source>上一曲</source>
+        <translation>Previous</translation>
+    </message>
+    <message>
+        <source>播放</source>
+        <translation>Play</translation>
+    </message>
+    <message>
+        <source>下一曲</source>
+        <translation>Next</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>菜单</source>
+        <translation>Menu</translation>
+    </message>
+    <message>
+        <source>音乐魔方</source>
+        <translation>Music Cube</translation>
+    </message>
+    <message>
+        <source>我的音乐列表</source>
+        <translation>My Music</translation>
+    </message>
+    <message>
+        <source>随便听听</source>
+        <translation>Random</translation>
+    </message>
+    <message>
+        <source>换歌</source>
+        <translation>Other songs</translation>
+    </message>
+    <message>
+        <source>歌曲列表里面没有歌曲，赶快添加歌曲开始不一样的音乐体验！
+</source>
+        <translation>There are no songs in the list yet. Add some and start a different music experience!
+</translation>
+    </message>
+    <message>
+        <source>添加歌曲</source>
+        <translation>Add Songs</translation>
+    </message>
+</context>
+<context>
+    <name>MsgPop</name>
+    <message>
+        <source>Yes</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>No</source>
+        <translation>No</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::app::TNimMain</name>
+    <message>
+        <source>设置文件</source>
+        <translation>The settings file</translation>
+    </message>
+    <message>
+        <source>设置没有保存成功：%1</source>
+        <translation>The settings could not be saved: %1</translation>
+    </message>
+    <message>
+        <source>Orvane 不一样的音乐体验</source>
+        <translation>Orvane, a different music experience</translation>
+    </message>
+    <message>
+        <source>%1已损坏，已另存为 %2</source>
+        <translation>%1 was damaged and has been set aside as %2</translation>
+    </message>
+    <message>
+        <source>播放列表</source>
+        <translation>The playlist</translation>
+    </message>
+    <message>
+        <source>播放列表没有保存成功：%1</source>
+        <translation>The playlist could not be saved: %1</translation>
+    </message>
+    <message>
+        <source>确定要删除当前选择的歌曲吗？</source>
+        <translation>Remove the selected song from the list?</translation>
+    </message>
+    <message>
+        <source>确定要清空当前歌曲列表？</source>
+        <translation>Clear the whole song list?</translation>
+    </message>
+    <message>
+        <source>删除选择文件</source>
+        <translation>Remove Selected Song</translation>
+    </message>
+    <message>
+        <source>清空播放列表</source>
+        <translation>Clear Playlist</translation>
+    </message>
+    <message>
+        <source>Tallo音乐分享平台</source>
+        <translation>Tallo Music Sharing</translation>
+    </message>
+    <message>
+        <source>添加音乐</source>
+        <translation>Add Music</translation>
+    </message>
+    <message>
+        <source>播放/暂停</source>
+        <translation>Play/Pause</translation>
+    </message>
+    <message>
+        <source>上一首</source>
+        <translation>Previous Song</translation>
+    </message>
+    <message>
+        <source>下一首</source>
+        <translation>Next Song</translation>
+    </message>
+    <message>
+        <source>帮助</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>Tallo官方群</source>
+        <translation>Tallo Group</translation>
+    </message>
+    <message>
+        <source>寻求帮助</source>
+        <translation>Get Help</translation>
+    </message>
+    <message>
+        <source>Orvane官网</source>
+        <translation>Orvane Website</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Quit</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::bugreport::TBugReportDialog</name>
+    <message>
+        <source>Orvane 意外退出</source>
+        <translation>Orvane quit unexpectedly</translation>
+    </message>
+    <message>
+        <source>Orvane 遇到了问题，已经退出。播放列表和设置都已保存。</source>
+        <translation>Orvane ran into a problem and quit. Your playlists and settings are saved.</translation>
+    </message>
+    <message>
+        <source>没有找到崩溃记录。</source>
+        <translation>No crash record was found.</translation>
+    </message>
+    <message>
+        <source>重新启动 Orvane</source>
+        <translation>Restart Orvane</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+</context>
+</TS>
