@@ -1,4 +1,5 @@
-// The real outside world of the main window: the audio engine, the file dialog, the desktop helpers.
+// The real outside world of the main window: the audio engine, the file dialog, the plug-in host, the
+// desktop helpers.
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -8,6 +9,7 @@
 #include "app/unt_main.h"
 #include "audio/AudioEngine.h"
 #include "desktop/ShellHelpers.h"
+#include "plugins/UPluginFramework.h"
 
 namespace orvane::app {
 namespace {
@@ -50,6 +52,9 @@ TNimMainServices DefaultServices(const std::string& executablePath) {
     return std::make_unique<audio::TAudioEngine>(reinterpret_cast<void*>(window), pluginFolder, std::move(counters));
   };
   services.ChooseFiles = ChooseAudioFiles;
+  services.CreatePluginHost = [](uintptr_t window, const std::string& folder) {
+    return std::make_unique<plugins::TUSGeneralPurpose>(window, folder);
+  };
   services.RunCommandLine = [](const std::string& commandLine, uint16_t show) {
     return desktop::RunCommandLine(commandLine, show);
   };

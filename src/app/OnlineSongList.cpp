@@ -15,6 +15,13 @@ size_t FirstCharacterLength(const std::string& s) {
   return length;
 }
 
+// Where the last UTF-8 character of s[0, end) starts (end - 1 for bytes that are not UTF-8).
+size_t LastCharacterStart(const std::string& s, size_t end) {
+  size_t start = end - 1;
+  while (start > 0 && end - start < 4 && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80) --start;
+  return (static_cast<unsigned char>(s[start]) & 0xC0) == 0xC0 ? start : end - 1;
+}
+
 }  // namespace
 
 std::string GetField(const std::string& text, int n, char separator) {
@@ -31,7 +38,14 @@ std::string GetField(const std::string& text, int n, char separator) {
 
 std::vector<TOnlineSong> ParseOnlineSongList(const std::string& text, const std::string& musicBaseUrl) {
   std::string list = text;
-  if (list.size() >= 2) list.erase(list.size() - 2, 1);
+  // The next-to-last character goes (a character, not a byte: the text is UTF-8).
+  if (!list.empty()) {
+    const size_t last = LastCharacterStart(list, list.size());
+    if (last > 0) {
+      const size_t previous = LastCharacterStart(list, last);
+      list.erase(previous, last - previous);
+    }
+  }
   std::vector<TOnlineSong> songs;
   size_t start = 0;
   while (start < list.size()) {

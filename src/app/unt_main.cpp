@@ -25,6 +25,7 @@
 #include "lyrics/Unt_Slrc.h"
 #include "net/UntCkUpThread.h"
 #include "net/UntPostThread.h"
+#include "plugins/UPluginFramework.h"
 #include "store/UYmXMLCFG.h"
 #include "store/XmlReader.h"
 #include "text/ProgramFolders.h"
@@ -54,7 +55,9 @@ TNimMain::TNimMain(TNimMainServices services, QObject* parent)
     : QObject(parent),
       services(std::move(services)),
       musicList(std::make_unique<ui::PlayListModel>()),
-      rndList(std::make_unique<ui::PlayListModel>()) {
+      rndList(std::make_unique<ui::PlayListModel>()),
+      commandBlock(this->services.CommandBlock ? this->services.CommandBlock
+                                               : std::shared_ptr<TCommandBlock>(TCommandBlock::InMemory())) {
   lanErrTimer.setInterval(1000);
   lanErrTimer.setSingleShot(false);
   connect(&lanErrTimer, &QTimer::timeout, this, &TNimMain::tmr_lanerrTimer);
@@ -88,6 +91,7 @@ TNimMain::~TNimMain() {
   }
   // The engine can deliver no more download data now, so the cache file can be closed.
   songCache.reset();
+  pluginHost.reset();  // PLUGIN_UNLOADING to each plug-in, then unloaded
   lyricDownloader.reset();
   DetachSystemFault(this);
 }
@@ -121,8 +125,10 @@ void TNimMain::FormCreate(const std::vector<std::string>& args) {
   const text::ProgramFolders folders = text::FindProgramFolders(services.ExecutablePath);
   shell.AppFolder = folders.Modules;
   shell.ShareFolder = folders.Data;
+  PrepareCrashReporter(shell.AppFolder + "bugreport");
   shell.DataFolder = desktop::GetSpecialFolder(133, false) + "Orvane/";
   desktop::ForceFolder(shell.DataFolder, true);
+  PrepareCrashRecord(shell.DataFolder + kCrashRecordName);
   lyricDownloader = lyrics::TLyricDownloader::Load(shell.AppFolder);
   ReadConfig();
   CreateDesktopLyrics();
@@ -130,6 +136,7 @@ void TNimMain::FormCreate(const std::vector<std::string>& args) {
   LoadEffectPresets();
   trackList.clear();
   lrcDoc.Load("");
+  if (services.CreatePluginHost) pluginHost = services.CreatePluginHost(MainWindowHandle(), shell.AppFolder + "plugins");
   StartUpdateCheck();
   LoadLists();
   UpdateListHint();
@@ -208,19 +215,41 @@ void TNimMain::LoadEffectPresets() {
 }
 
 void TNimMain::ApplyEffectPreset(int32_t index) {
-  shell.EqPresetId = index;
+  if (index != shell.EqPresetId) {
+    shell.EqPresetId = index;
+    ConfigChanged();
+  }
   if (engine)
     audio::ApplyEffectPreset(store::TXmlReader::FromFile(shell.ShareFolder + audio::EffectPresetFileName), index, *engine);
 }
 
+// The own command line goes through the block and the window's message, as a second start's
+// does, so it is handled once the event loop runs, that is after the saved lists are loaded.
 void TNimMain::PostOwnCommandLine(const std::vector<std::string>& args) {
-  if (args.empty()) return;
-  const bool append = args[0] == "/l";
-  const uint8_t code = append ? CMD_APPENDFILE : CMD_PLAYFILE;
-  const std::string text = append ? (args.size() > 1 ? args[1] : std::string()) : args[0];
-  // Handled once the event loop runs, that is after the saved lists are loaded.
+  if (const std::optional<TCommand> command = CommandFromArgs(args)) WriteOwnCommand(*command, 0);
+}
+
+// The block is locked for writers until the command is handled, as any writer's is. When a second
+// start is handing over right now (it holds the lock and waits for this window), its command goes
+// first and this one follows.
+void TNimMain::WriteOwnCommand(const TCommand& command, int attempt) {
+  constexpr int kRetryMs = 10;
+  constexpr int kMaxAttempts = kHandOffTimeoutMs / kRetryMs;
+  if (!commandBlock->TryLockForWriting() && attempt < kMaxAttempts) {
+    QTimer::singleShot(kRetryMs, this, [this, command, attempt] { WriteOwnCommand(command, attempt + 1); });
+    return;
+  }
+  commandBlock->Write(command.Code, command.Text);
   QMetaObject::invokeMethod(
-      this, [this, code, text] { WMSharedCommand(code, text, 1); }, Qt::QueuedConnection);
+      this,
+      [this] {
+        struct Unlock {
+          TCommandBlock& block;
+          ~Unlock() { block.UnlockForWriting(); }
+        } unlock{*commandBlock};
+        WMSharedCommand(TMessage{WM_SHAREDCOMMAND, 1, 1});
+      },
+      Qt::QueuedConnection);
 }
 
 void TNimMain::SaveConfig() {
@@ -254,16 +283,12 @@ void TNimMain::FormClose() {
   SaveConfig();
 }
 
-// On a fault raised by the system: save what the user has, start the crash reporter, end at once.
+// On a fault raised by the system, on whichever thread raised it. Nothing is saved here: the
+// settings and the lists are saved shortly after every change, and saving from a signal handler
+// (allocating, taking locks) could hang the process instead of ending it.
 void TNimMain::OnSystemFault(bool isSystemFault) {
   if (!isSystemFault) return;
-  if (created) {
-    SaveActiveList();
-    SaveConfig();
-  }
-  // Quoted, so an install folder with a blank in its path still names the program.
-  if (services.RunCommandLine) services.RunCommandLine(desktop::QuoteCommandArg(shell.AppFolder + "bugreport") + " -os", 1);
-  std::_Exit(0);
+  RunCrashPath();
 }
 
 QString TNimMain::WelcomeText() const { return tr("Orvane 不一样的音乐体验"); }

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "app/ShellState.h"
+#include "app/mapshare.h"
 #include "audio/DownloadCounters.h"
 #include "audio/IAudioEngine.h"
 #include "lyrics/LrcClass.h"
@@ -63,6 +64,9 @@ class TLyricDownloader;
 class TLrcTextThread;
 struct TLyricTrack;
 }  // namespace orvane::lyrics
+namespace orvane::plugins {
+class TUSGeneralPurpose;
+}
 namespace orvane::net {
 class TCheckUPDate;
 class TPostThr;
@@ -127,8 +131,14 @@ struct TNimMainServices {
   std::function<std::vector<std::string>(const std::string& filter)> ChooseFiles;
   // The modal Yes/No pop-up; returns mrYes or mrNo. Unset: the scene's MsgPop1 is shown and waited for.
   std::function<int(const std::string& message)> AskYesNo;
-  // Plug-in broadcast (event, record); unset: no plug-ins.
+  // The plug-in host, made at creation from the plug-in folder (AppFolder + "plugins") and freed
+  // right after the engine; unset: no plug-ins.
+  std::function<std::unique_ptr<plugins::TUSGeneralPurpose>(uintptr_t window, const std::string& folder)>
+      CreatePluginHost;
+  // Replaces the plug-in host's broadcast (event, record) when set (tests record the events).
   std::function<void(int32_t event, const TTrackEvent& track)> BroadcastToPlugins;
+  // The shared command block other starts write to; unset: a block of the window's own.
+  std::shared_ptr<TCommandBlock> CommandBlock;
   // Starts a program from a command line without waiting (updater, crash reporter).
   std::function<bool(const std::string& commandLine, uint16_t show)> RunCommandLine;
   // Opens a web address in the user's browser.
@@ -199,7 +209,8 @@ class TNimMain : public QObject {
   // dragged volume slider, make one save), so a crash or a killed session loses none of them.
   void ConfigChanged();
   const QTimer& tmr_saveConfig() const { return saveConfigTimer; }
-  // A fault raised by the operating system: saves, starts the crash reporter, ends the process.
+  // A fault raised by the operating system, on any thread: the crash path (SystemFault.h), which
+  // saves nothing (everything is on disk already), starts the crash reporter and ends the process.
   void OnSystemFault(bool isSystemFault);
 
   // The scene's window, for minimising, the tray icon and menu placement; set by the view.
@@ -224,6 +235,18 @@ class TNimMain : public QObject {
                   const audio::TWaveData& wave);
   void EngineError(int32_t code, int32_t detail);
   void NotifyPlugins(int32_t event);
+  // Stops playback (the desktop's Stop; there is no button for it).
+  void StopPlayback();
+  // Seeks the playing song to positionMs, as a press on the seek bar does.
+  void SeekTo(int32_t positionMs);
+  // The engine's state (StateStopped without an engine), the current track (null when CurrentIndex
+  // is not a row of TrackList), its serial (bumped when a different track starts), position and
+  // length in ms.
+  int32_t PlayerState() const;
+  const TPlayListItem* CurrentTrack() const;
+  uint64_t TrackSerial() const { return trackSerial; }
+  int32_t PositionMs() const;
+  int32_t LengthMs() const;
   void ApplyEffectPreset(int32_t index);
 
   // ---- lists (unt_main_lists.cpp)
@@ -238,6 +261,8 @@ class TNimMain : public QObject {
   void RebuildTrackList(const ui::PlayListModel& view, bool emptyFirst);
   void LoadLists();
   void SaveActiveList();
+  // Saves one list (0 the music list, 1 the random list), the one a change was made to.
+  void SaveList(uint8_t list);
   // Asks for files and starts adding them (the rows follow while their tags are read); true when
   // the user chose files.
   bool AddFilesFromDialog();
@@ -297,9 +322,15 @@ class TNimMain : public QObject {
   void SetKaraoke(bool on);
 
   // ---- commands (unt_main_commands.cpp)
-  // The shared command block's contents, handed over by another start (or by this one).
+  // A message to the window, from another process (its socket) or from the window itself:
+  // WM_SHAREDCOMMAND and WM_CMDPLAY; the result is the answer the sender gets (0 for others).
+  int32_t Perform(const TMessage& message);
+  // WM_SHAREDCOMMAND: carries out the command in the shared block and clears the block.
+  int32_t WMSharedCommand(const TMessage& message);
+  // Carries out one command (code and text as the block holds them).
   void WMSharedCommand(uint8_t code, const std::string& text, int32_t lParam = 1);
   static std::string GetField(const std::string& text, int n, char separator);
+  TCommandBlock& CommandBlock() { return *commandBlock; }
 
   // ---- state, for the scene and for tests
   ShellState& Shell() { return shell; }
@@ -311,6 +342,7 @@ class TNimMain : public QObject {
   lyrics::TLyricDownloader* LyricDownloader() const { return lyricDownloader.get(); }
   net::TWorkerHost& Workers() { return workers; }
   lyrics::TNimDeskTopLrc* DeskLrc() { return deskLrc.get(); }
+  plugins::TUSGeneralPurpose* PluginHost() { return pluginHost.get(); }
   lyrics::TNimDlrcButton* DlrcButton() { return dlrcButton.get(); }
   lyrics::TNimSlrc* SearchDialog() { return searchDialog.get(); }
   bool chkShowLrc() const { return showLrc; }
@@ -370,6 +402,11 @@ class TNimMain : public QObject {
   void settingsChanged();
   // The window should close (the main menu's exit): the application ends its event loop.
   void closeRequested();
+  // The engine's state or the current track may have changed (the desktop's media controls).
+  void playbackChanged();
+  void playModeChanged();
+  // The playing song was moved to positionMs.
+  void seeked(qint64 positionMs);
 
  private:
   // unt_main.cpp
@@ -379,6 +416,7 @@ class TNimMain : public QObject {
   void LoadEffectPresets();
   void StartUpdateCheck();
   void PostOwnCommandLine(const std::vector<std::string>& args);
+  void WriteOwnCommand(const TCommand& command, int attempt);
   void ReportMovedAside(const QString& what, const std::string& movedTo);
   // The greeting shown as the title and on the desktop before anything plays (and as a lyric's
   // closing line), in the interface's language.
@@ -461,6 +499,8 @@ class TNimMain : public QObject {
   std::shared_ptr<audio::TDownloadCounters> downloadCounters;
   std::unique_ptr<audio::TSongCache> songCache;
   std::shared_ptr<std::mutex> reportLock = std::make_shared<std::mutex>();  // ReportLock
+  std::unique_ptr<plugins::TUSGeneralPurpose> pluginHost;                   // PluginHost
+  std::shared_ptr<TCommandBlock> commandBlock;
 
   net::TWorkerHost workers;  // destroyed first among the workers' users: late completions are dropped
   std::shared_ptr<lyrics::TLrcTextThread> lyricThread;

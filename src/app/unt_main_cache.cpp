@@ -25,8 +25,10 @@ void TNimMain::SongCached(const audio::TCachedSong& song) {
   if (entry.Location != song.Location) return;
   entry.Location = song.TargetPath;
   ui::PlayListModel& view = ActiveView();
-  if (song.Index < view.Count() && view.Row(song.Index).Location == song.Location)
+  if (song.Index < view.Count() && view.Row(song.Index).Location == song.Location) {
     view.SetLocation(song.Index, song.TargetPath);
+    SaveActiveList();
+  }
 }
 
 }  // namespace orvane::app

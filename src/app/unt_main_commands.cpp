@@ -1,21 +1,67 @@
-// Commands handed over by another start of the player (a file to play or to add) or by a
-// cooperating program (lists of online songs).
+// Messages from other processes, and the commands handed over through the shared command block by
+// another start of the player (a file to play or to add) or by a cooperating program (lists of
+// online songs).
+#include <sys/stat.h>
+
 #include "app/OnlineSongList.h"
 #include "app/unt_main.h"
 #include "ui/PlayListModel.h"
 
 namespace orvane::app {
+namespace {
+
+// Only a regular file has tags to read; opening a FIFO someone named would wait for a writer, and
+// the window with it.
+bool IsRegularFile(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
 
 std::string TNimMain::GetField(const std::string& text, int n, char separator) {
   return app::GetField(text, n, separator);
 }
 
+int32_t TNimMain::Perform(const TMessage& message) {
+  switch (message.Msg) {
+    case WM_SHAREDCOMMAND:
+      return WMSharedCommand(message);
+    case WM_CMDPLAY:
+      return WMCMDPLAY(message.WParam, message.LParam);
+    default:
+      return 0;
+  }
+}
+
+int32_t TNimMain::WMSharedCommand(const TMessage& message) {
+  // A command that fails part-way leaves the block as it is (the exception goes on to the
+  // application's handler); the next start of the player clears it.
+  if (message.LParam == 1) WMSharedCommand(commandBlock->Code(), commandBlock->Text(), 1);
+  commandBlock->Clear();
+  return 0;
+}
+
 void TNimMain::WMSharedCommand(uint8_t code, const std::string& text, int32_t lParam) {
   if (lParam != 1) return;
+  if (code != CMD_PLAYFILE && code != CMD_APPENDFILE && code != CMD_PLAYONLINE && code != CMD_APPENDONLINE) return;
+  // Every command adds to the music list, so that is the list saved at the end, also when a step
+  // failed. (Saving the active list instead would lose the new songs whenever the random list is
+  // the active one.)
+  struct SaveAtEnd {
+    TNimMain& window;
+    ~SaveAtEnd() {
+      try {
+        window.SaveList(0);
+      } catch (...) {
+      }
+    }
+  } saveAtEnd{*this};
+
   if (code == CMD_PLAYFILE || code == CMD_APPENDFILE) {
     const int n = musicList->Count();
     audio::TTags tags;
-    if (engine) engine->ReadTags(text, tags);
+    if (engine && IsRegularFile(text)) engine->ReadTags(text, tags);
     AddListItem(*musicList, n + 1, TitleForFile(text, tags), tags.Artist, text);
     const bool connecting = engine && engine->State() == audio::StateConnecting;
     if (code == CMD_PLAYFILE && !connecting && engine) {
@@ -28,10 +74,8 @@ void TNimMain::WMSharedCommand(uint8_t code, const std::string& text, int32_t lP
     } else if (shell.ActiveList == 0) {
       RebuildTrackList(*musicList, true);
     }
-    SaveActiveList();
     return;
   }
-  if (code != CMD_PLAYONLINE && code != CMD_APPENDONLINE) return;
   const int k = musicList->Count();
   const std::vector<TOnlineSong> songs = ParseOnlineSongList(text, shell.Remote.MusicBaseUrl);
   for (const TOnlineSong& song : songs)
@@ -44,7 +88,6 @@ void TNimMain::WMSharedCommand(uint8_t code, const std::string& text, int32_t lP
     engine->Stop();
     if (IsTrackIndex(shell.CurrentIndex)) engine->Open(trackList[static_cast<size_t>(shell.CurrentIndex)].Location);
   }
-  SaveActiveList();
 }
 
 }  // namespace orvane::app

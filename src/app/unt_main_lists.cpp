@@ -77,16 +77,18 @@ void TNimMain::LoadLists() {
   rndList->AddRows(toRows(lists[1]));
 }
 
-void TNimMain::SaveActiveList() {
+void TNimMain::SaveActiveList() { SaveList(shell.ActiveList); }
+
+void TNimMain::SaveList(uint8_t list) {
   {
     store::TYkPlist plist(shell.PlaylistFile, kPlaylistRoot);
-    const bool random = shell.ActiveList == 1;
+    const bool random = list == 1;
     const char* listName = random ? "RndList" : "PlayerList";
     const std::string itemPath = std::string(listName) + "/LIST";
     plist.ClearList(listName);
     for (const ui::PlayListRow& row : (random ? *rndList : *musicList).Rows())
       plist.AddItem(itemPath, row.Title, row.Songer, "0", row.Location, 0);
-    // Only the active list is rewritten; the other one stays as the file holds it. When the file
+    // Only this list is rewritten; the other one stays as the file holds it. When the file
     // could not be read any more (it was moved aside) or is gone, it holds nothing: the other list
     // is written as the window has it, so a save never loses it.
     if (!plist.LoadedFromFile()) {

@@ -80,6 +80,8 @@ void TNimMain::FillRandomList(const std::vector<net::TRandomListEntry>& entries)
     rows.push_back({std::to_string(++number), ui::PlayListModel::MakeCaption(entry.Title, entry.Singer), entry.Title,
                     entry.Singer, entry.Location, false});
   rndList->AddRows(std::move(rows));
+  // Saved at once, as every list change is, so nothing waits for the close to reach the disk.
+  SaveList(1);
 }
 
 void TNimMain::ApplyRandomList(const std::vector<net::TRandomListEntry>& entries) {

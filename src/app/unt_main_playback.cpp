@@ -6,6 +6,7 @@
 #include "app/unt_main.h"
 #include "desktop/Process.h"
 #include "lyrics/Unt_Dlrc.h"
+#include "plugins/UPluginFramework.h"
 #include "text/TextUtil.h"
 #include "ui/PlayListModel.h"
 
@@ -93,8 +94,28 @@ void TNimMain::btn_previousClick() {
 void TNimMain::tbrmainMouseDown(double x, double barWidth) {
   if (!engine || barWidth <= 0) return;
   // Rounded half to even, as the seek has always landed.
-  engine->SetPosition(static_cast<int32_t>(std::nearbyint(seekMaximum * x / barWidth)));
+  SeekTo(static_cast<int32_t>(std::nearbyint(seekMaximum * x / barWidth)));
 }
+
+void TNimMain::SeekTo(int32_t positionMs) {
+  if (!engine) return;
+  engine->SetPosition(positionMs);
+  emit seeked(positionMs);
+}
+
+void TNimMain::StopPlayback() {
+  if (engine) engine->Stop();
+}
+
+int32_t TNimMain::PlayerState() const { return engine ? engine->State() : StateStopped; }
+
+const TPlayListItem* TNimMain::CurrentTrack() const {
+  return IsTrackIndex(shell.CurrentIndex) ? &trackList[static_cast<size_t>(shell.CurrentIndex)] : nullptr;
+}
+
+int32_t TNimMain::PositionMs() const { return engine ? engine->GetPosition() : 0; }
+
+int32_t TNimMain::LengthMs() const { return engine ? engine->GetLength() : 0; }
 
 void TNimMain::tbrVChange(double value) {
   if (std::isnan(value)) return;
@@ -113,10 +134,12 @@ void TNimMain::modBoxChange(int item) {
   shell.PlayMode = PlayModeFromItem(item);
   emit settingsChanged();
   ConfigChanged();
+  emit playModeChanged();
 }
 
 void TNimMain::EngineTrackEnded(int32_t /*state*/) {
   const TAutomaticStep automatic(*this);
+  emit playbackChanged();
   switch (shell.PlayMode) {
     case PlayMode::Normal:
       if (shell.CurrentIndex < ActiveView().Count() - 1) btn_nextClick();
@@ -154,6 +177,11 @@ void TNimMain::tmr_lanerrTimer() {
 }
 
 void TNimMain::EngineStateChanged(int32_t state) {
+  // Told once this handler has shown the new state, whichever way it leaves.
+  struct Announce {
+    TNimMain& window;
+    ~Announce() { emit window.playbackChanged(); }
+  } announce{*this};
   switch (state) {
     case StateStopped:
     case StatePaused:
@@ -202,7 +230,7 @@ void TNimMain::EngineTick(int32_t /*state*/, int32_t /*lengthMs*/, int32_t posit
 }
 
 void TNimMain::NotifyPlugins(int32_t event) {
-  if (!services.BroadcastToPlugins) return;
+  if (!services.BroadcastToPlugins && !pluginHost) return;
   const ui::PlayListModel& view = ActiveView();
   if (view.Count() == 0 || shell.CurrentIndex < 0 || shell.CurrentIndex >= view.Count()) return;
   const ui::PlayListRow& row = view.Row(shell.CurrentIndex);
@@ -213,7 +241,19 @@ void TNimMain::NotifyPlugins(int32_t event) {
   track.TitleLength = static_cast<uint32_t>(row.Title.size());
   track.Singer = row.Songer.c_str();
   track.SingerLength = static_cast<uint32_t>(row.Songer.size());
-  services.BroadcastToPlugins(event, track);
+  if (services.BroadcastToPlugins) {
+    services.BroadcastToPlugins(event, track);
+    return;
+  }
+  // The plug-ins' record (UPluginAPI.h), valid for the calls only.
+  ::TTrackEvent record{};
+  record.Location = track.Location;
+  record.LengthDays = track.LengthDays;
+  record.Title = track.Title;
+  record.TitleLength = track.TitleLength;
+  record.Singer = track.Singer;
+  record.SingerLength = track.SingerLength;
+  pluginHost->BroadcastToPlugins(event, reinterpret_cast<uintptr_t>(&record), 0);
 }
 
 int32_t TNimMain::WMCMDPLAY(int32_t wParam, int32_t lParam) {

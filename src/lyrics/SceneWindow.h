@@ -19,9 +19,4 @@ namespace orvane::lyrics {
 // prints why on stderr): the owner's logic still works, only nothing is drawn.
 std::unique_ptr<QQuickWindow> CreateSceneWindow(QQmlEngine& engine, const QString& qmlFile, QObject* owner);
 
-// Names the window's X11 class (WM_CLASS "orvane", className), so the desktop can tell the
-// player's windows apart. Creates the native window if needed; call it before the window is first
-// shown. Nothing happens on other window systems.
-void SetWindowClass(QWindow& window, const QByteArray& className);
-
 }  // namespace orvane::lyrics

@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "desktop/WindowClass.h"
+#include "lyrics/OutlinedText.h"
+
 namespace orvane::lyrics {
 namespace {
 
@@ -41,6 +44,7 @@ TNimDeskTopLrc::TNimDeskTopLrc(QWidget* parent)
   setMouseTracking(true);  // movement over the text shows the toolbar
   // Window identity.
   setWindowTitle(QStringLiteral("Orvane 桌面歌词"));
+  desktop::SetWindowClass(this, "Orvane 桌面歌词");
   resize(DesignWidth, DesignHeight);
   PlaceOnScreen(QGuiApplication::primaryScreen());
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "desktop/WindowClass.h"
 #include "lyrics/SceneWindow.h"
 #include "lyrics/Unt_Dlrc.h"
 
@@ -59,7 +60,7 @@ void TNimDlrcButton::EnsureWindow() {
   window->setTitle(QStringLiteral("Orvane 桌面歌词操作"));
   window->setGeometry(geometry);
   window->create();
-  SetWindowClass(*window, QByteArrayLiteral("Orvane 桌面歌词操作"));
+  desktop::SetWindowClass(window.get(), "Orvane 桌面歌词操作");
 }
 
 void TNimDlrcButton::SetGeometry(const QRect& rect) {

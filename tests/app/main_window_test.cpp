@@ -1,5 +1,7 @@
 // The main window's rules on a scripted engine: first run, settings and lists on disk, adding,
 // deleting and clearing songs, the play modes, error recovery, remote control and the tick.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <QAction>
 #include <QMenu>
@@ -661,6 +663,90 @@ TEST_F(MainWindowTest, AnExceptionEscapingAHandlerIsDroppedAndThePlayerGoesOn) {
   QTimer::singleShot(0, &main, [] { throw std::runtime_error("a handler failed"); });
   QTimer::singleShot(5, &main, [&after] { after = true; });
   EXPECT_TRUE(ProcessEventsUntil([&after] { return after; }, 2000));
+}
+
+TEST_F(MainWindowTest, MessagesCarryOutTheBlocksCommandAndClearIt) {
+  WriteSavedLists(Songs(2), Songs(2, "/random/r"));
+  app::TNimMain& main = Create();
+  main.TabControl1Change(1);
+  main.lstRndMusic().SetSelectedIndex(0);
+  main.plst_listItemDblClick();
+  ASSERT_EQ(main.Shell().ActiveList, 1);
+  TempDir odd;
+  const std::string fifo = odd.File("named.mp3");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+  struct Case {
+    uint8_t Code;
+    std::string Text;
+    int32_t LParam;
+    std::string Added;  // the caption of the row the music list gains; empty for none
+  };
+  const Case cases[] = {
+      {app::CMD_APPENDFILE, "/added/a.mp3", 1, "a"},
+      {app::CMD_APPENDFILE, "/added/b.mp3", 0, ""},  // lParam 0: the block is only cleared
+      {77, "/added/c.mp3", 1, ""},                   // not a command
+      {app::CMD_APPENDFILE, fifo, 1, "named"},       // a FIFO's tags are not read: that would wait forever
+  };
+  int rows = 2;
+  for (const Case& c : cases) {
+    main.CommandBlock().Write(c.Code, c.Text);
+    EXPECT_EQ(main.Perform({app::WM_SHAREDCOMMAND, 1, c.LParam}), 0);
+    EXPECT_EQ(main.CommandBlock().Code(), 0) << c.Text;
+    if (!c.Added.empty()) ++rows;
+    ASSERT_EQ(main.lstDefault().Count(), rows) << c.Text;
+    if (!c.Added.empty()) {
+      EXPECT_EQ(main.lstDefault().Row(rows - 1).Caption, c.Added);
+    }
+  }
+  // The additions are saved although the random list is the active one, which stays as it was.
+  store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
+  plist.Load("PlayerList");
+  EXPECT_EQ(plist.Count(), 4);
+  EXPECT_EQ(main.Shell().ActiveList, 1);
+  EXPECT_EQ(Locations(main.TrackList()), (std::vector<std::string>{"/random/r1.mp3", "/random/r2.mp3"}));
+  // The remote-control message answers as WMCMDPLAY does; other messages get 0.
+  EXPECT_EQ(main.Perform({app::WM_CMDPLAY, app::CMDPLAY_COUNT, 0}), 2);
+  EXPECT_EQ(main.Perform({99, 1, 1}), 0);
+}
+
+TEST_F(MainWindowTest, TheOwnCommandLineWaitsForAHandOffUnderWay) {
+  TempDir runtime;
+  fs::permissions(runtime.Path(), fs::perms::owner_all, fs::perm_options::replace);
+  auto folder = app::TRuntimeFolder::OpenWith(runtime.Path().c_str(), runtime.Path().string(), nullptr);
+  ASSERT_TRUE(folder);
+  std::shared_ptr<app::TCommandBlock> shared = app::OpenSharedBlock(*folder);
+  auto otherStart = app::TCommandBlock::Open(*folder, false);
+  ASSERT_TRUE(shared && otherStart);
+  // Another start has written its command and waits for the window's answer.
+  ASSERT_TRUE(otherStart->LockForWriting(0));
+  otherStart->Write(app::CMD_APPENDFILE, "/from/another/start.mp3");
+
+  app::TNimMainServices services = Services();
+  services.CommandBlock = shared;
+  window = std::make_unique<app::TNimMain>(std::move(services));
+  window->FormCreate({"/l", "/own.mp3"});
+  ProcessEventsFor(100);
+  EXPECT_EQ(window->lstDefault().Count(), 0);
+  EXPECT_EQ(shared->Text(), "/from/another/start.mp3");  // not overwritten
+  window->Perform({app::WM_SHAREDCOMMAND, 1, 1});  // the other start's message arrives
+  otherStart->UnlockForWriting();
+  ASSERT_TRUE(ProcessEventsUntil([this] { return window->lstDefault().Count() == 2; }));
+  EXPECT_EQ(window->lstDefault().Row(0).Location, "/from/another/start.mp3");
+  EXPECT_EQ(window->lstDefault().Row(1).Location, "/own.mp3");
+}
+
+TEST_F(MainWindowTest, SettingsReachTheDiskShortlyAfterAChange) {
+  app::TNimMain& main = Create();
+  for (double volume : {70.0, 71.0, 72.0}) main.tbrVChange(volume);
+  main.modBoxChange(2);
+  main.ApplyEffectPreset(3);
+  EXPECT_FALSE(fs::exists(DataFolder() + "Orvane.xml"));
+  ASSERT_TRUE(ProcessEventsUntil([] { return fs::exists(DataFolder() + "Orvane.xml"); }, 3000));
+  store::TYkConfig config(DataFolder() + "Orvane.xml", "MainConfig");
+  EXPECT_EQ(config.ReadInteger("Window/Volume", "Value", -1), 72);
+  EXPECT_EQ(config.ReadInteger("Window/PLAY", "PATTERN", -1), 2);
+  EXPECT_EQ(config.ReadInteger("Window/EQ", "ID", -1), 3);
 }
 
 }  // namespace

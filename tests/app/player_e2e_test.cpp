@@ -8,21 +8,12 @@
 #include "audio/AudioEngine.h"
 #include "lyrics/Unt_Dlrc.h"
 #include "main_window_fixture.h"
+#include "program_fixture.h"
 
 namespace orvane::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A short tone as mp3, made with the ffmpeg command-line tool; empty when that fails.
-std::string MakeTone(const TempDir& dir, const std::string& name, double seconds) {
-  const std::string path = dir.File(name);
-  QProcess ffmpeg;
-  ffmpeg.start("ffmpeg", {"-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                          QString("sine=frequency=440:duration=%1").arg(seconds), "-metadata", "title=标题",
-                          "-metadata", "artist=歌手", QString::fromStdString(path)});
-  return ffmpeg.waitForFinished(30000) && ffmpeg.exitCode() == 0 ? path : std::string();
-}
 
 class PlayerEndToEndTest : public MainWindowTest {
  protected:

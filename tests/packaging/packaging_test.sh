@@ -26,6 +26,7 @@ validate_metainfo() { appstreamcli validate --no-net "$1" || fail "appstreamcli 
 # Paths every install must have, relative to the prefix.
 expected_files=(
   bin/orvane
+  lib/orvane/liborvane_player.so
   lib/orvane/liborvane_decode.so
   lib/orvane/liblrcdown.so
   lib/orvane/plugins/

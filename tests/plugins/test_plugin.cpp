@@ -1,0 +1,64 @@
+// Plug-ins that misbehave in one way each, for the host's tests; which way is chosen when built
+// (FLAVOUR_<name>). Each appends "<name> <message>" to the file $ORVANE_TEST_PLUGIN_LOG for every
+// call it gets.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "plugins/UPluginAPI.h"
+
+namespace {
+
+void Log(int32_t message) {
+  const char* path = std::getenv("ORVANE_TEST_PLUGIN_LOG");
+  if (!path) return;
+  if (FILE* log = std::fopen(path, "a")) {
+    std::fprintf(log, "%s %d\n", FLAVOUR_NAME, static_cast<int>(message));
+    std::fclose(log);
+  }
+}
+
+[[noreturn, maybe_unused]] void Fault() {
+  std::raise(SIGSEGV);
+  std::abort();
+}
+
+[[maybe_unused]] int32_t Callback(int32_t message, uintptr_t, int32_t) {
+  Log(message);
+#if defined(FLAVOUR_throw)
+  if (message != PLUGIN_LOADED && message != PLUGIN_UNLOADING) throw std::runtime_error("plug-in failed");
+#elif defined(FLAVOUR_fault_callback)
+  if (message != PLUGIN_LOADED && message != PLUGIN_UNLOADING) Fault();
+#endif
+#if defined(FLAVOUR_ret5)
+  return 5;
+#else
+  return 6;
+#endif
+}
+
+[[maybe_unused]] TPluginInfo info = {PLUGIN_INFO_VERSION,
+#if defined(FLAVOUR_api255)
+                    255,
+#else
+                    PLUGIN_API_VERSION,
+#endif
+                    {0},
+#if defined(FLAVOUR_nocallback)
+                    nullptr
+#else
+                    Callback
+#endif
+};
+
+}  // namespace
+
+#if !defined(FLAVOUR_noexport)
+extern "C" __attribute__((visibility("default"))) const TPluginInfo* USPluginInfo(int32_t) {
+#if defined(FLAVOUR_fault_info)
+  Fault();
+#endif
+  return &info;
+}
+#endif
