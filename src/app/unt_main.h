@@ -281,7 +281,6 @@ class TNimMain : public QObject {
   Q_INVOKABLE void HudButton3Click();
   Q_INVOKABLE void pmm_setdownClick();
   Q_INVOKABLE void pmm_sdownClick();
-  Q_INVOKABLE void btn_lrcClick();
   Q_INVOKABLE void chkAutoRunClick();
   Q_INVOKABLE void chkTalloClick();
   Q_INVOKABLE void chkOnlineLrcClick();

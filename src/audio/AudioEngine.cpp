@@ -2,17 +2,11 @@
 // - Main thread: every public method, the tick, OpenCompleted, and the raising of OnStateChange,
 //   OnError, OnTick and OnTrackEnd. The engine's fields are touched only here.
 // - Open worker (a detached std::thread, one at a time): reads only its own TStreamCreateURLThread
-<<<<<<< HEAD
 //   (Source and RequestUrl in, Stream and ErrorCode out, under its mutex) and the shared byte
 //   counters. For a URL it posts the 1005 notification to the main thread and waits until that
 //   handler has returned or the open was stopped. It then posts OpenCompleted, which reads its
 //   results on the main thread.
-=======
-//   (Source in, Stream and ErrorCode out, under its mutex) and the shared byte counters. For a URL
-//   it posts the 1005 notification to the main thread and waits until that handler has returned
-//   or the open was stopped. It then posts OpenCompleted, which reads its results on the main thread.
 // - ReadTags / ReadFileTags touch no engine state and may run on any thread.
->>>>>>> issue-i13
 // - Library threads: the end sync (decoder thread) only posts the ended stream's handle and serial
 //   to the main thread; the download procedure (download thread) calls OnDownloadData under
 //   TEngineLink::engineMutex.
@@ -200,12 +194,7 @@ TAudioEngine::TAudioEngine(void* window, std::string pluginFolder, std::shared_p
   // and an idle player should not wake twenty times a second for it.
   timer = std::make_unique<QTimer>();
   timer->setInterval(TickIntervalMs);
-<<<<<<< HEAD
   QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [this] { Tick(); });
-  timer->start();
-=======
-  QObject::connect(timer.get(), &QTimer::timeout, context.get(), [this] { Tick(); });
->>>>>>> issue-i13
 }
 
 TAudioEngine::~TAudioEngine() {

@@ -25,6 +25,16 @@ constexpr double kRate = 44100.0;
 
 size_t Frames(double seconds) { return static_cast<size_t>(std::llround(seconds * kRate)); }
 
+template <typename Predicate>
+bool WaitUntil(Predicate done, std::chrono::milliseconds limit = 5000ms) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
 double PositionSeconds(HSTREAM stream) {
   return BASS_ChannelBytes2Seconds(stream, BASS_ChannelGetPosition(stream, BASS_POS_BYTE));
 }
