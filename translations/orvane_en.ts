@@ -395,6 +395,29 @@
     </message>
 </context>
 <context>
+    <name>orvane::bugreport::TBugReportDialog</name>
+    <message>
+        <source>Orvane 意外退出</source>
+        <translation>Orvane quit unexpectedly</translation>
+    </message>
+    <message>
+        <source>Orvane 遇到了问题，已经退出。播放列表和设置都已保存。</source>
+        <translation>Orvane ran into a problem and quit. Your playlists and settings are saved.</translation>
+    </message>
+    <message>
+        <source>没有找到崩溃记录。</source>
+        <translation>No crash record was found.</translation>
+    </message>
+    <message>
+        <source>重新启动 Orvane</source>
+        <translation>Restart Orvane</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
     <name>orvane::lyrics::TNimSlrc</name>
     <message>
         <source>歌词搜索</source>
@@ -439,29 +462,6 @@
     <message>
         <source>歌词已下载</source>
         <translation>Lyrics downloaded</translation>
-    </message>
-</context>
-<context>
-    <name>orvane::bugreport::TBugReportDialog</name>
-    <message>
-        <source>Orvane 意外退出</source>
-        <translation>Orvane quit unexpectedly</translation>
-    </message>
-    <message>
-        <source>Orvane 遇到了问题，已经退出。播放列表和设置都已保存。</source>
-        <translation>Orvane ran into a problem and quit. Your playlists and settings are saved.</translation>
-    </message>
-    <message>
-        <source>没有找到崩溃记录。</source>
-        <translation>No crash record was found.</translation>
-    </message>
-    <message>
-        <source>重新启动 Orvane</source>
-        <translation>Restart Orvane</translation>
-    </message>
-    <message>
-        <source>关闭</source>
-        <translation>Close</translation>
     </message>
 </context>
 </TS>

@@ -507,7 +507,7 @@ class TNimMain : public QObject {
   std::shared_ptr<net::TPostThr> reportThread;
   uint64_t randomFetchSerial = 0;  // the random-list fetch in flight, 0 when none
   uint64_t fetchCounter = 0;
-  uint64_t trackSerial = 0;        // bumped when a different track starts; stale worker results compare it
+  uint64_t trackSerial = 0;        // bumped when a different track starts (the MPRIS track id)
   std::string playingKey;          // list, row and location of the track trackSerial stands for
   uint64_t userActionSerial = 0;   // bumped when the user starts, pauses or skips a song or changes the tab
   int automaticSteps = 0;          // > 0 while the end-of-song or error rule runs commands

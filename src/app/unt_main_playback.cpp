@@ -207,6 +207,12 @@ void TNimMain::EngineStateChanged(int32_t state) {
   SetPlayImages(true);
   MarkCurrentItem(ActiveView(), shell.CurrentIndex);
   NotifyPlugins(PLUGIN_TRACKSTARTED);
+  // A new track (not a resume of the same one) gets a new identity for the desktop's media controls.
+  const std::string key = std::to_string(shell.ActiveList) + '/' + std::to_string(shell.CurrentIndex) + '/' + entry.Location;
+  if (key != playingKey) {
+    playingKey = key;
+    ++trackSerial;
+  }
   lrcDoc.Load("");
   if (deskLrc) deskLrc->ShowText("...");
   StartLyricLookup();
