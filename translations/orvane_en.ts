@@ -393,6 +393,14 @@
         <source>正在添加 %1/%2</source>
         <translation>Adding %1/%2</translation>
     </message>
+    <message>
+        <source>选择歌词存放目录</source>
+        <translation>Choose the folder for lyrics</translation>
+    </message>
+    <message>
+        <source>选择歌曲缓存目录</source>
+        <translation>Choose the folder for cached songs</translation>
+    </message>
 </context>
 <context>
     <name>orvane::bugreport::TBugReportDialog</name>

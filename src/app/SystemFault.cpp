@@ -176,8 +176,7 @@ void TakeDefaultAction(int signal) {
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
   ::sigaction(signal, &action, nullptr);
-  // Delivered once this handler returns (the signal is blocked while it runs): a real fault and a
-  // signal sent by another process end the same way.
+  // A real fault and a signal sent by another process end the same way.
   ::raise(signal);
 }
 
@@ -216,7 +215,9 @@ void InstallFaultHandlers() {
   ::sigaltstack(&stack, nullptr);
   struct sigaction action {};
   action.sa_sigaction = FaultHandler;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  // SA_NODEFER: a second fault of the same kind inside the crash path reaches the handler (which
+  // ends the process with 0) instead of being blocked, which would let the kernel kill it.
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
   sigemptyset(&action.sa_mask);
   for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE}) ::sigaction(signal, &action, nullptr);
 }

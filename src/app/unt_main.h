@@ -37,6 +37,7 @@
 
 #include "app/ShellState.h"
 #include "app/mapshare.h"
+#include "plugins/UPluginAPI.h"
 #include "audio/DownloadCounters.h"
 #include "audio/IAudioEngine.h"
 #include "lyrics/LrcClass.h"
@@ -96,8 +97,6 @@ struct TTrackEvent {
   uint32_t SingerLength = 0;
 };
 
-inline constexpr int32_t PLUGIN_TRACKSTARTED = 108;
-inline constexpr int32_t PLUGIN_TRACKENDED = 109;
 
 // Remote-control commands (message 1807).
 inline constexpr int32_t WM_CMDPLAY = 1807;

@@ -96,7 +96,7 @@ void TNimMain::SaveList(uint8_t list) {
       for (const ui::PlayListRow& row : (random ? *musicList : *rndList).Rows())
         plist.AddItem(otherPath, row.Title, row.Songer, "0", row.Location, 0);
     }
-    if (plist.MovedAside()) ReportMovedAside("播放列表", plist.MovedAsidePath());
+    if (plist.MovedAside()) ReportMovedAside(tr("播放列表"), plist.MovedAsidePath());
     std::string error;
     if (!plist.Save(&error)) ShowNotice(tr("播放列表没有保存成功：%1").arg(QString::fromStdString(error)).toStdString());
   }

@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "app/unt_main.h"
-#include "lyrics/Unt_Dlrc.h"
 #include "store/UYmXMLCFG.h"
 
 namespace orvane::app {
@@ -60,16 +59,16 @@ void TNimMain::ChooseFolder(std::string& folder, const std::string& fallback, co
   }
   config.WriteString(path, "PATH", folder);
   std::string error;
-  if (!config.Save(&error)) ShowNotice("设置没有保存成功：" + error);
+  if (!config.Save(&error)) ShowNotice(tr("设置没有保存成功：%1").arg(QString::fromStdString(error)).toStdString());
   emit settingsChanged();
 }
 
 void TNimMain::pmm_setdownClick() {
-  ChooseFolder(shell.LyricFolder, shell.DataFolder + "lrc", "选择歌词存放目录", "Window/LRC");
+  ChooseFolder(shell.LyricFolder, shell.DataFolder + "lrc", tr("选择歌词存放目录").toStdString(), "Window/LRC");
 }
 
 void TNimMain::pmm_sdownClick() {
-  ChooseFolder(shell.MusicFolder, shell.DataFolder + "music", "选择歌曲缓存目录", "Window/MUSIC");
+  ChooseFolder(shell.MusicFolder, shell.DataFolder + "music", tr("选择歌曲缓存目录").toStdString(), "Window/MUSIC");
 }
 
 void TNimMain::chkAutoRunClick() {

@@ -330,7 +330,7 @@ TEST_F(MainWindowTest, EndOfSongFollowsThePlayMode) {
     main.LrcDoc().SetPosition(1);
     EXPECT_EQ(main.LrcDoc().CurrentLine(), "Orvane 不一样的音乐体验");
     ASSERT_FALSE(PluginEvents.empty());
-    EXPECT_EQ(PluginEvents.back().first, app::PLUGIN_TRACKENDED);
+    EXPECT_EQ(PluginEvents.back().first, PLUGIN_TRACKENDED);
     window.reset();
     fs::remove_all(DataFolder());
   }
@@ -498,7 +498,12 @@ TEST_F(MainWindowTest, ALateRandomListDoesNotTakeOverPlayback) {
     std::vector<std::string> randomRows;     // captions of the random list afterwards
   };
   const Case cases[] = {
-      {"another song started", false, [this](app::TNimMain&) { PlayRow(1); }, {"N1", "N2"}},
+      {"another song started", false,
+       [](app::TNimMain& main) {
+         main.lstRndMusic().SetSelectedIndex(1);
+         main.plst_listItemDblClick();
+       },
+       {"歌1 - 歌手", "歌2"}},
       {"tab changed", false, [](app::TNimMain& main) { main.TabControl1Change(0); }, {"N1", "N2"}},
       {"song paused", false, [](app::TNimMain& main) { main.btn_playClick(); }, {"N1", "N2"}},
       {"next random song", true, [](app::TNimMain& main) { main.btn_nextClick(); }, {"歌1 - 歌手", "歌2"}},
@@ -509,17 +514,21 @@ TEST_F(MainWindowTest, ALateRandomListDoesNotTakeOverPlayback) {
     app::TNimMain& main = Create();
     main.Shell().Remote.RandomListUrl = server.Url("/rnd.xml");
     main.Shell().Remote.MusicBaseUrl = "http://music.example/";
-    main.TabControl1Change(1);
     if (c.randomListPlays) {
+      main.TabControl1Change(1);
       main.lstRndMusic().SetSelectedIndex(0);
       main.plst_listItemDblClick();
     } else {
-      PlayRow(0);
+      PlayRow(0);  // a song of the music list plays while the random tab is shown
+      main.TabControl1Change(1);
     }
-    ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; });
+    ASSERT_TRUE(ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; }));
+    const size_t opensBefore = engine->Opened.size();
     main.btn_rndlistClick();
     c.act(main);
     ProcessEventsUntil([this] { return engine->State() != audio::StateStopped; });
+    // The act itself opened a song at most; what the fetch brings must open nothing more.
+    ASSERT_LE(engine->Opened.size(), opensBefore + 1);
     const std::string playing = LastOpened();
     const uint8_t active = main.Shell().ActiveList;
     ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.RandomListFetchRunning(); }));

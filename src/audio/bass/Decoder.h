@@ -2,9 +2,11 @@
 // Decoding of one stream to the channel format (ChannelFormat.h), with exact seeking and the
 // container's tags.
 //
-// The decoder itself (FFmpeg, FfmpegDecoder.h) lives in a module of its own, liborvane_decode.so
-// beside the executable, loaded the first time a stream is opened: FFmpeg pulls in some seventy
-// libraries, and a player that has not opened a song yet should not carry them.
+// Common formats at 44.1 kHz (MPEG audio, FLAC, Ogg Vorbis, WAV, AIFF) decode through libsndfile
+// (SndfileDecoder.h), which the sound server's client library loads anyway. Everything else goes
+// to FFmpeg (FfmpegDecoder.h), which lives in a module of its own, liborvane_decode.so beside the
+// executable, loaded the first time such a stream is opened: FFmpeg pulls in some seventy
+// libraries, and a player that has not needed it should not carry them.
 //
 // A Decoder is used by one thread at a time: the stream's decoder thread, or whoever holds the
 // stream's decoder mutex (seeks, decoding channels). It never calls back into the library.

@@ -7,7 +7,8 @@
 // kIdlePeriods periods and asks the keeper thread to close it; Channel::Play calls Activate, and
 // the keeper opens it again (well under a millisecond on the dummy driver, a server round trip on
 // PulseAudio). Nothing of the output wakes while nothing plays. SDL's disk driver is the exception:
-// it starts its file anew at every open, so with it the device is only paused.
+// it starts its file anew at every open, so with it the device stays open (paused only by
+// BASS_Stop).
 //
 // Threads: Open/Close/SetPaused run on API threads, serialised by the library's init mutex.
 // Activate runs on any thread and never waits. The keeper thread alone opens and closes the SDL

@@ -108,7 +108,8 @@ bool ReadAiff(const TagFile& file, TagMap& tags, double& seconds) {
       const std::string common = file.Read(body, 18);
       if (common.size() < 18) return false;
       const double rate = Extended(common, 8);
-      if (rate > 0) seconds = Be32(common, 2) / rate;
+      // A rate of a fraction of a hertz would make the length endless: such a header says nothing.
+      if (rate >= 1 && std::isfinite(rate)) seconds = Be32(common, 2) / rate;
       sawCommon = true;
     } else if (id == "ID3 " || id == "id3 ") {
       if (static_cast<size_t>(size) <= kMaxBlock) ParseId3v2(file.Read(body, static_cast<size_t>(size)), tags);

@@ -3,7 +3,7 @@
 // plug-ins behind the classic 2.4 C interface (names, types, record layouts and numeric values of
 // that interface), so code written against it compiles unchanged on either side.
 //
-// Built on FFmpeg (decoding), SDL2 audio (output) and libcurl (URL streams).
+// Built on libsndfile and FFmpeg (decoding), SDL2 audio (output) and libcurl (URL streams).
 //
 // ---------------------------------------------------------------------------------------------
 // Channel format. Every stream, whatever its source, is decoded and resampled to ONE format:
@@ -206,7 +206,7 @@ typedef struct {
 } BASS_PLUGININFO;
 
 // Format plug-ins ("b_*.so") export one C function of this name and type. It returns a record
-// that stays valid while the library is loaded. Decoding itself is done by FFmpeg: a plug-in
+// that stays valid while the library is loaded. Decoding itself is done by the library: a plug-in
 // announces formats (for file dialogs); it is loaded with dlopen and unloaded by BASS_PluginFree.
 #define BASS_PLUGIN_ENTRY_NAME "OrvaneBassPluginInfo"
 typedef const BASS_PLUGININFO*(CALLBACK BASSPLUGININFOPROC)(void);
@@ -243,7 +243,8 @@ DWORD BASS_GetConfig(DWORD option);  // (DWORD)-1 + BASS_ERROR_ILLTYPE for an un
 // finds them; SDL_AUDIODRIVER=dummy/disk for headless runs); device N > 1 = SDL's output device N-2
 // (counting from 0).
 // freq and flags are accepted and ignored (output is 44,100 Hz stereo float), win is an opaque
-// window id and unused, dsguid unused. The output is started.
+// window id and unused, dsguid unused. The output is started. While no channel plays, the sound
+// device itself is closed (nothing wakes at rest) and opened again when one starts.
 // Fails: BASS_ERROR_ALREADY (already open), BASS_ERROR_DEVICE (no such device / none opens),
 // BASS_ERROR_DRIVER (no audio back end at all).
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* win, const void* dsguid);
@@ -270,8 +271,10 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
 // there stay). Returns once the format is known (and NET_PREBUF is satisfied); a server that does
 // not deliver enough to recognise the format within five NET_TIMEOUTs fails it. proc (may be NULL)
 // receives the downloaded bytes, see DOWNLOADPROC. The download is kept in an unlinked temporary
-// file, not in memory (seeking back works across all of it), and runs at most 256 MB ahead of
-// playback; a stream without end keeps its last gigabyte.
+// file, not in memory, and runs at most 256 MB ahead of playback; seeking back works across what
+// the file holds. A stream without end keeps at most a gigabyte behind the reader, giving back all
+// but the last 64 MB once it reaches that. Without a temporary folder a small window of memory
+// (a few MB) stands in for the file.
 // With BASS_CONFIG_NET_PLAYLIST 1 a .pls/.m3u answer is followed to its first entry.
 // Fails: BASS_ERROR_INIT, BASS_ERROR_FILEOPEN (refused, unreachable, HTTP error such as 404),
 // BASS_ERROR_TIMEOUT (no connection / no data within NET_TIMEOUT), BASS_ERROR_FILEFORM
