@@ -33,7 +33,7 @@ chmod 700 "$work/runtime"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache"
 export XDG_RUNTIME_DIR="$work/runtime" DISPLAY=$display SDL_AUDIODRIVER=dummy ORVANE_MODULE_DIR="$bin"
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
-coproc BUS { dbus-daemon --session --nofork --print-address=1; }
+coproc BUS { exec dbus-daemon --session --nofork --print-address=1 2> /dev/null; }
 pids+=($BUS_PID)
 read -r address <&"${BUS[0]}"
 export DBUS_SESSION_BUS_ADDRESS=$address
@@ -68,7 +68,9 @@ PY
 
 # Idle: stop what the benchmark started playing, let it settle, then count the CPU ticks.
 "$bin/orvanectl" play-pause > /dev/null
-dbus-send --session --dest=org.mpris.MediaPlayer2.orvane /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Player.Stop
+# A method call (dbus-send sends a signal unless told otherwise).
+dbus-send --session --type=method_call --print-reply --dest=org.mpris.MediaPlayer2.orvane /org/mpris/MediaPlayer2 \
+  org.mpris.MediaPlayer2.Player.Stop > /dev/null
 sleep 3
 python3 - "$player" "$idle" <<'PY'
 import os, sys, time
