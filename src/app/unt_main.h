@@ -37,11 +37,11 @@
 
 #include "app/ShellState.h"
 #include "app/mapshare.h"
-#include "plugins/UPluginAPI.h"
 #include "audio/DownloadCounters.h"
 #include "audio/IAudioEngine.h"
 #include "lyrics/LrcClass.h"
 #include "net/WorkerHost.h"
+#include "plugins/UPluginAPI.h"
 
 #include <QWindow>
 class QMenu;
@@ -96,7 +96,6 @@ struct TTrackEvent {
   const char* Singer = nullptr;
   uint32_t SingerLength = 0;
 };
-
 
 // Remote-control commands (message 1807).
 inline constexpr int32_t WM_CMDPLAY = 1807;

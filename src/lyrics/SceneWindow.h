@@ -12,9 +12,9 @@ class QQuickWindow;
 
 namespace orvane::lyrics {
 
-// A hidden window whose content is qrc:/qt/qml/Orvane/<qmlFile>, created on
-// engine with owner as its "owner". A scene that does not load leaves the window empty (and
-// prints why on stderr): the owner's logic still works, only nothing is drawn.
+// A hidden window whose content is qrc:/qt/qml/Orvane/<qmlFile>, created on engine with owner as
+// its "owner". A scene that does not load leaves the window empty (and prints why on stderr): the
+// owner's logic still works, only nothing is drawn.
 std::unique_ptr<QQuickWindow> CreateSceneWindow(QQmlEngine& engine, const QString& qmlFile, QObject* owner);
 
 }  // namespace orvane::lyrics
