@@ -60,7 +60,11 @@ inline std::vector<Song> Songs(int count, const std::string& prefix = "/music/so
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  void SetUp() override { GuiApp(); }
+  // Each test starts from an empty data folder, also when one process runs them all.
+  void SetUp() override {
+    GuiApp();
+    std::filesystem::remove_all(DataFolder());
+  }
   void TearDown() override {
     window.reset();
     ProcessEventsFor(10);

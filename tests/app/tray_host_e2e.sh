@@ -32,15 +32,22 @@ export SDL_AUDIODRIVER=dummy ASAN_OPTIONS=detect_leaks=0
 unset DBUS_SESSION_BUS_ADDRESS
 unset QT_QPA_PLATFORM
 
-fail() { echo "FAIL: $*"; exit 1; }
-# Runs "$@" until it succeeds, for up to 10 s.
+# What the tray host and the player said helps when a step fails on a busy machine.
+fail() {
+  echo "FAIL: $*"
+  for log in "$work"/tray.log "$work"/player.log; do
+    [[ -s "$log" ]] && { echo "--- $(basename "$log")"; tail -20 "$log"; }
+  done
+  exit 1
+}
+# Runs "$@" until it succeeds, for up to 30 s (the sanitizer suite runs beside other tests).
 wait_for() {
-  for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done
+  for _ in $(seq 300); do "$@" && return 0; sleep 0.1; done
   return 1
 }
 
 start_tray() {
-  trayer --edge top --align right --widthtype pixel --width 200 --height 30 >/dev/null 2>&1 &
+  trayer --edge top --align right --widthtype pixel --width 200 --height 30 >>"$work/tray.log" 2>&1 &
   tray_pid=$!
 }
 stop_tray() {
@@ -84,6 +91,7 @@ click_close() {
   click_at $((x + 258)) $((y + 29)) 1
 }
 visible_windows() { xdotool search --onlyvisible --name '.*' 2>/dev/null | wc -l; }
+more_windows_than() { [[ "$(visible_windows)" -gt "$1" ]]; }
 
 start_tray
 wait_for xdotool search --classname '^panel$' >/dev/null || fail "trayer did not start"
@@ -104,7 +112,7 @@ echo "ok: a left click restores the window"
 
 before=$(visible_windows)
 click_at "$ix" "$iy" 3
-wait_for test "$(visible_windows)" -gt "$before" || fail "a right click on the icon opened no menu"
+wait_for more_windows_than "$before" || fail "a right click on the icon opened no menu"
 xdotool key Escape
 echo "ok: a right click opens the menu"
 
@@ -114,7 +122,7 @@ wait_for icon_embedded || fail "the icon did not come back when the tray restart
 echo "ok: the icon is back after the tray restarted"
 
 stop_tray
-sleep 0.5
+sleep 2
 click_close
 sleep 1
 main_viewable || fail "with no tray the close button hid the window where nobody can find it"
