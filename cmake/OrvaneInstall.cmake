@@ -125,7 +125,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://${ORVANE_HOME_HOST}/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_POST_BUILD_SCRIPTS ${packaging_src}/without-ldconfig.cmake)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-templates, qml6-module-qtquick-layouts, qml6-module-qtquick-window, qml6-module-qtquick-dialogs, qml6-module-qt5compat-graphicaleffects, qml6-module-qtqml-workerscript, qml6-module-qt-labs-platform, libqt6svg6, fonts-noto-cjk")
+  "qml6-module-qtquick, qml6-module-qtquick-window, qml6-module-qtqml-workerscript, libqt6svg6, fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "small, good-looking music player with desktop lyrics
 Orvane keeps a music list and an online random list, plays in three modes
 (normal, loop over the list, repeat one song), has a ten-band equaliser with

@@ -558,5 +558,93 @@ TEST_F(SceneTest, MenuButtonRightClickOpensTheMainMenu) {
             QStringList{QStringLiteral("btnMenuClick(%1,%2)").arg(qRound(corner.x())).arg(qRound(corner.y()))});
 }
 
+// The drop-down lists of the settings page: a click opens the list on top of the page, a click on
+// an item tells the owner and closes it; a press elsewhere or Esc closes it without a choice (and
+// Esc does not also leave the page).
+TEST_F(SceneTest, ComboBoxListOpensChoosesAndCloses) {
+  Load(12);
+  stand.face = 1;
+  emit stand.faceChanged();
+  QQuickItem* page = Item("Setting");
+  ASSERT_TRUE(WaitFor([&] { return page->isVisible() && Item("MainBox")->property("positionZ").toDouble() == 0; }));
+  QQuickItem* combo = Item("modBox");
+  auto* popup = combo->findChild<QQuickItem*>(QStringLiteral("comboPopup"));
+  ASSERT_NE(popup, nullptr);
+  const auto open = [&] {
+    QTest::mouseClick(window, Qt::LeftButton, {}, Centre(combo));
+    return WaitFor([&] { return combo->property("popupVisible").toBool(); });
+  };
+  stand.calls.clear();
+
+  ASSERT_TRUE(open());
+  // The second item, one row below the first, which starts right under the box.
+  const QPoint second = combo->mapToScene(QPointF(combo->width() / 2, combo->height() + 22 + 11)).toPoint();
+  QTest::mouseClick(window, Qt::LeftButton, {}, second);
+  EXPECT_EQ(stand.calls, QStringList{QStringLiteral("modBox(1)")});
+  EXPECT_FALSE(combo->property("popupVisible").toBool());
+  EXPECT_EQ(combo->property("displayText").toString(), QStringLiteral("循环"));
+
+  stand.calls.clear();
+  ASSERT_TRUE(open());
+  QTest::mouseClick(window, Qt::LeftButton, {}, page->mapToScene(QPointF(60, 58)).toPoint());  // empty page
+  EXPECT_FALSE(combo->property("popupVisible").toBool());
+  ASSERT_TRUE(open());
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(combo));  // the box again: only closes
+  EXPECT_FALSE(combo->property("popupVisible").toBool());
+  ASSERT_TRUE(open());
+  QTest::keyClick(window, Qt::Key_Escape);
+  EXPECT_FALSE(combo->property("popupVisible").toBool());
+  EXPECT_TRUE(stand.calls.isEmpty()) << qPrintable(stand.calls.join(' '));
+  // With the list closed, Esc is the page's again.
+  QTest::keyClick(window, Qt::Key_Escape);
+  EXPECT_EQ(stand.calls, QStringList{QStringLiteral("btnAboutBackClick")});
+}
+
+// A button's hint appears a moment after the pointer comes to rest on it, inside the window, and
+// goes when the pointer leaves.
+TEST_F(SceneTest, ButtonHintShowsAfterADelayAndGoesWithThePointer) {
+  Load(12);
+  QQuickItem* button = Item("btnPlay");
+  QQuickItem* box = nullptr;
+  QTest::mouseMove(window, Centre(button));
+  ASSERT_TRUE(WaitFor([&] {
+    box = button->findChild<QQuickItem*>(QStringLiteral("toolTipBox"));
+    return box && box->isVisible();
+  }));
+  bool saysPlay = false;
+  for (QQuickItem* text : AllItems(box)) saysPlay |= text->property("text").toString() == QStringLiteral("播放");
+  EXPECT_TRUE(saysPlay);
+  const QRectF shown = box->mapRectToScene(QRectF(0, 0, box->width(), box->height()));
+  EXPECT_TRUE(QRectF(0, 0, window->width(), window->height()).contains(shown)) << shown.x() << "," << shown.y();
+  QTest::mouseMove(window, Centre(Item("Layout2")));
+  EXPECT_TRUE(WaitFor([&] { return !box->isVisible(); }));
+}
+
+// The list's scroll bar: dragging its thumb to the bottom shows the list's end; a press on the track
+// above the thumb brings the thumb's middle there.
+TEST_F(SceneTest, ScrollBarThumbScrollsTheList) {
+  Load(200);
+  QQuickItem* list = Item("lstDefault");
+  auto* thumb = list->findChild<QQuickItem*>(QStringLiteral("scrollThumb"));
+  ASSERT_NE(thumb, nullptr);
+  ASSERT_TRUE(thumb->isVisible());
+  const auto bottomY = [&] {
+    return list->property("originY").toDouble() + list->property("contentHeight").toDouble() - list->height();
+  };
+  const QPoint grab = Centre(thumb);
+  const QPoint end(grab.x(), list->mapToScene(QPointF(0, list->height() - 1)).toPoint().y());
+  QTest::mousePress(window, Qt::LeftButton, {}, grab);
+  QTest::mouseMove(window, end);
+  QTest::mouseRelease(window, Qt::LeftButton, {}, end);
+  EXPECT_NEAR(list->property("contentY").toDouble(), bottomY(), 1.0);
+
+  const QPointF track = thumb->parentItem()->mapToScene(QPointF(thumb->x() + 2, thumb->parentItem()->height() / 2));
+  QTest::mouseClick(window, Qt::LeftButton, {}, track.toPoint());
+  const double middle = thumb->mapToScene(QPointF(0, thumb->height() / 2)).y();
+  EXPECT_NEAR(middle, track.y(), 2.0);
+  EXPECT_GT(list->property("contentY").toDouble(), 0.0);
+  EXPECT_LT(list->property("contentY").toDouble(), bottomY());
+}
+
 }  // namespace
 }  // namespace orvane::test

@@ -41,11 +41,13 @@ class Channel;
 
 class Device {
  public:
-  static constexpr int kPeriodFrames = 1024;  // ≈ 23 ms per callback
+  // ≈ 46 ms per callback: a player needs no lower latency, and every callback is a wake-up of the
+  // sound thread (half of them at 23 ms).
+  static constexpr int kPeriodFrames = 2048;
   static constexpr size_t kMaxAttached = 256;
   // Periods without a playing stream before the SDL device is closed (≈ 0.5 s): long enough that
   // the next song of a list, opened right after the last one stopped, finds it still running.
-  static constexpr int kIdlePeriods = 22;
+  static constexpr int kIdlePeriods = 11;
 
   Device() = default;
   ~Device();

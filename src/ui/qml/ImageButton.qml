@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 
 // An image button named after its glyph in the image list, with a hint shown as a tool tip.
 // restOpacity below 1 gives the "lights up under the mouse" feel: the button rests dimmed and
@@ -43,7 +42,9 @@ Item {
         onClicked: button.clicked()
     }
 
-    ToolTip.text: hint
-    ToolTip.visible: hint !== "" && area.containsMouse
-    ToolTip.delay: 500
+    SceneToolTip {
+        target: button
+        text: button.hint
+        shown: area.containsMouse && !area.pressed
+    }
 }

@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls.Basic
 
 // A song list: rows from a PlayListModel, alternating backgrounds, a hover highlight that follows
 // the mouse, the row's caption as its hint, a thin scroll bar. The rows themselves take no mouse
@@ -27,17 +26,11 @@ ListView {
         hovered: index === view.hoverIndex
     }
 
-    ScrollBar.vertical: ScrollBar {
+    ListScrollBar {
         id: scrollBar
+        parent: view
         z: 2
-        width: 8
-        padding: 2
-        policy: view.contentHeight > view.height ? ScrollBar.AsNeeded : ScrollBar.AlwaysOff
-        contentItem: Rectangle {
-            implicitWidth: 4
-            radius: 2
-            color: scrollBar.pressed ? "#CCFFFFFF" : (scrollBar.hovered ? "#99FFFFFF" : "#59FFFFFF")
-        }
+        view: view
     }
 
     MouseArea {
@@ -67,19 +60,21 @@ ListView {
     onContentYChanged: trackHover()
     onCountChanged: trackHover()
 
-    ToolTip {
+    SceneToolTip {
         id: rowTip
         parent: view
+        target: view
         delay: 600
-        y: view.hoverRowBottom() + 2
-        x: Math.min(area.mouseX + 8, Math.max(0, view.width - width))
+        atPoint: true
+        pointY: view.hoverRowBottom() + 2
+        pointX: area.mouseX + 8
         text: view.hoverIndex >= 0 && view.itemAtIndex(view.hoverIndex) ? view.itemAtIndex(view.hoverIndex).caption : ""
     }
 
     onHoverIndexChanged: {
         // Each new row gets its own delay, as a hint should.
-        rowTip.visible = false
-        if (hoverIndex >= 0 && !area.pressed) rowTip.visible = true
+        rowTip.shown = false
+        if (hoverIndex >= 0 && !area.pressed) rowTip.shown = true
     }
 
     function rowAt(x, y) {
