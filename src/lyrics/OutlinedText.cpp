@@ -8,6 +8,7 @@
 #include <QTextLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace orvane::lyrics {
 namespace {
@@ -81,11 +82,12 @@ QPainterPath TextPath(const QString& text, const QFont& font, int W, int H, std:
   return path;
 }
 
-void ApplyConstantAlpha(QImage& image, uint8_t alpha) {
+// Only the painted rectangle has pixels to scale; the rest stays fully transparent.
+void ApplyConstantAlpha(QImage& image, const QRect& painted, uint8_t alpha) {
   if (alpha == 255) return;
-  for (int y = 0; y < image.height(); ++y) {
+  for (int y = painted.top(); y <= painted.bottom(); ++y) {
     auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
-    for (int x = 0; x < image.width(); ++x) {
+    for (int x = painted.left(); x <= painted.right(); ++x) {
       const QRgb p = row[x];
       auto scale = [alpha](int c) { return (c * alpha + 127) / 255; };
       row[x] = qRgba(scale(qRed(p)), scale(qGreen(p)), scale(qBlue(p)), scale(qAlpha(p)));
@@ -162,8 +164,11 @@ TOutlinedText RenderOutlinedTextLines(int W, int H, const std::string& textUtf8,
     painter.fillPath(path, gradient(fillTopColour, fillBottomColour));
   }
 
-  ApplyConstantAlpha(image, constantAlpha);
-  if (secondFill) ApplyConstantAlpha(out.SecondImage, constantAlpha);
+  // The outline reaches half its width beyond the glyphs, and anti-aliasing one pixel more.
+  const int reach = static_cast<int>(std::ceil(kOutlineWidth / 2)) + 1;
+  out.Painted = path.boundingRect().toAlignedRect().adjusted(-reach, -reach, reach, reach) & image.rect();
+  ApplyConstantAlpha(image, out.Painted, constantAlpha);
+  if (secondFill) ApplyConstantAlpha(out.SecondImage, out.Painted, constantAlpha);
   return out;
 }
 

@@ -4,6 +4,7 @@
 // Needs a QGuiApplication (fonts). Call it on the GUI thread; it keeps no state between calls.
 
 #include <QImage>
+#include <QRect>
 
 #include <cstdint>
 #include <optional>
@@ -42,6 +43,7 @@ struct TOutlinedText {
   QImage Image;
   QImage SecondImage;               // the same text in the second fill, when one was asked for
   std::vector<TPictureLine> Lines;  // the lines drawn, top to bottom
+  QRect Painted;                    // every pixel with any alpha lies inside (empty: none)
 };
 
 // A fill gradient: top colour at y 5, bottom colour at y 5 + P (Windows colour values).

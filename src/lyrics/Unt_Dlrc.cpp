@@ -15,17 +15,21 @@
 namespace orvane::lyrics {
 namespace {
 
-// The window takes input only where something is painted: every pixel with any alpha.
-QRegion PaintedRegion(const QImage& image) {
-  QImage mask(image.size(), QImage::Format_MonoLSB);
-  mask.fill(0);
-  for (int y = 0; y < image.height(); ++y) {
-    const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-    uchar* bits = mask.scanLine(y);
-    for (int x = 0; x < image.width(); ++x)
-      if (qAlpha(line[x]) != 0) bits[x >> 3] |= static_cast<uchar>(1u << (x & 7));
+// The window takes input only where something is painted: every pixel with any alpha. Only the
+// painted rectangle can hold such pixels.
+QRegion PaintedRegion(const QImage& image, const QRect& painted) {
+  QRegion region;
+  if (!painted.isEmpty()) {
+    QImage mask(painted.size(), QImage::Format_MonoLSB);
+    mask.fill(0);
+    for (int y = 0; y < painted.height(); ++y) {
+      const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(painted.top() + y)) + painted.left();
+      uchar* bits = mask.scanLine(y);
+      for (int x = 0; x < painted.width(); ++x)
+        if (qAlpha(line[x]) != 0) bits[x >> 3] |= static_cast<uchar>(1u << (x & 7));
+    }
+    region = QRegion(QBitmap::fromImage(mask)).translated(painted.topLeft());
   }
-  QRegion region(QBitmap::fromImage(mask));
   // An empty mask would mean "no mask" (the whole window taking input); keep one corner pixel instead.
   return region.isEmpty() ? QRegion(0, 0, 1, 1) : region;
 }
@@ -79,10 +83,13 @@ void TNimDeskTopLrc::Render() {
   picture = std::move(drawn.Image);
   sungPicture = std::move(drawn.SecondImage);
   lines = std::move(drawn.Lines);
+  // What changed on screen: where the old line was and where the new one is.
+  const QRect dirty = painted | drawn.Painted;
+  painted = drawn.Painted;
   ++drawCount;
   UpdateKnots();
-  setMask(PaintedRegion(picture));
-  update();
+  setMask(PaintedRegion(picture, painted));
+  if (!dirty.isEmpty()) update(dirty);
 }
 
 void TNimDeskTopLrc::SetKaraoke(bool on) {

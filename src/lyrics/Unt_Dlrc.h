@@ -93,6 +93,7 @@ class TNimDeskTopLrc : public QWidget {
 
   std::string shownText;
   QImage picture;
+  QRect painted;  // the part of picture with anything in it
   std::vector<TPictureLine> lines;  // where the lines of the picture lie
   int drawCount = 0;
 

@@ -194,5 +194,20 @@ TEST_F(RenderTest, ConstantAlphaScalesTheWholePicture) {
     }
 }
 
+// The painted rectangle the window masks and repaints by: it holds every pixel with any alpha and
+// is not much larger than they are; nothing painted, nothing in it.
+TEST_F(RenderTest, PaintedRectangleHoldsThePicture) {
+  for (const std::string& text : {std::string("国"), Repeat("国", 40), std::string("歌词 lyric")}) {
+    SCOPED_TRACE(text);
+    const TOutlinedText out = RenderOutlinedTextLines(kWidth, kHeight, text, kFont, kSize, kTop, kBottom, kOutline);
+    const Box box = VisibleBox(out.Image);
+    ASSERT_FALSE(box.Empty());
+    EXPECT_TRUE(out.Painted.contains(QRect(QPoint(box.left, box.top), QPoint(box.right, box.bottom))));
+    EXPECT_LE(out.Painted.width(), box.right - box.left + 1 + 8);
+    EXPECT_LE(out.Painted.height(), box.bottom - box.top + 1 + 8);
+  }
+  EXPECT_TRUE(RenderOutlinedTextLines(kWidth, kHeight, "", kFont, kSize, kTop, kBottom, kOutline).Painted.isEmpty());
+}
+
 }  // namespace
 }  // namespace orvane::lyrics
