@@ -4,6 +4,7 @@
 #   2. start to first frame with a 10,000-song music list              target <= 600 ms, peak RSS <= 80 MB
 #   3. CPU of the player while a 320 kbit/s mp3 plays with an equaliser preset on and the desktop
 #      lyrics showing a line every 1.5 s, over 30 s          target <= 0.6 % of one core, <= 80 MB
+#   4. peak RSS while that song plays as the first row of a 10,000-song list   target <= 85 MB
 # scripts/bench/peers.sh measures the same side by side with other players, at rest too.
 # Builds a Release tree of its own (build-bench, or $ORVANE_BENCH_BUILD). Prints figures only.
 # Usage: scripts/bench/player.sh [runs per start-up figure, default 10]
@@ -11,7 +12,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 dir=${ORVANE_BENCH_BUILD:-$root/build-bench}
 runs=${1:-10}
-ORVANE_BUILD_TARGETS="orvane orvane_demo" "$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Release > /dev/null
+ORVANE_BUILD_TARGETS="orvane orvanectl orvane_demo" "$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Release > /dev/null
 player="$dir/bin/orvane"
 
 work=$(mktemp -d /tmp/orvane-bench-XXXXXX)
@@ -65,16 +66,21 @@ PY
 fresh_home
 measure_starts "empty lists"
 
-python3 - "$HOME/Documents/Orvane/Default.pls" <<'PY'
+# The 10,000-song list; with a song given, every row is that song.
+write_big_list() {
+  python3 - "$HOME/Documents/Orvane/Default.pls" "${1:-}" <<'PY'
 import sys
 names = ["晴天", "Moon River", "夜空中最亮的星", "Clair de Lune", "后来", "Café del Mar"]
 with open(sys.argv[1], "w", encoding="gb18030") as f:
     f.write('<?xml version="1.0" encoding="GB2312"?>\n<DefaultList>\n  <PlayerList>\n')
     for i in range(10000):
         t = f"{names[i % len(names)]} {i}"
-        f.write(f'    <LIST Path="/music/album{i // 12}/track{i}.mp3" Title="{t}" Artist="歌手{i % 97}" Url="0" Ltime="0"/>\n')
+        path = sys.argv[2] or f"/music/album{i // 12}/track{i}.mp3"
+        f.write(f'    <LIST Path="{path}" Title="{t}" Artist="歌手{i % 97}" Url="0" Ltime="0"/>\n')
     f.write('  </PlayerList>\n</DefaultList>\n')
 PY
+}
+write_big_list
 measure_starts "10,000-song list"
 
 # Playing: a 60 s 320 kbit/s mp3 with a lyric line every 1.5 s, preset 2 on, desktop lyrics shown.
@@ -108,3 +114,16 @@ b, a, xb, xa, hz, rss = map(int, sys.argv[1:])
 print(f"playing mp3 + EQ + desktop lyrics: player CPU {100 * (a - b) / (30 * hz):.2f} % of one core "
       f"(Xvfb {100 * (xa - xb) / (30 * hz):.2f} %), peak RSS {rss / 1024:.1f} MB")
 PY
+
+# The same song as the first row of a 10,000-song list, started from the list (nothing is added,
+# so the list is not saved).
+fresh_home
+write_big_list "$song"
+"$player" > /dev/null 2>&1 &
+pid=$!
+sleep 4
+"$dir/bin/orvanectl" play-pause > /dev/null
+sleep 10
+rss=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status")
+kill -TERM "$pid"; wait "$pid" 2>/dev/null || true
+echo "playing the first row of a 10,000-song list: peak RSS $(awk -v k="$rss" 'BEGIN { printf "%.1f", k / 1024 }') MB"
