@@ -46,8 +46,11 @@ Item {
     function close() {
         if (!layer.visible) return
         layer.visible = false
-        combo.forceActiveFocus()  // the page's keys (Enter, Esc) work again
+        if (combo.visible) combo.forceActiveFocus()  // the page's keys (Enter, Esc) work again
     }
+
+    // The list goes with the page: a face turned away leaves no list hanging over the other one.
+    onVisibleChanged: if (!visible) close()
 
     Keys.onSpacePressed: open()
     Keys.onUpPressed: if (currentIndex > 0) activated(currentIndex - 1)
