@@ -89,6 +89,16 @@ class SceneTest : public ::testing::Test {
     return window->findChild<QQuickItem*>(QString::fromLatin1(name));
   }
 
+  // Turns the face to the settings page and waits until the turn is over; nullptr if it never is.
+  QQuickItem* TurnToSettings() {
+    stand.face = 1;
+    emit stand.faceChanged();
+    QQuickItem* page = Item("Setting");
+    const bool turned =
+        WaitFor([&] { return page->isVisible() && Item("MainBox")->property("positionZ").toDouble() == 0; });
+    return turned ? page : nullptr;
+  }
+
   QPoint Centre(QQuickItem* item) const {
     return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
   }
@@ -383,10 +393,8 @@ TEST_F(SceneTest, TheTurnHasPerspective) {
 
 TEST_F(SceneTest, SettingsPageControlsSitWhereTheyShouldAndCallTheirHandlers) {
   Load(12);
-  stand.face = 1;
-  emit stand.faceChanged();
-  QQuickItem* page = Item("Setting");
-  ASSERT_TRUE(WaitFor([&] { return page->isVisible() && Item("MainBox")->property("positionZ").toDouble() == 0; }));
+  QQuickItem* page = TurnToSettings();
+  ASSERT_NE(page, nullptr);
   stand.calls.clear();
 
   struct Case {
@@ -563,10 +571,8 @@ TEST_F(SceneTest, MenuButtonRightClickOpensTheMainMenu) {
 // Esc does not also leave the page).
 TEST_F(SceneTest, ComboBoxListOpensChoosesAndCloses) {
   Load(12);
-  stand.face = 1;
-  emit stand.faceChanged();
-  QQuickItem* page = Item("Setting");
-  ASSERT_TRUE(WaitFor([&] { return page->isVisible() && Item("MainBox")->property("positionZ").toDouble() == 0; }));
+  QQuickItem* page = TurnToSettings();
+  ASSERT_NE(page, nullptr);
   QQuickItem* combo = Item("modBox");
   auto* popup = combo->findChild<QQuickItem*>(QStringLiteral("comboPopup"));
   ASSERT_NE(popup, nullptr);

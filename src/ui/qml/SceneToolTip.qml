@@ -14,7 +14,6 @@ Item {
     property bool atPoint: false
     property real pointX: 0
     property real pointY: 0
-    readonly property bool open: box !== null && box.visible
 
     readonly property int margin: 6
 
@@ -24,10 +23,11 @@ Item {
         onTriggered: tip.show()
     }
 
-    onShownChanged: update()
+    onShownChanged: follow()
     onTextChanged: if (!text && box) box.visible = false
 
-    function update() {
+    // Starts the delay, or hides the box, as `shown` now says.
+    function follow() {
         if (shown && text !== "") {
             wait.restart()
         } else {
