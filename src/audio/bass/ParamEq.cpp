@@ -43,10 +43,12 @@ constexpr int kMaxVectors = EqChain::kMaxFilters / 2;  // enough for the narrow 
 // The filter is a trapezoidal state-variable filter with the "bell" output:
 //   v1 = a1·ic1 + a2·(x - ic2),  y = x + m1·v1,  ic1' = 2·v1 - ic1,  ic2' = ic2 + 2g·v1
 // with a1 = 1 / (1 + g·(g + k)), a2 = g·a1. Expanded so that the input reaches the output through
-// one multiply-add (the wavefront's step-to-step path) and each state through at most two:
-//   y = c0·x + (qa·ic1 - qb·ic2)            c0 = 1 + m1·a2, qa = m1·a1, qb = m1·a2
-//   ic1' = c1·ic1 + c2·(x - ic2)            c1 = 2·a1 - 1,  c2 = 2·a2
-//   ic2' = ic2 + e1·ic1 + e2·(x - ic2)      e1 = 2g·a1,     e2 = 2g·a2
+// one multiply-add (the wavefront's step-to-step path) and each state through at most two. The
+// chain is bound by its multiplies, so the first state is kept divided by c2 (s1 = ic1 / c2),
+// which spares it one:
+//   y = c0·x + (qa·s1 - qb·ic2)             c0 = 1 + m1·a2, qa = m1·a1·c2, qb = m1·a2
+//   s1' = c1·s1 + (x - ic2)                 c1 = 2·a1 - 1,  c2 = 2·a2
+//   ic2' = ic2 + e1·s1 + e2·(x - ic2)       e1 = 2g·a1·c2,  e2 = 2g·a2
 template <int L>
 struct alignas(32) Lanes {
   using V = typename Vec<L>::V;
@@ -66,11 +68,11 @@ inline __attribute__((always_inline)) void Derive(Lanes<L>& lanes, int vectors) 
     const V a2 = lanes.g[v] * a1;
     const V g2 = lanes.g[v] + lanes.g[v];
     lanes.c0[v] = one + lanes.m1[v] * a2;
-    lanes.qa[v] = lanes.m1[v] * a1;
+    lanes.qa[v] = lanes.m1[v] * a1 * (a2 + a2);
     lanes.qb[v] = lanes.m1[v] * a2;
     lanes.c1[v] = a1 + a1 - one;
     lanes.c2[v] = a2 + a2;
-    lanes.e1[v] = g2 * a1;
+    lanes.e1[v] = g2 * a1 * (a2 + a2);
     lanes.e2[v] = g2 * a2;
   }
 }
@@ -90,7 +92,7 @@ inline __attribute__((always_inline)) void Step(const Lanes<L>& lanes, typename 
   for (int v = 0; v < kVectors; ++v) {
     y[v] = lanes.c0[v] * in[v] + (lanes.qa[v] * ic1[v] - lanes.qb[v] * ic2[v]);
     const V d = in[v] - ic2[v];
-    const V next1 = lanes.c1[v] * ic1[v] + lanes.c2[v] * d;
+    const V next1 = lanes.c1[v] * ic1[v] + d;
     const V next2 = ic2[v] + lanes.e1[v] * ic1[v] + lanes.e2[v] * d;
     if constexpr (kEdge) {
       // At the ends of a block some filters have no sample to work on: keep their state.
@@ -125,7 +127,15 @@ inline __attribute__((always_inline)) void Steps(float* __restrict io, int32_t f
   using V = typename Vec<L>::V;
   constexpr int32_t kLast = kVectors * L / 2 - 1;  // the last filter: its output is the chain's
   for (int32_t s = from; s < to; ++s) {
-    if constexpr (kGlide) Glide<L, kVectors>(lanes);
+    if constexpr (kGlide) {
+      // s1 is kept divided by c2, which moves with the glide: rescale it to the new c2.
+      V before[kVectors];
+#pragma GCC unroll 8
+      for (int v = 0; v < kVectors; ++v) before[v] = lanes.c2[v];
+      Glide<L, kVectors>(lanes);
+#pragma GCC unroll 8
+      for (int v = 0; v < kVectors; ++v) ic1[v] *= before[v] / lanes.c2[v];
+    }
     V x{};
     if (!kEdge || s < n) {
       x[0] = io[2 * s];
@@ -149,7 +159,7 @@ inline __attribute__((always_inline)) void CascadeBody(float* __restrict io, int
   V ic1[kVectors], ic2[kVectors], y[kVectors];
 #pragma GCC unroll 8
   for (int v = 0; v < kVectors; ++v) {
-    ic1[v] = lanes.ic1[v];
+    ic1[v] = lanes.ic1[v] / lanes.c2[v];  // s1 while the block runs
     ic2[v] = lanes.ic2[v];
     y[v] = V{};
   }
@@ -171,7 +181,7 @@ inline __attribute__((always_inline)) void CascadeBody(float* __restrict io, int
   rampLeft -= glideTo;
 #pragma GCC unroll 8
   for (int v = 0; v < kVectors; ++v) {
-    lanes.ic1[v] = ic1[v];
+    lanes.ic1[v] = ic1[v] * lanes.c2[v];
     lanes.ic2[v] = ic2[v];
   }
 }
