@@ -4,6 +4,8 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPainter>
+#include <QPainterPath>
 
 #include <cmath>
 #include <cstdlib>
@@ -207,6 +209,41 @@ TEST_F(RenderTest, PaintedRectangleHoldsThePicture) {
     EXPECT_LE(out.Painted.height(), box.bottom - box.top + 1 + 8);
   }
   EXPECT_TRUE(RenderOutlinedTextLines(kWidth, kHeight, "", kFont, kSize, kTop, kBottom, kOutline).Painted.isEmpty());
+}
+
+TEST_F(RenderTest, OutlineInPiecesIsTheWholePathsOutline) {
+  // Glyphs far apart, glyphs touching, and a line wider than any piece.
+  const char* lines[] = {"第2行歌词 line 2 更长一点的歌词", "我们的爱情就像是一场梦想与现实的交织",
+                         "Never gonna give you up, never gonna let you down", "WAVE——AVAVAV///"};
+  QFont font(QString::fromStdString(ResolveLyricFontFamily(kFont)));
+  font.setPixelSize(kSize);
+  font.setBold(true);
+  QPen pen(Qt::white, 3, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+  pen.setMiterLimit(10);
+  for (const char* line : lines) {
+    QPainterPath path;
+    path.addText(QPointF(20.3, 29.64), font, QString::fromUtf8(line));
+    QImage whole(1400, kHeight, QImage::Format_ARGB32_Premultiplied), pieces = whole;
+    whole.fill(Qt::transparent);
+    pieces.fill(Qt::transparent);
+    for (QImage* image : {&whole, &pieces}) {
+      QPainter painter(image);
+      painter.setRenderHint(QPainter::Antialiasing);
+      if (image == &whole) painter.strokePath(path, pen);
+      else StrokeInPieces(painter, path, pen, kSize);
+    }
+    int painted = 0, apart = 0, worst = 0;
+    for (int y = 0; y < whole.height(); ++y)
+      for (int x = 0; x < whole.width(); ++x) {
+        const int a = AlphaAt(whole, x, y), b = AlphaAt(pieces, x, y);
+        painted += a > 0;
+        apart += std::abs(a - b) > 8;
+        worst = std::max(worst, std::abs(a - b));
+      }
+    EXPECT_GT(painted, 1000) << line;
+    EXPECT_LE(worst, 64) << line;
+    EXPECT_LE(apart, painted / 100) << line;
+  }
 }
 
 }  // namespace
