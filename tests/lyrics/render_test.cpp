@@ -4,6 +4,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -211,27 +212,39 @@ TEST_F(RenderTest, PaintedRectangleHoldsThePicture) {
   EXPECT_TRUE(RenderOutlinedTextLines(kWidth, kHeight, "", kFont, kSize, kTop, kBottom, kOutline).Painted.isEmpty());
 }
 
-TEST_F(RenderTest, OutlineInPiecesIsTheWholePathsOutline) {
-  // Glyphs far apart, glyphs touching, and a line wider than any piece.
+TEST_F(RenderTest, PiecesDrawTheWholePath) {
+  // Glyphs far apart, glyphs touching, a line wider than any piece, and glyphs that reach over
+  // their neighbours.
   const char* lines[] = {"第2行歌词 line 2 更长一点的歌词", "我们的爱情就像是一场梦想与现实的交织",
-                         "Never gonna give you up, never gonna let you down", "WAVE——AVAVAV///"};
+                         "Never gonna give you up, never gonna let you down", "WAVE——AVAVAV/// ffi Tj"};
   QFont font(QString::fromStdString(ResolveLyricFontFamily(kFont)));
   font.setPixelSize(kSize);
   font.setBold(true);
   QPen pen(Qt::white, 3, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
   pen.setMiterLimit(10);
+  QLinearGradient gradient(QPointF(0, 5), QPointF(0, 5 + kSize));
+  gradient.setColorAt(0, Qt::blue);
+  gradient.setColorAt(1, Qt::green);
+  gradient.setSpread(QGradient::ReflectSpread);
   for (const char* line : lines) {
     QPainterPath path;
     path.addText(QPointF(20.3, 29.64), font, QString::fromUtf8(line));
-    QImage whole(1400, kHeight, QImage::Format_ARGB32_Premultiplied), pieces = whole;
-    whole.fill(Qt::transparent);
-    pieces.fill(Qt::transparent);
-    for (QImage* image : {&whole, &pieces}) {
-      QPainter painter(image);
+    path.setFillRule(Qt::OddEvenFill);
+    auto draw = [&](auto&& paint) {
+      QImage image(1400, kHeight, QImage::Format_ARGB32_Premultiplied);
+      image.fill(Qt::transparent);
+      QPainter painter(&image);
       painter.setRenderHint(QPainter::Antialiasing);
-      if (image == &whole) painter.strokePath(path, pen);
-      else StrokeInPieces(painter, path, pen, kSize);
-    }
+      paint(painter);
+      return image;
+    };
+    // The fill is exact.
+    EXPECT_EQ(draw([&](QPainter& p) { FillInPieces(p, path, gradient); }),
+              draw([&](QPainter& p) { p.fillPath(path, gradient); }))
+        << line;
+    // The outline may differ where two pieces' outlines share a pixel.
+    const QImage pieces = draw([&](QPainter& p) { StrokeInPieces(p, path, pen, kSize); });
+    const QImage whole = draw([&](QPainter& p) { p.strokePath(path, pen); });
     int painted = 0, apart = 0, worst = 0;
     for (int y = 0; y < whole.height(); ++y)
       for (int x = 0; x < whole.width(); ++x) {
