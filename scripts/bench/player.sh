@@ -101,18 +101,15 @@ XML
 "$player" "$song" > /dev/null 2>&1 &
 pid=$!
 sleep 5
-ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-hz=$(getconf CLK_TCK)
-before=$(ticks "$pid"); xbefore=$(ticks "$xvfb_pid")
-sleep 30
-after=$(ticks "$pid"); xafter=$(ticks "$xvfb_pid")
-rss=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status")
+# Per-thread CPU in nanoseconds (threads.py): clock ticks are too coarse for these fractions.
+report=$(python3 "$root/scripts/bench/threads.py" --json 30 "$pid" "$xvfb_pid")
 kill -TERM "$pid"; wait "$pid" 2>/dev/null || true
-python3 - "$before" "$after" "$xbefore" "$xafter" "$hz" "$rss" <<'PY'
-import sys
-b, a, xb, xa, hz, rss = map(int, sys.argv[1:])
-print(f"playing mp3 + EQ + desktop lyrics: player CPU {100 * (a - b) / (30 * hz):.2f} % of one core "
-      f"(Xvfb {100 * (xa - xb) / (30 * hz):.2f} %), peak RSS {rss / 1024:.1f} MB")
+python3 - "$report" <<'PY'
+import json, sys
+player, xvfb = (json.loads(line) for line in sys.argv[1].splitlines())
+threads = ", ".join(f"{t['name']} {t['cpu_percent']:.2f}" for t in player["threads"] if t["cpu_percent"] >= 0.005)
+print(f"playing mp3 + EQ + desktop lyrics: player CPU {player['cpu_percent']:.2f} % of one core ({threads}; "
+      f"Xvfb {xvfb['cpu_percent']:.2f} %), peak RSS {player['peak_rss_kb'] / 1024:.1f} MB")
 PY
 
 # The same song as the first row of a 10,000-song list, started from the list (nothing is added,

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 
@@ -21,6 +22,9 @@ QRegion PaintedRegion(const QImage& image, const QRect& painted) {
   QRegion region;
   if (!painted.isEmpty()) {
     QImage mask(painted.size(), QImage::Format_MonoLSB);
+    // A new 1-bit image says 0 is black and 1 white, which QBitmap reads the other way round (the
+    // region would be the gaps between the glyphs); bit 1 must be Qt::color1, which is black.
+    mask.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
     mask.fill(0);
     for (int y = 0; y < painted.height(); ++y) {
       const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(painted.top() + y)) + painted.left();
@@ -88,7 +92,13 @@ void TNimDeskTopLrc::Render() {
   painted = drawn.Painted;
   ++drawCount;
   UpdateKnots();
-  setMask(PaintedRegion(picture, painted));
+  // The mask goes on the native window: it takes input only on the text, and the text's
+  // transparent surroundings show nothing anyway. A mask on the widget would also clip every
+  // repaint to its hundreds of rectangles, which costs Qt's raster engine several times the
+  // drawing itself and wakes its thread pool.
+  const QRegion mask = PaintedRegion(picture, painted);
+  if (QWindow* window = windowHandle()) window->setMask(mask);
+  else setMask(mask);
   if (!dirty.isEmpty()) update(dirty);
 }
 

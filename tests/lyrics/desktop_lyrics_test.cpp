@@ -234,6 +234,26 @@ TEST_F(DesktopLyricsTest, PointerOverTheTextAsksForTheToolbar) {
   EXPECT_GT(asked, 0);
 }
 
+TEST_F(DesktopLyricsTest, TheWindowTakesInputOnlyOnItsText) {
+  TNimDeskTopLrc window;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  for (const char* line : {"歌词", "a longer line of lyrics, 更长一点的歌词"}) {
+    window.ShowText(line);
+    const QRegion input = window.windowHandle()->mask();
+    const QImage& picture = window.Picture();
+    int text = 0, outside = 0;
+    for (int y = 0; y < picture.height(); ++y)
+      for (int x = 0; x < picture.width(); ++x) {
+        const bool painted = qAlpha(picture.pixel(x, y)) != 0;
+        text += painted;
+        if (painted != input.contains(QPoint(x, y))) ++outside;
+      }
+    EXPECT_GT(text, 100) << line;
+    EXPECT_EQ(outside, 0) << line;
+  }
+}
+
 // ---- The karaoke wipe
 
 class WipeTest : public DesktopLyricsTest {
