@@ -98,10 +98,6 @@ void ApplyConstantAlpha(QImage& image, const QRect& painted, uint8_t alpha) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // Qt's anti-aliasing rasteriser slows down sharply with the width of one path (its cell pool
 // overflows and it reads every edge again for each band), so a line of text is drawn in pieces:
 // its outline whole takes 2.5 to 6 ms, in pieces 0.7 to 1.3 ms, its fill 0.5 to 1.5 ms against

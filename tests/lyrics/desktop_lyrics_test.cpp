@@ -236,10 +236,7 @@ TEST_F(DesktopLyricsTest, PointerOverTheTextAsksForTheToolbar) {
 
 TEST_F(DesktopLyricsTest, TheWindowTakesInputOnlyOnItsText) {
   TNimDeskTopLrc window;
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  for (const char* line : {"歌词", "a longer line of lyrics, 更长一点的歌词"}) {
-    window.ShowText(line);
+  auto inputIsTheText = [&window](const char* when) {
     const QRegion input = window.windowHandle()->mask();
     const QImage& picture = window.Picture();
     int text = 0, outside = 0;
@@ -249,9 +246,19 @@ TEST_F(DesktopLyricsTest, TheWindowTakesInputOnlyOnItsText) {
         text += painted;
         if (painted != input.contains(QPoint(x, y))) ++outside;
       }
-    EXPECT_GT(text, 100) << line;
-    EXPECT_EQ(outside, 0) << line;
-  }
+    EXPECT_GT(text, 100) << when;
+    EXPECT_EQ(outside, 0) << when;
+  };
+  window.ShowText("歌词");  // before the window first shows, as at start-up
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  inputIsTheText("shown after its first line");
+  window.ShowText("a longer line of lyrics, 更长一点的歌词");
+  inputIsTheText("a new line");
+  window.hide();
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  inputIsTheText("hidden and shown again");
 }
 
 // ---- The karaoke wipe
