@@ -41,13 +41,14 @@ class Channel;
 
 class Device {
  public:
-  // ≈ 46 ms per callback: a player needs no lower latency, and every callback is a wake-up of the
-  // sound thread (half of them at 23 ms).
-  static constexpr int kPeriodFrames = 2048;
+  // ≈ 93 ms per callback, about the update period sound libraries of this kind default to: a
+  // player needs no lower latency (the position reported allows for it), and every callback is a
+  // wake-up of the sound thread, which on a virtual machine costs more than the mix itself.
+  static constexpr int kPeriodFrames = 4096;
   static constexpr size_t kMaxAttached = 256;
   // Periods without a playing stream before the SDL device is closed (≈ 0.5 s): long enough that
   // the next song of a list, opened right after the last one stopped, finds it still running.
-  static constexpr int kIdlePeriods = 11;
+  static constexpr int kIdlePeriods = 6;
 
   Device() = default;
   ~Device();
