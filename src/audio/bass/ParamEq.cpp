@@ -77,9 +77,60 @@ inline __attribute__((always_inline)) void Derive(Lanes<L>& lanes, int vectors) 
   }
 }
 
-// One step of the wavefront.
-template <int L, int kVectors, bool kEdge>
-inline __attribute__((always_inline)) void Step(const Lanes<L>& lanes, typename Vec<L>::V (&ic1)[kVectors],
+// Outside a glide the coefficients hold still, and the chain switches to a form with fewer
+// multiplies and shorter dependency chains. With q = ic2 - e2·s1 the state update becomes
+//   s1' = γ·s1 + (x - q)           γ = c1 - e2
+//   q'  = q + α·s1                 α = 2·e2 (= e1 + e2·(1 - c1))
+// q still moves by small steps, so it keeps the precision of ic2 at low centres. And each
+// filter's output is divided by its direct gain c0: the filters after it carry that scale in their
+// states, and the chain's output is multiplied back once:
+//   y / c0 = x + ba·s1 - bb·q      ba = (qa - qb·e2) / c0,  bb = qb / c0
+// Filter f then works at the scale 1 / (product of c0 of the filters before it). c0 = 1 + m1·a2
+// stays between about 0.3 and 2.3 over the clamped parameters, so the scales stay far from
+// float's limits.
+template <int L, int kVectors>
+struct SteadyForm {
+  using V = typename Vec<L>::V;
+  V gamma[kVectors], alpha[kVectors], ba[kVectors], bb[kVectors];
+  V e2[kVectors];
+  V scale[kVectors];     // of each filter's input and states
+  V outScale[kVectors];  // of each filter's output: the next filter's input scale
+  float gain = 1.0f;     // undoes the last filter's output scale
+
+  // Designed in double from the glided parameters. The chain's order is filter
+  // f = pair · kVectors + vector.
+  explicit SteadyForm(const Lanes<L>& lanes) {
+    double product = 1.0;
+    for (int pair = 0; pair < L / 2; ++pair) {
+      for (int v = 0; v < kVectors; ++v) {
+        const int first = 2 * pair;
+        const double g = lanes.g[v][first], k = lanes.k[v][first], m1 = lanes.m1[v][first];
+        const double a1 = 1.0 / (1.0 + g * (g + k));
+        const double a2 = g * a1;
+        const double e2 = 2.0 * g * a2;
+        const double c0 = 1.0 + m1 * a2;
+        const double qa = m1 * a1 * 2.0 * a2;
+        const double qb = m1 * a2;
+        for (int lane = first; lane < first + 2; ++lane) {
+          gamma[v][lane] = static_cast<float>(2.0 * a1 - 1.0 - e2);
+          alpha[v][lane] = static_cast<float>(2.0 * e2);
+          ba[v][lane] = static_cast<float>((qa - qb * e2) / c0);
+          bb[v][lane] = static_cast<float>(qb / c0);
+          this->e2[v][lane] = static_cast<float>(e2);
+          scale[v][lane] = static_cast<float>(1.0 / product);
+          outScale[v][lane] = static_cast<float>(1.0 / (product * c0));
+        }
+        product *= c0;
+      }
+    }
+    gain = static_cast<float>(product);
+  }
+};
+
+// One step of the wavefront, in the gliding form or (kSteady) the steady one, where ic2 holds q.
+template <int L, int kVectors, bool kEdge, bool kSteady>
+inline __attribute__((always_inline)) void Step(const Lanes<L>& lanes, const SteadyForm<L, kVectors>* steady,
+                                                typename Vec<L>::V (&ic1)[kVectors],
                                                 typename Vec<L>::V (&ic2)[kVectors], typename Vec<L>::V (&y)[kVectors],
                                                 const typename Vec<L>::V& x, int32_t s, int32_t n) {
   using V = typename Vec<L>::V;
@@ -90,10 +141,17 @@ inline __attribute__((always_inline)) void Step(const Lanes<L>& lanes, typename 
   for (int v = 1; v < kVectors; ++v) in[v] = y[v - 1];
 #pragma GCC unroll 8
   for (int v = 0; v < kVectors; ++v) {
-    y[v] = lanes.c0[v] * in[v] + (lanes.qa[v] * ic1[v] - lanes.qb[v] * ic2[v]);
-    const V d = in[v] - ic2[v];
-    const V next1 = lanes.c1[v] * ic1[v] + d;
-    const V next2 = ic2[v] + lanes.e1[v] * ic1[v] + lanes.e2[v] * d;
+    V next1, next2;
+    if constexpr (kSteady) {
+      y[v] = in[v] + (steady->ba[v] * ic1[v] - steady->bb[v] * ic2[v]);
+      next1 = steady->gamma[v] * ic1[v] + (in[v] - ic2[v]);
+      next2 = ic2[v] + steady->alpha[v] * ic1[v];
+    } else {
+      y[v] = lanes.c0[v] * in[v] + (lanes.qa[v] * ic1[v] - lanes.qb[v] * ic2[v]);
+      const V d = in[v] - ic2[v];
+      next1 = lanes.c1[v] * ic1[v] + d;
+      next2 = ic2[v] + lanes.e1[v] * ic1[v] + lanes.e2[v] * d;
+    }
     if constexpr (kEdge) {
       // At the ends of a block some filters have no sample to work on: keep their state.
       const I sample = (I{} + s) - (Vec<L>::kLanePair * kVectors + v);
@@ -122,10 +180,12 @@ inline __attribute__((always_inline)) void Glide(Lanes<L>& lanes) {
 
 template <int L, int kVectors, bool kEdge, bool kGlide>
 inline __attribute__((always_inline)) void Steps(float* __restrict io, int32_t from, int32_t to, int32_t n,
-                                                 Lanes<L>& lanes, typename Vec<L>::V (&ic1)[kVectors],
+                                                 Lanes<L>& lanes, const SteadyForm<L, kVectors>* steady,
+                                                 typename Vec<L>::V (&ic1)[kVectors],
                                                  typename Vec<L>::V (&ic2)[kVectors], typename Vec<L>::V (&y)[kVectors]) {
   using V = typename Vec<L>::V;
   constexpr int32_t kLast = kVectors * L / 2 - 1;  // the last filter: its output is the chain's
+  const float gain = kGlide ? 1.0f : steady->gain;
   for (int32_t s = from; s < to; ++s) {
     if constexpr (kGlide) {
       // s1 is kept divided by c2, which moves with the glide: rescale it to the new c2.
@@ -141,10 +201,10 @@ inline __attribute__((always_inline)) void Steps(float* __restrict io, int32_t f
       x[0] = io[2 * s];
       x[1] = io[2 * s + 1];
     }
-    Step<L, kVectors, kEdge>(lanes, ic1, ic2, y, x, s, n);
+    Step<L, kVectors, kEdge, !kGlide>(lanes, steady, ic1, ic2, y, x, s, n);
     if (!kEdge || s >= kLast) {
-      io[2 * (s - kLast)] = y[kVectors - 1][L - 2];
-      io[2 * (s - kLast) + 1] = y[kVectors - 1][L - 1];
+      io[2 * (s - kLast)] = y[kVectors - 1][L - 2] * gain;
+      io[2 * (s - kLast) + 1] = y[kVectors - 1][L - 1] * gain;
     }
   }
 }
@@ -164,25 +224,33 @@ inline __attribute__((always_inline)) void CascadeBody(float* __restrict io, int
     y[v] = V{};
   }
   // Where the wavefront enters and leaves the block some filters are idle (masked steps); in
-  // between every filter works. A glide, when there is one, covers the first rampLeft steps.
+  // between every filter works. A glide, when there is one, covers the first glideTo steps; the
+  // rest runs in the steady form.
   const int32_t fullFrom = std::min(kFilters - 1, steps);
   const int32_t fullTo = std::max(n, fullFrom);
   const int32_t glideTo = std::min(steps, std::max(rampLeft, 0));
-  auto masked = [&](int32_t from, int32_t to) {
-    const int32_t split = std::clamp(glideTo, from, to);
-    Steps<L, kVectors, true, true>(io, from, split, n, lanes, ic1, ic2, y);
-    Steps<L, kVectors, true, false>(io, split, to, n, lanes, ic1, ic2, y);
+  auto run = [&]<bool kGlide>(int32_t from, int32_t to, const SteadyForm<L, kVectors>* steady) {
+    auto clip = [&](int32_t at) { return std::clamp(at, from, to); };
+    Steps<L, kVectors, true, kGlide>(io, clip(0), clip(fullFrom), n, lanes, steady, ic1, ic2, y);
+    Steps<L, kVectors, false, kGlide>(io, clip(fullFrom), clip(fullTo), n, lanes, steady, ic1, ic2, y);
+    Steps<L, kVectors, true, kGlide>(io, clip(fullTo), clip(steps), n, lanes, steady, ic1, ic2, y);
   };
-  masked(0, fullFrom);
-  const int32_t split = std::clamp(glideTo, fullFrom, fullTo);
-  Steps<L, kVectors, false, true>(io, fullFrom, split, n, lanes, ic1, ic2, y);
-  Steps<L, kVectors, false, false>(io, split, fullTo, n, lanes, ic1, ic2, y);
-  masked(fullTo, steps);
+  run.template operator()<true>(0, glideTo, nullptr);
   rampLeft -= glideTo;
+  // Into the steady form: q for ic2, and the states and the outputs in flight at their scales.
+  const SteadyForm<L, kVectors> steady(lanes);
 #pragma GCC unroll 8
   for (int v = 0; v < kVectors; ++v) {
+    ic2[v] = (ic2[v] - steady.e2[v] * ic1[v]) * steady.scale[v];
+    ic1[v] *= steady.scale[v];
+    y[v] *= steady.outScale[v];
+  }
+  run.template operator()<false>(glideTo, steps, &steady);
+#pragma GCC unroll 8
+  for (int v = 0; v < kVectors; ++v) {
+    ic1[v] /= steady.scale[v];
+    lanes.ic2[v] = ic2[v] / steady.scale[v] + steady.e2[v] * ic1[v];
     lanes.ic1[v] = ic1[v] * lanes.c2[v];
-    lanes.ic2[v] = ic2[v];
   }
 }
 
