@@ -81,13 +81,15 @@ void TNimMain::SaveActiveList() { SaveList(shell.ActiveList); }
 
 void TNimMain::SaveList(uint8_t list) {
   {
-    store::TYkPlist plist(shell.PlaylistFile, kPlaylistRoot);
     const bool random = list == 1;
     const char* listName = random ? "RndList" : "PlayerList";
-    const std::string itemPath = std::string(listName) + "/LIST";
-    plist.ClearList(listName);
-    for (const ui::PlayListRow& row : (random ? *rndList : *musicList).Rows())
-      plist.AddItem(itemPath, row.Title, row.Songer, "0", row.Location, 0);
+    // The list is written straight from the rows, never built as elements: a big list would
+    // otherwise cost many times its file's size in memory while it saves.
+    store::TYkPlist plist(shell.PlaylistFile, kPlaylistRoot, listName);
+    const std::vector<ui::PlayListRow>& rows = (random ? *rndList : *musicList).Rows();
+    plist.SetRewrittenSongs("LIST", rows.size(), [&rows](size_t i, store::TPList& song) {
+      song = {rows[i].Title, rows[i].Songer, rows[i].Location, "0", 0};
+    });
     // Only this list is rewritten; the other one stays as the file holds it. When the file
     // could not be read any more (it was moved aside) or is gone, it holds nothing: the other list
     // is written as the window has it, so a save never loses it.

@@ -21,6 +21,11 @@ std::string FormatNumber(double value) {
 
 TYkPlist::TYkPlist(const std::string& fileName, const std::string& rootName) : document(fileName, rootName) {}
 
+TYkPlist::TYkPlist(const std::string& fileName, const std::string& rootName, const std::string& rewrittenList)
+    : document(fileName, rootName, rewrittenList) {
+  document.SetModified();
+}
+
 TYkPlist::~TYkPlist() { document.SaveOnClose("playlist"); }
 
 void TYkPlist::Load(const std::string& listName) {
@@ -74,6 +79,23 @@ void TYkPlist::AddItem(const std::string& itemPath, const std::string& title, co
   AppendAttributeText(song, "Url", url);
   AppendAttributeText(song, "Ltime", FormatNumber(ltime));
   document.SetModified();
+}
+
+void TYkPlist::SetRewrittenSongs(const std::string& songName, size_t count,
+                                 std::function<void(size_t, TPList&)> songAt) {
+  if (!IsXmlName(songName) || !songAt) return;
+  document.SetStreamedChildren(count, [songName, songAt = std::move(songAt), song = TPList()](
+                                          size_t index, std::string& line) mutable {
+    songAt(index, song);
+    line.clear();
+    AppendEmptyElementText(line, songName,
+                           {{"Path", song.Path},
+                            {"Title", song.Title},
+                            {"Artist", song.Artist},
+                            {"Url", song.Url},
+                            {"Ltime", FormatNumber(song.Ltime)}});
+    return true;
+  });
 }
 
 bool TYkPlist::Save(std::string* error) { return document.Save(error); }

@@ -7,7 +7,9 @@
 //
 // Main thread only (each store is used within one handler). Texts are UTF-8.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,11 @@ class TYkPlist {
   // and the store starts empty; the constructor never fails.
   TYkPlist(const std::string& fileName, const std::string& rootName);
   // Saves when Modified(); a failure is reported on stderr and otherwise dropped. Never throws.
+  // For rewriting one list of a big file with little memory: the file is loaded without the songs
+  // of rewrittenList, and the songs given by SetRewrittenSongs take their place when the store
+  // saves, written straight into the file's text. As elements a song would cost some 1.6 kB.
+  // Load does not see them. The store counts as modified from the start.
+  TYkPlist(const std::string& fileName, const std::string& rootName, const std::string& rewrittenList);
   ~TYkPlist();
   TYkPlist(const TYkPlist&) = delete;
   TYkPlist& operator=(const TYkPlist&) = delete;
@@ -55,6 +62,11 @@ class TYkPlist {
   // child, with "Path", "Title", "Artist", "Url" and "Ltime" in that order.
   void AddItem(const std::string& itemPath, const std::string& title, const std::string& artist,
                const std::string& url, const std::string& path, double ltime);
+
+  // The songs of the rewritten list (see the constructor above): at every save, songAt(i, song)
+  // fills the i-th of count songs, which is written exactly as AddItem would write an element
+  // named songName. songAt is called on the saving thread and must stay valid while the store lives.
+  void SetRewrittenSongs(const std::string& songName, size_t count, std::function<void(size_t, TPList&)> songAt);
 
   // Writes the whole document to FileName() now (atomically). False, with a reason in error, when
   // it could not; Modified() stays set then.

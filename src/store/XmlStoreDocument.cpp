@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <random>
 #include <utility>
 
 #include "store/XmlEncoding.h"
@@ -70,11 +71,74 @@ std::string ParseErrorText(xmlParserCtxt* ctxt) {
   return "not well-formed XML (line " + std::to_string(e->line) + "): " + message;
 }
 
+// Leaves out the children of the root's first element named list: the SAX callbacks that would
+// build them into the document are not passed on while the parser is inside them.
+struct ListFilter {
+  std::string_view list;
+  xmlSAXHandler build{};  // libxml2's own callbacks, which build the document
+  int depth = 0;          // of the element being parsed; the root is 1
+  bool seen = false;      // the list element has been met
+  bool inside = false;    // the parser is in its content
+
+  static ListFilter& Of(void* ctx) { return *static_cast<ListFilter*>(static_cast<xmlParserCtxt*>(ctx)->_private); }
+  bool Skipping() const { return inside && depth > 2; }
+
+  static void StartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
+                           int namespaces, const xmlChar** namespaceList, int attributes, int defaulted,
+                           const xmlChar** attributeList) {
+    ListFilter& f = Of(ctx);
+    ++f.depth;
+    if (f.Skipping()) return;
+    f.build.startElementNs(ctx, localname, prefix, uri, namespaces, namespaceList, attributes, defaulted,
+                           attributeList);
+    if (f.depth == 2 && !f.seen && NameEquals(localname, f.list)) f.seen = f.inside = true;
+  }
+  static void EndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri) {
+    ListFilter& f = Of(ctx);
+    const bool skipped = f.Skipping();
+    if (f.depth == 2) f.inside = false;
+    --f.depth;
+    if (!skipped) f.build.endElementNs(ctx, localname, prefix, uri);
+  }
+  static void Characters(void* ctx, const xmlChar* text, int length) {
+    ListFilter& f = Of(ctx);
+    if (!f.inside) f.build.characters(ctx, text, length);
+  }
+  static void Cdata(void* ctx, const xmlChar* text, int length) {
+    ListFilter& f = Of(ctx);
+    if (!f.inside) f.build.cdataBlock(ctx, text, length);
+  }
+  static void Comment(void* ctx, const xmlChar* text) {
+    ListFilter& f = Of(ctx);
+    if (!f.inside) f.build.comment(ctx, text);
+  }
+  static void Instruction(void* ctx, const xmlChar* target, const xmlChar* data) {
+    ListFilter& f = Of(ctx);
+    if (!f.inside) f.build.processingInstruction(ctx, target, data);
+  }
+  static void Reference(void* ctx, const xmlChar* name) {
+    ListFilter& f = Of(ctx);
+    if (!f.inside) f.build.reference(ctx, name);
+  }
+
+  void Install(xmlParserCtxt* ctxt) {
+    build = *ctxt->sax;
+    ctxt->_private = this;
+    ctxt->sax->startElementNs = StartElement;
+    ctxt->sax->endElementNs = EndElement;
+    ctxt->sax->characters = Characters;
+    ctxt->sax->cdataBlock = Cdata;
+    ctxt->sax->comment = Comment;
+    ctxt->sax->processingInstruction = Instruction;
+    ctxt->sax->reference = Reference;
+  }
+};
+
 // Files written on Chinese Windows declare "GB2312" but hold GBK bytes, which strict GB2312 readers
 // reject; the text is decoded here as GB18030 (a superset of both) and handed to the parser as
 // UTF-8. Everything else (UTF-8, UTF-16 with a byte-order mark, other declared encodings) is left
 // to the parser.
-xmlDoc* Parse(const std::string& bytes, std::string& why) {
+xmlDoc* Parse(std::string& bytes, std::string_view streamedList, std::string& why) {
   if (bytes.size() > static_cast<size_t>(INT_MAX)) {
     why = "file too large";
     return nullptr;
@@ -90,6 +154,7 @@ xmlDoc* Parse(const std::string& bytes, std::string& why) {
       why = "bytes that are not valid GBK/GB18030 text";
       return nullptr;
     }
+    std::string().swap(bytes);  // the parser reads the text only
     data = utf8;
     encoding = "UTF-8";
     options |= XML_PARSE_IGNORE_ENC;
@@ -99,8 +164,20 @@ xmlDoc* Parse(const std::string& bytes, std::string& why) {
     why = "out of memory";
     return nullptr;
   }
-  xmlDoc* doc = xmlCtxtReadMemory(ctxt.get(), data.data(), static_cast<int>(data.size()), nullptr,
-                                  encoding, options);
+  ListFilter filter{streamedList};
+  if (!streamedList.empty()) filter.Install(ctxt.get());
+  // Read through a callback rather than from memory, which libxml2 would first copy whole.
+  struct Reader {
+    std::string_view rest;
+    static int Read(void* context, char* buffer, int length) {
+      auto& reader = *static_cast<Reader*>(context);
+      const size_t n = std::min(reader.rest.size(), static_cast<size_t>(std::max(length, 0)));
+      std::memcpy(buffer, reader.rest.data(), n);
+      reader.rest.remove_prefix(n);
+      return static_cast<int>(n);
+    }
+  } reader{data};
+  xmlDoc* doc = xmlCtxtReadIO(ctxt.get(), &Reader::Read, nullptr, &reader, nullptr, encoding, options);
   if (doc == nullptr) why = ParseErrorText(ctxt.get());
   return doc;
 }
@@ -222,7 +299,15 @@ bool DocumentFitsGb2312(const text::TextConverter& gb2312, xmlDoc* doc) {
   return true;
 }
 
-bool Serialize(xmlDoc* doc, std::string& bytes, std::string& why) {
+// Lines written where a placeholder comment stands, each indented as the placeholder was.
+struct Splice {
+  std::string placeholder;  // as serialized: "<!--…-->"
+  std::string first;        // the first line, already asked for
+  size_t count;             // of lines
+  const std::function<bool(size_t index, std::string& line)>& lineAt;  // the others from 1 on
+};
+
+bool Serialize(xmlDoc* doc, const Splice* splice, std::string& bytes, std::string& why) {
   xmlChar* raw = nullptr;
   int size = 0;
   xmlDocDumpFormatMemoryEnc(doc, &raw, &size, "UTF-8", 1);
@@ -240,19 +325,49 @@ bool Serialize(xmlDoc* doc, std::string& bytes, std::string& why) {
     why = "cannot encode the document as GB2312";
     return false;
   }
-  std::string body;
   const bool faithful = DocumentFitsGb2312(gb2312, doc);
   // A document GB2312 cannot carry faithfully is declared as its superset, as a whole.
   const text::TextConverter encoder(faithful ? kSaveEncoding : "GB18030");
-  if (!encoder.Encode(utf8.substr(at + kWritten.size()), body, text::OnError::CharRef)) {
+  bytes.clear();
+  // Room for lines twice the first one's length: reserved pages cost no memory until written, and
+  // growing a big buffer would hold it twice for a moment.
+  bytes.reserve(utf8.size() + 32 + (splice ? 2 * (splice->first.size() + 16) * splice->count : 0));
+  bytes.append(utf8.substr(0, at));
+  bytes += faithful ? "encoding=\"GB2312\"" : "encoding=\"GB18030\"";
+  // Encoded piece by piece, so that a big list is never held twice more.
+  std::string piece;
+  bool encoded = true;
+  auto encode = [&](std::string_view text) {
+    encoded = encoded && encoder.Encode(text, piece, text::OnError::CharRef);
+    bytes += piece;
+  };
+  size_t from = at + kWritten.size();
+  if (splice) {
+    const size_t place = utf8.find(splice->placeholder, from);
+    if (place == std::string_view::npos) {
+      why = "cannot place the list in the document";
+      return false;
+    }
+    // Indented on lines of their own as the placeholder was, or run together where libxml2 does
+    // not indent (inside mixed content).
+    const size_t lineStart = utf8.rfind('\n', place) + 1;
+    const std::string_view indent = utf8.substr(lineStart, place - lineStart);
+    std::string separator;
+    if (indent.find_first_not_of(' ') == std::string_view::npos) separator.append(1, '\n').append(indent);
+    encode(utf8.substr(from, place - from));
+    encode(splice->first);
+    std::string line;
+    for (size_t index = 1; index < splice->count && splice->lineAt(index, line); ++index) {
+      bytes += separator;
+      encode(line);
+    }
+    from = place + splice->placeholder.size();
+  }
+  encode(utf8.substr(from));
+  if (!encoded) {
     why = "cannot encode the document";
     return false;
   }
-  bytes.clear();
-  bytes.reserve(at + 32 + body.size());
-  bytes.append(utf8.substr(0, at));
-  bytes += faithful ? "encoding=\"GB2312\"" : "encoding=\"GB18030\"";
-  bytes += body;
   return true;
 }
 
@@ -260,16 +375,16 @@ bool Serialize(xmlDoc* doc, std::string& bytes, std::string& why) {
 
 void XmlStoreDocument::DocFree::operator()(_xmlDoc* d) const { xmlFreeDoc(d); }
 
-XmlStoreDocument::XmlStoreDocument(std::string path, const std::string& rootName)
-    : fileName(std::move(path)) {
+XmlStoreDocument::XmlStoreDocument(std::string path, const std::string& rootName, std::string_view streamedList)
+    : fileName(std::move(path)), streamedList(streamedList) {
   InitLibxml();
-  Load(rootName);
+  Load(rootName, streamedList);
   SetDeclaredEncoding();
 }
 
 XmlStoreDocument::~XmlStoreDocument() = default;
 
-void XmlStoreDocument::Load(const std::string& rootName) {
+void XmlStoreDocument::Load(const std::string& rootName, std::string_view streamedList) {
   struct stat st {};
   if (fileName.empty() || ::stat(fileName.c_str(), &st) != 0) {
     StartEmpty(rootName);
@@ -287,7 +402,7 @@ void XmlStoreDocument::Load(const std::string& rootName) {
   if (!text::ReadWholeFile(fileName, bytes)) {
     why = "cannot read the file: " + std::string(std::strerror(errno));
   } else {
-    doc.reset(Parse(bytes, why));
+    doc.reset(Parse(bytes, streamedList, why));
     if (doc && xmlDocGetRootElement(doc.get()) != nullptr) {
       loadedFromFile = true;
       return;
@@ -370,10 +485,37 @@ bool XmlStoreDocument::Save(std::string* error) {
   if (!doc) return fail("no document");
   std::string bytes;
   std::string why;
-  if (!Serialize(doc.get(), bytes, why)) return fail(why);
+  if (!SerializeWithStreamedChildren(bytes, why)) return fail(why);
   if (!text::AtomicWriteFile(fileName, bytes, error)) return false;
   modified = false;
   return true;
+}
+
+void XmlStoreDocument::SetStreamedChildren(size_t count, std::function<bool(size_t index, std::string& line)> childAt) {
+  if (streamedList.empty()) return;
+  streamedCount = childAt ? count : 0;
+  streamedChildAt = std::move(childAt);
+}
+
+// The streamed children are written where a placeholder comment stands as the list's last child;
+// the comment's text is random, so nothing the file holds can be taken for it.
+bool XmlStoreDocument::SerializeWithStreamedChildren(std::string& bytes, std::string& why) {
+  std::string first;
+  if (streamedCount == 0 || !streamedChildAt(0, first)) return Serialize(doc.get(), nullptr, bytes, why);
+  xmlNode* list = FindElement(streamedList, true);
+  std::random_device random;
+  const std::string token = "orvane-list-" + std::to_string(random()) + "-" + std::to_string(random());
+  xmlNode* placeholder = list ? xmlNewDocComment(doc.get(), BAD_CAST token.c_str()) : nullptr;
+  if (placeholder == nullptr || xmlAddChild(list, placeholder) == nullptr) {
+    if (placeholder) xmlFreeNode(placeholder);
+    why = "cannot place the list in the document";
+    return false;
+  }
+  const Splice splice{"<!--" + token + "-->", std::move(first), streamedCount, streamedChildAt};
+  const bool ok = Serialize(doc.get(), &splice, bytes, why);
+  xmlUnlinkNode(placeholder);
+  xmlFreeNode(placeholder);
+  return ok;
 }
 
 void XmlStoreDocument::SaveOnClose(const char* what) noexcept {
@@ -440,6 +582,28 @@ void SetAttributeText(_xmlNode* element, std::string_view name, std::string_view
   const std::string nameText(name);
   const std::string valueText = XmlSafeText(value);
   xmlSetProp(element, BAD_CAST nameText.c_str(), BAD_CAST valueText.c_str());
+}
+
+void AppendEmptyElementText(std::string& out, std::string_view name,
+                            std::initializer_list<std::pair<const char*, std::string_view>> attributes) {
+  out.append("<").append(name);
+  for (const auto& [attribute, value] : attributes) {
+    out.append(" ").append(attribute).append("=\"");
+    for (const char c : XmlSafeText(value)) {
+      switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '"': out += "&quot;"; break;
+        case '\n': out += "&#10;"; break;
+        case '\r': out += "&#13;"; break;
+        case '\t': out += "&#9;"; break;
+        default: out += c;
+      }
+    }
+    out += '"';
+  }
+  out += "/>";
 }
 
 void AppendAttributeText(_xmlNode* element, const char* name, std::string_view value) {

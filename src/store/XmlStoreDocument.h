@@ -6,9 +6,13 @@
 // A file that cannot be loaded is never overwritten: it is renamed to "<name>.bad-<yyyymmdd-hhmmss>"
 // and the document starts empty, so the user's only copy survives the next save.
 
+#include <cstddef>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 struct _xmlDoc;
 struct _xmlNode;
@@ -19,7 +23,9 @@ class XmlStoreDocument {
  public:
   // Loads fileName when it exists; otherwise, or when it cannot be loaded, starts an empty document
   // whose root element is rootName. The declaration's encoding is "GB2312" in every case.
-  XmlStoreDocument(std::string fileName, const std::string& rootName);
+  // With streamedList, the children of the root's first element of that name are not loaded: they
+  // are to be replaced by AppendStreamedChild, without ever being elements in memory.
+  XmlStoreDocument(std::string fileName, const std::string& rootName, std::string_view streamedList = {});
   ~XmlStoreDocument();  // releases the document; never saves (the stores decide that)
   XmlStoreDocument(const XmlStoreDocument&) = delete;
   XmlStoreDocument& operator=(const XmlStoreDocument&) = delete;
@@ -34,6 +40,13 @@ class XmlStoreDocument {
   // Appends a new element named name as the last child of parent; nullptr when name is not an
   // XML name.
   _xmlNode* AppendElement(_xmlNode* parent, std::string_view name);
+
+  // The count children of the root's first element named streamedList (created when missing),
+  // written in its place at Save without ever being elements in memory: childAt(i, line) puts the
+  // i-th child, serialized without indentation, into line and returns true, or false to end early.
+  // It is asked again at every Save. Nothing when the document was not opened with a streamedList;
+  // the caller marks the document modified.
+  void SetStreamedChildren(size_t count, std::function<bool(size_t index, std::string& line)> childAt);
 
   // Serializes the document (declaration encoding="GB2312", indented) and writes it to FileName()
   // atomically. Clears Modified() only on success; on failure puts a reason into error.
@@ -60,12 +73,16 @@ class XmlStoreDocument {
     void operator()(_xmlDoc* doc) const;
   };
 
-  void Load(const std::string& rootName);
+  void Load(const std::string& rootName, std::string_view streamedList);
   void StartEmpty(const std::string& rootName);
   void SetDeclaredEncoding();
+  bool SerializeWithStreamedChildren(std::string& bytes, std::string& why);
 
   std::unique_ptr<_xmlDoc, DocFree> doc;
   std::string fileName;
+  std::string streamedList;
+  size_t streamedCount = 0;
+  std::function<bool(size_t index, std::string& line)> streamedChildAt;
   bool modified = false;
   bool loadedFromFile = false;
   std::string movedAsidePath;
@@ -90,6 +107,11 @@ std::string AttributeText(const _xmlNode* element, std::string_view name, bool* 
 
 // Sets (creates or replaces) an attribute; the value is passed through XmlSafeText.
 void SetAttributeText(_xmlNode* element, std::string_view name, std::string_view value);
+
+// Appends an empty element with these attributes to out, exactly as libxml2 writes it; the values
+// pass through XmlSafeText.
+void AppendEmptyElementText(std::string& out, std::string_view name,
+                            std::initializer_list<std::pair<const char*, std::string_view>> attributes);
 
 // Appends an attribute to an element known not to have it yet, under a name known to be valid
 // (a constant of the program); faster than SetAttributeText for bulk writes.

@@ -282,9 +282,17 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
   GbDecodeStats local;
   GbDecodeStats& st = stats ? *stats : local;
   st = {};
-  // Worst case three bytes out per byte in (a broken byte becomes U+FFFD).
-  utf8.assign(bytes.size() * 3, '\0');
+  // A valid text needs at most 1.5 bytes out per byte in (two bytes in, three out); only broken
+  // bytes (one in, U+FFFD's three out) can need more, and then the buffer grows. Sized for the
+  // worst case up front, a big file's text would take three times its size in memory.
+  utf8.assign(bytes.size() + bytes.size() / 2 + 4, '\0');
   char* out = utf8.data();
+  auto room = [&utf8, &out] {
+    if (utf8.data() + utf8.size() - out >= 4) return;
+    const size_t at = static_cast<size_t>(out - utf8.data());
+    utf8.resize(utf8.size() * 2);
+    out = utf8.data() + at;
+  };
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const size_t n = bytes.size();
   size_t i = 0;
@@ -320,6 +328,7 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
         failed = true;
         break;
       }
+      room();
       out = PutUtf8(out, kReplacement);
       ++i;
       continue;
@@ -331,6 +340,7 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
       ++st.fourByte;
     }
     st.cjk = st.cjk || IsCjkCodePoint(cp);
+    room();
     out = PutUtf8(out, cp);
     i += length;
   }

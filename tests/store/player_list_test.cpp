@@ -210,3 +210,59 @@ TEST(TYkPlist, GbkFileWrittenOnChineseWindowsLoads) {
   EXPECT_TRUE(IsStrictGb2312(ReadFileBytes(file)));
   EXPECT_EQ(LoadList(file, "PlayerList"), expected);
 }
+
+TEST(TYkPlist, ARewrittenListIsSavedByteForByteAsTheBuiltOne) {
+  // The main window rewrites a list without building its songs as elements; what it saves must be
+  // exactly what the elements would have given, whatever the file holds around the list and
+  // whatever the songs' texts hold.
+  const std::vector<Song> songs = {
+      {"One & <Two> \"Three\" 'Four'", "A\tB\nC\rD", "/m/1.mp3"},
+      {"朱镕基 🎵 Straße", "", "/home/user/音乐/专辑/a]]>b.mp3"},
+      {std::string("bad \xFF byte, control \x01 and \xEF\xBF\xBE"), "刘德华", "http://h/2.mp3?a=1&b=2"},
+  };
+  const std::string head = "<?xml version=\"1.0\" encoding=\"GB2312\"?>\n";
+  struct Case {
+    const char* name;
+    const char* file;  // nullptr: no file yet
+    const char* list;
+    size_t songCount;
+  };
+  const Case cases[] = {
+      {"the list among other content",
+       "<DefaultList><!-- kept --><RndList><LIST Path=\"r\" Title=\"R\"/></RndList>"
+       "<PlayerList a=\"1\"><LIST Path=\"old\"/><!-- old --><?pi old?>text<Deep><LIST/></Deep></PlayerList>"
+       "<PlayerList><LIST Path=\"second list of the name\"/></PlayerList><Other x=\"&amp;\">t</Other></DefaultList>",
+       "PlayerList", 3},
+      // Text beside the list: libxml2 indents nothing in there.
+      {"mixed content", "<DefaultList>loose<PlayerList><LIST/></PlayerList>text</DefaultList>", "PlayerList", 3},
+      {"no such list yet", "<DefaultList><RndList><LIST Path=\"r\"/></RndList></DefaultList>", "PlayerList", 3},
+      {"emptied", "<DefaultList><PlayerList><LIST Path=\"old\"/></PlayerList></DefaultList>", "PlayerList", 0},
+      {"no file", nullptr, "RndList", 2},
+      // A comment GB2312 cannot hold makes the whole file GB18030.
+      {"a file written as GB18030", "<DefaultList><!-- 🎵 --><RndList/></DefaultList>", "RndList", 3},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string built = dir.File("built.pls"), rewritten = dir.File("rewritten.pls");
+    if (c.file) {
+      WriteFileBytes(built, head + c.file);
+      WriteFileBytes(rewritten, head + c.file);
+    }
+    const std::vector<Song> used(songs.begin(), songs.begin() + static_cast<long>(c.songCount));
+    SaveList(built, c.list, used);
+    {
+      TYkPlist store(rewritten, "DefaultList", c.list);
+      // The old songs were never loaded.
+      store.Load(c.list);
+      EXPECT_EQ(store.Count(), 0) << c.name;
+      store.SetRewrittenSongs("LIST", used.size(), [&used](size_t i, TPList& song) {
+        song = {used[i].title, used[i].singer, used[i].location, "0", 0};
+      });
+      // Every save writes every song: a later one (after a failure, say) loses none.
+      ASSERT_TRUE(store.Save()) << c.name;
+      WriteFileBytes(rewritten, "");
+      ASSERT_TRUE(store.Save()) << c.name;
+    }
+    EXPECT_EQ(ReadFileBytes(rewritten), ReadFileBytes(built)) << c.name;
+  }
+}
