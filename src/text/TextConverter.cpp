@@ -282,15 +282,18 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
   GbDecodeStats local;
   GbDecodeStats& st = stats ? *stats : local;
   st = {};
-  // A valid text needs at most 1.5 bytes out per byte in (two bytes in, three out); only broken
-  // bytes (one in, U+FFFD's three out) can need more, and then the buffer grows. Sized for the
-  // worst case up front, a big file's text would take three times its size in memory.
-  utf8.assign(bytes.size() + bytes.size() / 2 + 4, '\0');
+  // Valid text needs at most two bytes out per byte in (a two-byte code of a character beyond the
+  // BMP gives four), and the buffer always has that much room for the input left. Only a broken
+  // byte (one in, U+FFFD's three out) needs more, and the buffer grows for it. Sized for broken
+  // bytes up front, a big file's text would take three times its size in memory.
+  auto validRoom = [](size_t in) { return 2 * in + 4; };
+  utf8.assign(validRoom(bytes.size()), '\0');
   char* out = utf8.data();
-  auto room = [&utf8, &out] {
-    if (utf8.data() + utf8.size() - out >= 4) return;
+  auto roomForReplacement = [&](size_t restAfter) {
     const size_t at = static_cast<size_t>(out - utf8.data());
-    utf8.resize(utf8.size() * 2);
+    const size_t need = at + 3 + validRoom(restAfter);
+    if (need <= utf8.size()) return;
+    utf8.resize(std::max(need, utf8.size() * 2));
     out = utf8.data() + at;
   };
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -328,7 +331,7 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
         failed = true;
         break;
       }
-      room();
+      roomForReplacement(n - i - 1);
       out = PutUtf8(out, kReplacement);
       ++i;
       continue;
@@ -340,7 +343,6 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
       ++st.fourByte;
     }
     st.cjk = st.cjk || IsCjkCodePoint(cp);
-    room();
     out = PutUtf8(out, cp);
     i += length;
   }

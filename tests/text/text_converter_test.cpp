@@ -8,6 +8,12 @@ namespace {
 
 const std::string kReplacement = "\xEF\xBF\xBD";
 
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 }  // namespace
 
 TEST(DecodeGb18030, KeepsEveryValidCharacterAndMarksOnlyBrokenBytes) {
@@ -31,6 +37,10 @@ TEST(DecodeGb18030, KeepsEveryValidCharacterAndMarksOnlyBrokenBytes) {
       {"lead before a control byte", "\xD6\x0A", kReplacement + "\n", false},
       {"unassigned four-byte code", "\x84\x31\xA5\x30\xD6\xD0", kReplacement + "1" + kReplacement + "0中", false},
       {"empty", "", "", true},
+      // Text that grows the most on decoding: the output buffer must make room.
+      {"a run of two-byte codes beyond the bmp", Repeat("\xFE\x51", 64), Repeat("\xF0\xA0\x82\x87", 64), true},
+      {"a run of stray bytes", "a" + Repeat("\x80", 64) + "\xFE\x51", "a" + Repeat(kReplacement, 64) + "\xF0\xA0\x82\x87",
+       false},
   };
   for (const auto& c : cases) {
     std::string out;
