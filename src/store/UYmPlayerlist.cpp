@@ -94,7 +94,6 @@ void TYkPlist::SetRewrittenSongs(const std::string& songName, size_t count,
                             {"Artist", song.Artist},
                             {"Url", song.Url},
                             {"Ltime", FormatNumber(song.Ltime)}});
-    return true;
   });
 }
 

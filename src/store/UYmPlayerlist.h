@@ -32,12 +32,12 @@ class TYkPlist {
   // document whose root is rootName. A file that cannot be loaded is moved aside (see MovedAside)
   // and the store starts empty; the constructor never fails.
   TYkPlist(const std::string& fileName, const std::string& rootName);
-  // Saves when Modified(); a failure is reported on stderr and otherwise dropped. Never throws.
   // For rewriting one list of a big file with little memory: the file is loaded without the songs
   // of rewrittenList, and the songs given by SetRewrittenSongs take their place when the store
   // saves, written straight into the file's text. As elements a song would cost some 1.6 kB.
   // Load does not see them. The store counts as modified from the start.
   TYkPlist(const std::string& fileName, const std::string& rootName, const std::string& rewrittenList);
+  // Saves when Modified(); a failure is reported on stderr and otherwise dropped. Never throws.
   ~TYkPlist();
   TYkPlist(const TYkPlist&) = delete;
   TYkPlist& operator=(const TYkPlist&) = delete;

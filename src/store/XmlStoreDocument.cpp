@@ -302,9 +302,8 @@ bool DocumentFitsGb2312(const text::TextConverter& gb2312, xmlDoc* doc) {
 // Lines written where a placeholder comment stands, each indented as the placeholder was.
 struct Splice {
   std::string placeholder;  // as serialized: "<!--…-->"
-  std::string first;        // the first line, already asked for
-  size_t count;             // of lines
-  const std::function<bool(size_t index, std::string& line)>& lineAt;  // the others from 1 on
+  size_t count;             // of lines, at least one
+  const std::function<void(size_t index, std::string& line)>& lineAt;
 };
 
 bool Serialize(xmlDoc* doc, const Splice* splice, std::string& bytes, std::string& why) {
@@ -328,10 +327,12 @@ bool Serialize(xmlDoc* doc, const Splice* splice, std::string& bytes, std::strin
   const bool faithful = DocumentFitsGb2312(gb2312, doc);
   // A document GB2312 cannot carry faithfully is declared as its superset, as a whole.
   const text::TextConverter encoder(faithful ? kSaveEncoding : "GB18030");
+  std::string line;
+  if (splice) splice->lineAt(0, line);
   bytes.clear();
   // Room for lines twice the first one's length: reserved pages cost no memory until written, and
   // growing a big buffer would hold it twice for a moment.
-  bytes.reserve(utf8.size() + 32 + (splice ? 2 * (splice->first.size() + 16) * splice->count : 0));
+  bytes.reserve(utf8.size() + 32 + (splice ? 2 * (line.size() + 16) * splice->count : 0));
   bytes.append(utf8.substr(0, at));
   bytes += faithful ? "encoding=\"GB2312\"" : "encoding=\"GB18030\"";
   // Encoded piece by piece, so that a big list is never held twice more.
@@ -355,10 +356,11 @@ bool Serialize(xmlDoc* doc, const Splice* splice, std::string& bytes, std::strin
     std::string separator;
     if (indent.find_first_not_of(' ') == std::string_view::npos) separator.append(1, '\n').append(indent);
     encode(utf8.substr(from, place - from));
-    encode(splice->first);
-    std::string line;
-    for (size_t index = 1; index < splice->count && splice->lineAt(index, line); ++index) {
-      bytes += separator;
+    for (size_t index = 0; index < splice->count; ++index) {
+      if (index > 0) {
+        splice->lineAt(index, line);
+        bytes += separator;
+      }
       encode(line);
     }
     from = place + splice->placeholder.size();
@@ -378,13 +380,13 @@ void XmlStoreDocument::DocFree::operator()(_xmlDoc* d) const { xmlFreeDoc(d); }
 XmlStoreDocument::XmlStoreDocument(std::string path, const std::string& rootName, std::string_view streamedList)
     : fileName(std::move(path)), streamedList(streamedList) {
   InitLibxml();
-  Load(rootName, streamedList);
+  Load(rootName);
   SetDeclaredEncoding();
 }
 
 XmlStoreDocument::~XmlStoreDocument() = default;
 
-void XmlStoreDocument::Load(const std::string& rootName, std::string_view streamedList) {
+void XmlStoreDocument::Load(const std::string& rootName) {
   struct stat st {};
   if (fileName.empty() || ::stat(fileName.c_str(), &st) != 0) {
     StartEmpty(rootName);
@@ -491,7 +493,7 @@ bool XmlStoreDocument::Save(std::string* error) {
   return true;
 }
 
-void XmlStoreDocument::SetStreamedChildren(size_t count, std::function<bool(size_t index, std::string& line)> childAt) {
+void XmlStoreDocument::SetStreamedChildren(size_t count, std::function<void(size_t index, std::string& line)> childAt) {
   if (streamedList.empty()) return;
   streamedCount = childAt ? count : 0;
   streamedChildAt = std::move(childAt);
@@ -500,8 +502,7 @@ void XmlStoreDocument::SetStreamedChildren(size_t count, std::function<bool(size
 // The streamed children are written where a placeholder comment stands as the list's last child;
 // the comment's text is random, so nothing the file holds can be taken for it.
 bool XmlStoreDocument::SerializeWithStreamedChildren(std::string& bytes, std::string& why) {
-  std::string first;
-  if (streamedCount == 0 || !streamedChildAt(0, first)) return Serialize(doc.get(), nullptr, bytes, why);
+  if (streamedCount == 0) return Serialize(doc.get(), nullptr, bytes, why);
   xmlNode* list = FindElement(streamedList, true);
   std::random_device random;
   const std::string token = "orvane-list-" + std::to_string(random()) + "-" + std::to_string(random());
@@ -511,7 +512,7 @@ bool XmlStoreDocument::SerializeWithStreamedChildren(std::string& bytes, std::st
     why = "cannot place the list in the document";
     return false;
   }
-  const Splice splice{"<!--" + token + "-->", std::move(first), streamedCount, streamedChildAt};
+  const Splice splice{"<!--" + token + "-->", streamedCount, streamedChildAt};
   const bool ok = Serialize(doc.get(), &splice, bytes, why);
   xmlUnlinkNode(placeholder);
   xmlFreeNode(placeholder);

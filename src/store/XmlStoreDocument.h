@@ -24,7 +24,7 @@ class XmlStoreDocument {
   // Loads fileName when it exists; otherwise, or when it cannot be loaded, starts an empty document
   // whose root element is rootName. The declaration's encoding is "GB2312" in every case.
   // With streamedList, the children of the root's first element of that name are not loaded: they
-  // are to be replaced by AppendStreamedChild, without ever being elements in memory.
+  // are to be replaced by SetStreamedChildren, without ever being elements in memory.
   XmlStoreDocument(std::string fileName, const std::string& rootName, std::string_view streamedList = {});
   ~XmlStoreDocument();  // releases the document; never saves (the stores decide that)
   XmlStoreDocument(const XmlStoreDocument&) = delete;
@@ -43,10 +43,10 @@ class XmlStoreDocument {
 
   // The count children of the root's first element named streamedList (created when missing),
   // written in its place at Save without ever being elements in memory: childAt(i, line) puts the
-  // i-th child, serialized without indentation, into line and returns true, or false to end early.
-  // It is asked again at every Save. Nothing when the document was not opened with a streamedList;
-  // the caller marks the document modified.
-  void SetStreamedChildren(size_t count, std::function<bool(size_t index, std::string& line)> childAt);
+  // i-th child, serialized without indentation, into line. It is asked again at every Save.
+  // Nothing when the document was not opened with a streamedList; the caller marks the document
+  // modified.
+  void SetStreamedChildren(size_t count, std::function<void(size_t index, std::string& line)> childAt);
 
   // Serializes the document (declaration encoding="GB2312", indented) and writes it to FileName()
   // atomically. Clears Modified() only on success; on failure puts a reason into error.
@@ -73,7 +73,7 @@ class XmlStoreDocument {
     void operator()(_xmlDoc* doc) const;
   };
 
-  void Load(const std::string& rootName, std::string_view streamedList);
+  void Load(const std::string& rootName);
   void StartEmpty(const std::string& rootName);
   void SetDeclaredEncoding();
   bool SerializeWithStreamedChildren(std::string& bytes, std::string& why);
@@ -82,7 +82,7 @@ class XmlStoreDocument {
   std::string fileName;
   std::string streamedList;
   size_t streamedCount = 0;
-  std::function<bool(size_t index, std::string& line)> streamedChildAt;
+  std::function<void(size_t index, std::string& line)> streamedChildAt;
   bool modified = false;
   bool loadedFromFile = false;
   std::string movedAsidePath;
