@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bass.h"
+#include "support/fixture_server.h"
 #include "support/temp_dir.h"
 #include "tags.h"
 
@@ -76,14 +77,29 @@ std::string ReadStream(const std::string& path, const std::string& field) {
   return text;
 }
 
-TEST(TagReference, EveryEncodingReadsAsTheReferenceInTheListAndWhilePlaying) {
-  TempDir dir("tag-reference");
-  const std::vector<Row> rows = WriteFixtures(dir);
-  ASSERT_FALSE(rows.empty()) << "tag_fixtures.py failed (python3-mutagen and ffmpeg are needed)";
+class TagReference : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir = new TempDir("tag-reference");
+    rows = new std::vector<Row>(WriteFixtures(*dir));
+  }
+  static void TearDownTestSuite() {
+    delete rows;
+    delete dir;
+  }
+  static TempDir* dir;
+  static std::vector<Row>* rows;
+};
+
+TempDir* TagReference::dir = nullptr;
+std::vector<Row>* TagReference::rows = nullptr;
+
+TEST_F(TagReference, EveryEncodingReadsAsTheReferenceInTheListAndWhilePlaying) {
+  ASSERT_FALSE(rows->empty()) << "tag_fixtures.py failed (python3-mutagen and ffmpeg are needed)";
   std::cout << "| fixture | field | mutagen | expected | header reader | stream |\n";
-  for (const Row& row : rows) {
+  for (const Row& row : *rows) {
     SCOPED_TRACE(row.file + " " + row.field);
-    const std::string path = dir.File(row.file);
+    const std::string path = dir->File(row.file);
     const std::string header = ReadHeader(path, row.field);
     const std::string stream = ReadStream(path, row.field);
     EXPECT_EQ(header, row.expected);
@@ -91,6 +107,27 @@ TEST(TagReference, EveryEncodingReadsAsTheReferenceInTheListAndWhilePlaying) {
     auto quoted = [](const std::string& text) { return "\"" + text + "\""; };  // shows trailing blanks
     std::cout << "| " << row.file << " | " << row.field << " | " << quoted(row.mutagen) << " | "
               << quoted(row.expected) << " | " << quoted(header) << " | " << quoted(stream) << " |\n";
+  }
+}
+
+// A download is read by FFmpeg alone, whose metadata no longer says which frame was declared
+// Unicode and which held raw bytes: GBK in a frame marked Latin-1 must still read as Chinese, and
+// accented text as itself. (Tags at the end of a file, ID3v1 and APE, are not there yet when a
+// download starts playing; FFmpeg keeps only the first of an ID3v2.4 list.)
+TEST_F(TagReference, ADownloadShowsTheSameTexts) {
+  ASSERT_FALSE(rows->empty());
+  FixtureServer server;
+  server.ServeFolder(dir->File(""));
+  for (const char* name : {"id3v23-gbk.mp3", "id3v23-latin1.mp3", "id3v24-utf8.mp3", "id3v22.mp3", "ilst.m4a",
+                           "info-gbk.wav", "text-latin1.aif"}) {
+    const std::string url = server.Url(std::string("/") + name);
+    const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, BASS_STREAM_DECODE, nullptr, nullptr);
+    ASSERT_NE(stream, 0u) << name << " " << BASS_ErrorGetCode();
+    for (const Row& row : *rows) {
+      if (row.file != name || row.expected.find(" / ") != std::string::npos) continue;  // a list: FFmpeg keeps one
+      EXPECT_EQ(TAGS_Read(stream, Code(row.field).c_str()), row.expected) << name << " " << row.field;
+    }
+    BASS_StreamFree(stream);
   }
 }
 
