@@ -12,7 +12,6 @@
 #include "Errors.h"
 #include "Library.h"
 #include "TagsFile.h"
-#include "text/Legacy.h"
 
 struct TAGS_FILE {
   orvane::bass::FileTags file;
@@ -70,13 +69,6 @@ std::string Format(const std::map<std::string, std::string>& tags, std::string_v
 }
 
 }  // namespace
-
-void MakeDecoderTagsReadable(std::map<std::string, std::string>& tags) {
-  for (auto& [key, value] : tags) {
-    value = text::IsValidUtf8(value) ? text::RepairLatin1Misread(value) : text::FromLegacy(value);
-  }
-}
-
 }  // namespace orvane::bass
 
 namespace {

@@ -154,6 +154,12 @@ int ReadWithDecoder(const std::string& path, FileTags& out) {
 
 }  // namespace
 
+void MakeDecoderTagsReadable(std::map<std::string, std::string>& tags) {
+  for (auto& [key, value] : tags) {
+    value = text::IsValidUtf8(value) ? text::RepairLatin1Misread(value) : text::FromLegacy(value);
+  }
+}
+
 bool ReadSourceTags(ByteSource& source, FileTags& out) {
   out = FileTags{};
   const tags::TagFile file(source);
