@@ -60,14 +60,17 @@ GbkEvidence WeighGbk(std::string_view s) {
   GbkEvidence evidence;
   const size_t n = s.size();
   auto at = [&](size_t i) { return static_cast<uint8_t>(s[i]); };
-  size_t runStart = 0;  // where the current run of bytes >= 0x80 began
+  size_t runStart = 0, runEnd = 0;  // the current run of bytes >= 0x80
   for (size_t i = 0; i < n;) {
     const uint8_t lead = at(i);
     if (lead < 0x80) {
       ++i;
       continue;
     }
-    if (i == 0 || at(i - 1) < 0x80) runStart = i;
+    if (i >= runEnd) {
+      runStart = runEnd = i;
+      while (runEnd < n && at(runEnd) >= 0x80) ++runEnd;
+    }
     if (lead == 0x80 || lead == 0xFF || i + 1 >= n) {
       ++i;
       continue;
@@ -85,8 +88,6 @@ GbkEvidence WeighGbk(std::string_view s) {
     ++evidence.pairs;
     const bool gb2312Shaped = lead >= 0xA1 && lead <= 0xF7 && trail >= 0xA1;
     const bool common = (lead >= 0xB0 && lead <= 0xD7) || lead <= 0xA9;
-    size_t runEnd = i + 2;
-    while (runEnd < n && at(runEnd) >= 0x80) ++runEnd;
     const bool lonePairInWord = runEnd - runStart == 2 && ((runStart > 0 && IsAsciiLetter(at(runStart - 1))) ||
                                                            (runEnd < n && IsAsciiLetter(at(runEnd))));
     const bool latinWord = ReadsAsLatin1Word(lead, trail);
