@@ -45,6 +45,16 @@ struct HttpOptions {
 // sent percent-escaped, as a browser would.
 std::string HttpGetText(std::string_view url, const HttpOptions& options = {});
 
+// What a GET brought back, for callers that must tell an answer from a failure.
+struct HttpReply {
+  bool Answered = false;  // the server answered (any status) and ended its answer itself
+  long Status = 0;        // its HTTP status; 0 when none arrived
+  std::string Body;       // as HttpGetText gives it
+};
+
+// HttpGetText, also telling whether and how the server answered.
+HttpReply HttpGet(std::string_view url, const HttpOptions& options = {});
+
 // POST of body (already form-encoded; sent as its bytes) to SplitHostPath(url): request line
 // "POST /<Path> HTTP/1.0" to Host on port 80, headers "Accept: */*",
 // "Content-Type: application/x-www-form-urlencoded", the host and the content length, no user
