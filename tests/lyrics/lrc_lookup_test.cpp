@@ -261,6 +261,48 @@ TEST_F(LookupTest, LyricFilesInLegacyEncodingsReadAsText) {
   EXPECT_EQ(ReadLyricFile(music.File("missing.lrc")), "");
 }
 
+// Lyric files as they are found in the wild, read from disk and loaded as the lookup loads them.
+TEST_F(LookupTest, RealLyricFileShapesLoadAsTheirLines) {
+  using Lines = std::vector<std::pair<int32_t, std::string>>;
+  const auto utf16 = [](const std::u16string& text, bool littleEndian) {
+    std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char16_t c : text) {
+      const char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
+      out += littleEndian ? std::string{low, high} : std::string{high, low};
+    }
+    return out;
+  };
+  const struct {
+    const char* shape;
+    std::string bytes;
+    Lines lines;
+  } cases[] = {
+      {"CRLF with tags and credits", "[ti:晴天]\r\n[ar:周杰伦]\r\n[by:]\r\n作词：周杰伦\r\n[00:00.00]晴天 - 周杰伦\r\n[00:29.34]故事的小黄花\r\n",
+       {{0, "晴天 - 周杰伦"}, {29340, "故事的小黄花"}}},
+      {"LF only, untagged lines between", "[00:01.00]one\nan untagged line\n[00:02.00]two\n", {{1000, "one"}, {2000, "two"}}},
+      {"CR only", "[00:01.00]one\r[00:02.00]two\r", {{1000, "one"}, {2000, "two"}}},
+      {"UTF-8 BOM, thousandths", "\xEF\xBB\xBF[00:19.311]一\r\n[00:21.5]二\r\n", {{19311, "一"}, {21500, "二"}}},
+      {"UTF-16LE BOM", utf16(u"[00:01.00]中文\r\n[01:02.03]第二行\r\n", true), {{1000, "中文"}, {62030, "第二行"}}},
+      {"UTF-16BE BOM", utf16(u"[00:01.00]中文\n", false), {{1000, "中文"}}},
+      {"GBK", text::ToGb18030("[00:01.00]后来\r\n[00:03.20]我总算学会了\r\n"), {{1000, "后来"}, {3200, "我总算学会了"}}},
+      {"repeated stamps", "[00:01.00][00:09.00]副歌\r\n[00:05.00]主歌\r\n", {{1000, "副歌"}, {5000, "主歌"}, {9000, "副歌"}}},
+      {"enhanced", "[00:01.00]<00:01.00> When <00:01.50> the <00:02.00> truth\r\n[00:03.00]end\r\n",
+       {{1000, "When the truth"}, {3000, "end"}}},
+      {"bilingual", "[00:01.00]Hello\r\n[00:01.00]你好\r\n[00:02.00]Bye\r\n[00:02.00]再见\r\n",
+       {{1000, "Hello"}, {1000, "你好"}, {2000, "Bye"}, {2000, "再见"}}},
+      {"offset tag and trailing blanks", "[offset:+500]\r\n[00:01.00]  line \t\r\n\r\n", {{1000, "line"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shape);
+    test::WriteFileBytes(music.Path() / "shape.lrc", c.bytes);
+    TLrcClass doc;
+    doc.Load(ReadLyricFile(music.File("shape.lrc")));
+    Lines lines;
+    for (const TLyricItem& item : doc.Document().Items()) lines.emplace_back(item.Time, item.Text);
+    EXPECT_EQ(lines, c.lines);
+  }
+}
+
 TEST_F(LookupTest, DownloadsTheBestMatchThatHasALyricAndSavesIt) {
   // Similarity with "晴天周杰伦": id 1 none, id 2 80, id 3 100 (but blank), id 4 93 (not better
   // than the best so far, so never tried).
