@@ -68,12 +68,15 @@ TLrcTextThread::TLrcTextThread(TLyricTrack track, std::string lyricFolder, bool 
       Stage(stage) {}
 
 void TLrcTextThread::Execute() {
-  if (Stage != TLookupStage::Network) {
-    NeedsNetwork = !FindLocal() && DownloadEnabled && Downloader;
+  const bool mayDownload = DownloadEnabled && Downloader;
+  if (Stage == TLookupStage::Network) {
+    NeedsNetwork = mayDownload;
+  } else {
+    NeedsNetwork = !FindLocal() && mayDownload;
     // The network stage ends this lookup, and reports it.
     if (Stage == TLookupStage::Local && NeedsNetwork) return;
   }
-  if ((Stage == TLookupStage::Network || NeedsNetwork) && DownloadEnabled && Downloader) {
+  if (NeedsNetwork) {
     if (std::optional<std::string> text = DownloadBestMatch(*Downloader, Title, Singer, SearchExtra, TrackLengthMs)) {
       ResultText = std::move(*text);
       Downloaded = true;

@@ -2,16 +2,16 @@
 // Blocking HTTP GET and form POST for the player's own exchanges (audio streams and the lyric
 // library make their own).
 //
-// Threads: both calls may run on any thread, several at once. Each call creates, uses and frees its
+// Threads: every call may run on any thread, several at once. Each call creates, uses and frees its
 // own libcurl handle and shares nothing with other calls; the library's process-wide set-up is done
-// once, thread-safely, on the first call. Both block the calling thread until the transfer ends,
+// once, thread-safely, on the first call. All block the calling thread until the transfer ends,
 // fails or stalls; callers that must keep a window responsive run them on a worker thread.
 //
-// Failures are not reported: the result is the empty text or the bytes read before the failure (the
-// empty text when the body was longer than HttpOptions::maxBodyBytes).
-// The HTTP status is not examined, so an error page comes back like any other body. Bodies are the
-// bytes as received (no character-set conversion, no content coding asked for). Neither call
-// throws.
+// HttpGetText and HttpPostForm report no failure: the result is the empty text or the bytes read
+// before the failure (the empty text when the body was longer than HttpOptions::maxBodyBytes), and
+// the HTTP status is not examined, so an error page comes back like any other body. HttpGet tells
+// the caller both. Bodies are the bytes as received (no character-set conversion, no content coding
+// asked for). No call throws.
 
 #include <string>
 #include <string_view>
