@@ -42,6 +42,7 @@
 #include "lyrics/LrcClass.h"
 #include "net/WorkerHost.h"
 #include "plugins/UPluginAPI.h"
+#include "store/PlayListItem.h"
 
 #include <QWindow>
 class QMenu;
@@ -68,6 +69,10 @@ struct TLyricTrack;
 namespace orvane::plugins {
 class TUSGeneralPurpose;
 }
+namespace orvane::store {
+class TListSaver;
+struct TListSaveResult;
+}
 namespace orvane::net {
 class TCheckUPDate;
 class TPostThr;
@@ -80,11 +85,22 @@ class TAddFilesThread;
 struct TAddedFile;
 
 // One entry of TrackList: the mirror of a row of the active list.
-struct TPlayListItem {
-  std::string Caption;
-  std::string Title;
-  std::string Singer;
-  std::string Location;
+using TPlayListItem = store::TPlayListItem;
+
+// TrackList, the mirror of the active list that playback follows: it is the rows of one list view
+// (or none), so it follows that view's changes as they happen and is "rebuilt" by pointing it at
+// a view. Entries are valid while their rows hold them, as a vector's are until it changes.
+class TTrackList {
+ public:
+  void Mirror(const ui::PlayListModel* view) { source = view; }
+  const ui::PlayListModel* Source() const { return source; }
+  size_t size() const;
+  bool empty() const { return size() == 0; }
+  void clear() { source = nullptr; }
+  const TPlayListItem& operator[](size_t index) const;
+
+ private:
+  const ui::PlayListModel* source = nullptr;
 };
 
 // The record handed to plug-ins with events 108 and 109 (texts valid only during the call).
@@ -259,8 +275,11 @@ class TNimMain : public QObject {
   void RebuildTrackList(const ui::PlayListModel& view, bool emptyFirst);
   void LoadLists();
   void SaveActiveList();
-  // Saves one list (0 the music list, 1 the random list), the one a change was made to.
+  // Saves one list (0 the music list, 1 the random list), the one a change was made to. The save
+  // runs shortly after on the list saver's worker, and a burst of changes makes one save.
   void SaveList(uint8_t list);
+  // Hands every list change made so far to the saver and waits until it is on disk (closing; tests).
+  void FlushListSaves();
   // Asks for files and starts adding them (the rows follow while their tags are read); true when
   // the user chose files.
   bool AddFilesFromDialog();
@@ -331,7 +350,8 @@ class TNimMain : public QObject {
 
   // ---- state, for the scene and for tests
   ShellState& Shell() { return shell; }
-  const std::vector<TPlayListItem>& TrackList() const { return trackList; }
+  // A copy of TrackList's entries (for tests).
+  std::vector<TPlayListItem> TrackList() const;
   ui::PlayListModel& lstDefault() { return *musicList; }
   ui::PlayListModel& lstRndMusic() { return *rndList; }
   audio::IAudioEngine* Engine() { return engine.get(); }
@@ -438,6 +458,8 @@ class TNimMain : public QObject {
   // unt_main_lists.cpp
   ui::PlayListModel& TabView();
   void UpdateListHint();
+  void SubmitListSaves();
+  void ListSaved(const store::TListSaveResult& result);
   int AskYesNo(const std::string& message);
   QMenu* ListMenu();
   void AddFiles(std::vector<std::string> paths, bool search);
@@ -481,9 +503,16 @@ class TNimMain : public QObject {
   ShellState shell;
   QPointer<QWindow> mainWindow;
 
-  std::vector<TPlayListItem> trackList;
+  TTrackList trackList;
   std::unique_ptr<ui::PlayListModel> musicList;
   std::unique_ptr<ui::PlayListModel> rndList;
+  // Lists changed since their last save was queued (bit 0 the music list, bit 1 the random list),
+  // queued when listSaveTimer fires; the saver's worker writes them. Declared after the lists, so
+  // it is gone (its last saves written) before they are.
+  uint8_t dirtyLists = 0;
+  QTimer listSaveTimer;
+  std::string listSaveError;  // the last failed save's reason, reported once
+  std::unique_ptr<store::TListSaver> listSaver;
   std::unique_ptr<audio::IAudioEngine> engine;
   lyrics::TLrcClass lrcDoc;
   // The lyric windows' scene engine outlives the windows whose scenes it made.

@@ -309,6 +309,9 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
     }
     char32_t cp = 0;
     size_t length = 1;
+    // Code page 936 gave the single byte 0x80 the euro sign, and files written on Chinese Windows
+    // hold it; GBK readers everywhere take it so.
+    if (b == 0x80) cp = 0x20AC;
     if (InRange(b, 0x81, 0xFE) && i + 1 < n) {
       const unsigned char trail = p[i + 1];
       if (InRange(trail, 0x40, 0xFE) && trail != 0x7F) {
@@ -321,6 +324,7 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
     }
     if (cp == 0 && IsCutCharacter(p + i, n - i)) {
       st.cutAtEnd = true;
+      st.cutBytes = n - i;
       if (policy == OnError::Fail) failed = true;
       break;
     }
@@ -339,7 +343,7 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
     if (length == 2) {
       ++st.twoByte;
       if (b >= 0xA1 && p[i + 1] >= 0xA1) ++st.gb2312Shaped;
-    } else {
+    } else if (length == 4) {
       ++st.fourByte;
     }
     st.cjk = st.cjk || IsCjkCodePoint(cp);
