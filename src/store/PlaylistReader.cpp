@@ -210,17 +210,18 @@ bool ReadPlaylistLists(const std::string& fileName, const std::vector<std::strin
 
   Source source;
   source.fd = file.fd;
-  source.head.resize(std::min<size_t>(kChunk, static_cast<size_t>(st.st_size) + 1));
-  const ssize_t headBytes = source.ReadRaw(source.head.data(), source.head.size());
+  std::string head(std::min<size_t>(kChunk, static_cast<size_t>(st.st_size) + 1), '\0');
+  const ssize_t headBytes = source.ReadRaw(head.data(), head.size());
   if (headBytes < 0) return false;
-  source.head.resize(static_cast<size_t>(headBytes));
+  head.resize(static_cast<size_t>(headBytes));
+  source.head = std::move(head);
 
   // The same reading of the declaration as the stores': a GB family name without a byte-order
   // mark means GBK bytes, handed to the parser as UTF-8.
-  const std::string_view head = source.head;
-  const bool bom = head.rfind("\xEF\xBB\xBF", 0) == 0 || head.rfind("\xFF\xFE", 0) == 0 || head.rfind("\xFE\xFF", 0) == 0;
+  const std::string_view start = source.head;
+  const bool bom = start.rfind("\xEF\xBB\xBF", 0) == 0 || start.rfind("\xFF\xFE", 0) == 0 || start.rfind("\xFE\xFF", 0) == 0;
   int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-  if (!bom && IsGbEncoding(DeclaredEncoding(head))) {
+  if (!bom && IsGbEncoding(DeclaredEncoding(start))) {
     source.decode = true;
     options |= XML_PARSE_IGNORE_ENC;
   }

@@ -218,6 +218,7 @@ TEST_F(MainWindowTest, AddingThreeFilesToFiveRowsNumbersThemSixToEight) {
   EXPECT_EQ(main.TrackList().size(), 8u);
   EXPECT_TRUE(engine->Opened.empty());  // the list was not empty: nothing new plays
 
+  main.FlushListSaves();
   store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
   plist.Load("PlayerList");
   EXPECT_EQ(plist.Count(), 8);
@@ -295,6 +296,7 @@ TEST_F(MainWindowTest, ClearingTheListShowsTheHint) {
   EXPECT_EQ(main.lstDefault().Count(), 0);
   EXPECT_TRUE(main.TrackList().empty());
   EXPECT_TRUE(main.AddMsgVisible());
+  main.FlushListSaves();
   store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
   plist.Load("PlayerList");
   EXPECT_EQ(plist.Count(), 0);
@@ -709,6 +711,7 @@ TEST_F(MainWindowTest, MessagesCarryOutTheBlocksCommandAndClearIt) {
     }
   }
   // The additions are saved although the random list is the active one, which stays as it was.
+  main.FlushListSaves();
   store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
   plist.Load("PlayerList");
   EXPECT_EQ(plist.Count(), 4);
