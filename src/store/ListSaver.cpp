@@ -40,8 +40,7 @@ uint64_t TListSaver::Queue(TListSave save) {
 
 void TListSaver::Flush() {
   std::unique_lock<std::mutex> lock(mutex);
-  const uint64_t wanted = lastQueued;
-  finished.wait(lock, [&] { return lastFinished >= wanted && jobs.empty(); });
+  finished.wait(lock, [this] { return jobs.empty() && !writing; });
 }
 
 void TListSaver::Run() {
@@ -51,6 +50,7 @@ void TListSaver::Run() {
     if (jobs.empty()) return;  // stopping, and nothing left to write
     TJob job = std::move(jobs.front());
     jobs.pop_front();
+    writing = true;
     lock.unlock();
     TListSaveResult result = Write(job.Save);
     result.Serial = job.Serial;
@@ -59,8 +59,7 @@ void TListSaver::Run() {
     ::malloc_trim(0);
     if (done) done(result);
     lock.lock();
-    // The newest serial queued before this one is done too: it was replaced by this job.
-    lastFinished = std::max(lastFinished, result.Serial);
+    writing = false;
     finished.notify_all();
   }
 }

@@ -70,7 +70,7 @@ class TListSaver {
   std::condition_variable finished;  // Flush: a job was finished
   std::deque<TJob> jobs;             // at most one per list
   uint64_t lastQueued = 0;
-  uint64_t lastFinished = 0;
+  bool writing = false;              // the worker is writing a job it took off the queue
   bool stopping = false;
   std::thread worker;
 };

@@ -584,11 +584,24 @@ std::string AttributeText(const _xmlNode* element, std::string_view name, bool* 
   return {};
 }
 
+namespace {
+
+// libxml2 returns the attribute even when it could not allocate its value's text, which would be
+// saved as an empty value: check that the text is there.
+bool HoldsValue(const xmlAttr* attribute, const std::string& value) {
+  if (attribute == nullptr) return false;
+  if (value.empty()) return true;
+  const xmlNode* text = attribute->children;
+  return text != nullptr && text->content != nullptr && text->content[0] != 0;
+}
+
+}  // namespace
+
 bool SetAttributeText(_xmlNode* element, std::string_view name, std::string_view value) {
   if (element == nullptr || !IsXmlName(name)) return false;
   const std::string nameText(name);
   const std::string valueText = XmlSafeText(value);
-  return xmlSetProp(element, BAD_CAST nameText.c_str(), BAD_CAST valueText.c_str()) != nullptr;
+  return HoldsValue(xmlSetProp(element, BAD_CAST nameText.c_str(), BAD_CAST valueText.c_str()), valueText);
 }
 
 void AppendEmptyElementText(std::string& out, std::string_view name,
@@ -616,7 +629,7 @@ void AppendEmptyElementText(std::string& out, std::string_view name,
 bool AppendAttributeText(_xmlNode* element, const char* name, std::string_view value) {
   if (element == nullptr) return false;
   const std::string valueText = XmlSafeText(value);
-  return xmlNewProp(element, BAD_CAST name, BAD_CAST valueText.c_str()) != nullptr;
+  return HoldsValue(xmlNewProp(element, BAD_CAST name, BAD_CAST valueText.c_str()), valueText);
 }
 
 }  // namespace orvane::store
