@@ -314,14 +314,21 @@ void TNimMain::ReportMovedAside(const QString& what, const std::string& movedTo)
   ShowNotice(tr("%1已损坏，已另存为 %2").arg(what, name).toStdString());
 }
 
+// Notices wait their turn: two arriving together (a damaged settings file and a damaged list at
+// start-up) are both shown, one after the other.
 void TNimMain::ShowNotice(const std::string& text) {
-  noticeText = QString::fromStdString(text);
+  const QString notice = QString::fromStdString(text);
+  if (!noticeText.isEmpty()) {
+    if (notice != noticeText && !pendingNotices.contains(notice)) pendingNotices.push_back(notice);
+    return;
+  }
+  noticeText = notice;
   emit noticeTextChanged();
 }
 
 void TNimMain::noticeShown() {
   if (noticeText.isEmpty()) return;
-  noticeText.clear();
+  noticeText = pendingNotices.isEmpty() ? QString() : pendingNotices.takeFirst();
   emit noticeTextChanged();
 }
 

@@ -280,6 +280,9 @@ class TNimMain : public QObject {
   void SaveList(uint8_t list);
   // Hands every list change made so far to the saver and waits until it is on disk (closing; tests).
   void FlushListSaves();
+  // How many writes of the playlist file the saver has finished (each coalesces any number of
+  // changes).
+  int ListSavesWritten() const { return listSavesWritten; }
   // Asks for files and starts adding them (the rows follow while their tags are read); true when
   // the user chose files.
   bool AddFilesFromDialog();
@@ -512,6 +515,7 @@ class TNimMain : public QObject {
   uint8_t dirtyLists = 0;
   QTimer listSaveTimer;
   std::string listSaveError;  // the last failed save's reason, reported once
+  int listSavesWritten = 0;
   std::unique_ptr<store::TListSaver> listSaver;
   std::unique_ptr<audio::IAudioEngine> engine;
   lyrics::TLrcClass lrcDoc;
@@ -574,6 +578,7 @@ class TNimMain : public QObject {
   bool msgVisible = false;
   int msgResult = mrNo;
   QString noticeText;
+  QStringList pendingNotices;
   std::unique_ptr<QMenu> mainMenu;
   std::unique_ptr<QMenu> listMenu;
   bool created = false;

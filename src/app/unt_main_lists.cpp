@@ -126,6 +126,7 @@ void TNimMain::FlushListSaves() {
 
 // One report per failure: a save that fails again for the same reason says nothing new.
 void TNimMain::ListSaved(const store::TListSaveResult& result) {
+  ++listSavesWritten;
   if (!result.MovedAsidePath.empty()) ReportMovedAside(tr("播放列表"), result.MovedAsidePath);
   if (result.Ok) {
     listSaveError.clear();
