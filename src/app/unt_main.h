@@ -19,6 +19,7 @@
 // queued calls that carry a serial or are dropped once this object is gone; a lyric result is also
 // dropped when the row it was for is no longer the playing one.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -27,6 +28,7 @@
 #include <QUrl>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -346,8 +348,11 @@ class TNimMain : public QObject {
   int32_t Perform(const TMessage& message);
   // WM_SHAREDCOMMAND: carries out the command in the shared block and clears the block.
   int32_t WMSharedCommand(const TMessage& message);
-  // Carries out one command (code and text as the block holds them).
+  // Carries out one command (code and text as the block holds them), at once or, in a burst, after
+  // the commands before it, a few milliseconds' worth per turn of the event loop.
   void WMSharedCommand(uint8_t code, const std::string& text, int32_t lParam = 1);
+  // Commands of a burst still waiting their turn.
+  size_t QueuedCommands() const { return queuedCommands.size(); }
   static std::string GetField(const std::string& text, int n, char separator);
   TCommandBlock& CommandBlock() { return *commandBlock; }
 
@@ -471,6 +476,11 @@ class TNimMain : public QObject {
   void SetAddProgress(const QString& text);
   void StartFirstSong();
 
+  // unt_main_commands.cpp
+  void RunSharedCommand(uint8_t code, const std::string& text);
+  bool CommandFitsSlice();
+  void ScheduleQueuedCommands();
+
   // unt_main_settings.cpp
   void SetFace(TFace wanted);
   void ChooseFolder(std::string& folder, const std::string& fallback, const std::string& title, const char* path);
@@ -542,6 +552,12 @@ class TNimMain : public QObject {
   std::string playingKey;          // list, row and location of the track trackSerial stands for
   uint64_t userActionSerial = 0;   // bumped when the user starts, pauses or skips a song or changes the tab
   int automaticSteps = 0;          // > 0 while the end-of-song or error rule runs commands
+
+  std::deque<TCommand> queuedCommands;  // a burst's commands waiting their turn, in order
+  bool commandDrainPosted = false;
+  bool commandSliceOpen = false;        // commands ran in this turn of the event loop
+  int commandsInSlice = 0;
+  QElapsedTimer commandSlice;
 
   std::unique_ptr<TAddFilesThread> addFiles;
   std::set<uint64_t> startJobs;    // adds that start the first song if they fill an empty list
