@@ -526,6 +526,7 @@ class TNimMain : public QObject {
   QTimer listSaveTimer;
   std::string listSaveError;  // the last failed save's reason, reported once
   int listSavesWritten = 0;
+  bool flushingListSaves = false;
   std::unique_ptr<store::TListSaver> listSaver;
   std::unique_ptr<audio::IAudioEngine> engine;
   lyrics::TLrcClass lrcDoc;

@@ -101,6 +101,12 @@ void TNimMain::SaveList(uint8_t list) {
 void TNimMain::SubmitListSaves() {
   listSaveTimer.stop();
   if (!listSaver || dirtyLists == 0) return;
+  // While a write is under way the changes wait for it (looked at again shortly): the worker could
+  // not start them sooner, and a long list is then taken once per write, not once per change.
+  if (listSaver->Busy() && !flushingListSaves) {
+    listSaveTimer.start();
+    return;
+  }
   for (uint8_t list = 0; list < 2; ++list) {
     if (!(dirtyLists & (1 << list))) continue;
     const bool random = list == 1;
@@ -118,7 +124,9 @@ void TNimMain::SubmitListSaves() {
 }
 
 void TNimMain::FlushListSaves() {
+  flushingListSaves = true;
   SubmitListSaves();
+  flushingListSaves = false;
   if (listSaver) listSaver->Flush();
   // Run the saves' reports now rather than in a later turn of the event loop.
   QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);

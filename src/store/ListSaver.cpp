@@ -43,6 +43,11 @@ void TListSaver::Flush() {
   finished.wait(lock, [this] { return jobs.empty() && !writing; });
 }
 
+bool TListSaver::Busy() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return writing || !jobs.empty();
+}
+
 void TListSaver::Run() {
   std::unique_lock<std::mutex> lock(mutex);
   for (;;) {

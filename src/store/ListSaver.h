@@ -55,6 +55,8 @@ class TListSaver {
   uint64_t Queue(TListSave save);
   // Waits until every save queued so far is written (or failed).
   void Flush();
+  // A save is waiting or being written.
+  bool Busy();
 
  private:
   struct TJob {
