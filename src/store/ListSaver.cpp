@@ -9,7 +9,12 @@
 namespace orvane::store {
 
 TListSaver::TListSaver(std::function<void(const TListSaveResult&)> done)
-    : done(std::move(done)), worker([this] { Run(); }) {}
+    : done(std::move(done)), worker([this] { Run(); }) {
+  // A save of a long list holds its file's text (megabytes) for a moment. Such blocks are mapped
+  // and unmapped on their own, so they go back to the system at once; left to itself, the C
+  // library raises that threshold after the first one and keeps the next ones in its heaps.
+  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+}
 
 TListSaver::~TListSaver() {
   {

@@ -181,23 +181,29 @@ int main(int argc, char** argv) {
   Settle(1500);  // the scene's fade-in
   const int songs = window.lstDefault().Count();
 
-  // A hand-off add, as another start's "/l file" arrives: the command block, then the message.
+  // A hand-off add, as another start's "/l file" arrives: the command block, then the message. The
+  // first one loads the tag reader's libraries and is not counted.
   auto savedAfter = [&window](int writes) { return WaitFor([&] { return window.ListSavesWritten() > writes; }); };
+  auto handOff = [&] {
+    const int before = window.ListSavesWritten();
+    window.CommandBlock().Write(orvane::app::CMD_APPENDFILE, song);
+    window.Perform({orvane::app::WM_SHAREDCOMMAND, 1, 1});
+    savedAfter(before);
+  };
+  handOff();
+  Settle(300);
   const long rssBefore = RssKb();
   busy.Take();
   QElapsedTimer clock;
   clock.start();
-  int writes = window.ListSavesWritten();
-  window.CommandBlock().Write(orvane::app::CMD_APPENDFILE, song);
-  window.Perform({orvane::app::WM_SHAREDCOMMAND, 1, 1});
-  savedAfter(writes);
+  handOff();
   const double addSaveMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
   const auto addBusy = busy.Take();
   Settle(300);
   const long rssAfterSave = RssKb();
 
   // Deleting the row just added.
-  writes = window.ListSavesWritten();
+  int writes = window.ListSavesWritten();
   window.lstDefault().SetSelectedIndex(window.lstDefault().Count() - 1);
   window.pmdel_delselectClick();
   savedAfter(writes);
