@@ -17,7 +17,9 @@
 // ReadTags, which the adding of songs calls on its worker (TAddFilesThread). Workers (lyric lookup,
 // update check, usage report, random-list fetch, adding songs) hand their results back through
 // queued calls that carry a serial or are dropped once this object is gone; a lyric result is also
-// dropped when the row it was for is no longer the playing one.
+// dropped when the row it was for is no longer the playing one. The list saver's worker writes the
+// playlist file from snapshots of the lists' shared, immutable songs (it never sees the views) and
+// reports each write through a queued call.
 
 #include <QElapsedTimer>
 #include <QObject>
