@@ -7,7 +7,6 @@
 
 #include "app/FileUrl.h"
 #include "app/UntAddFiles.h"
-#include "desktop/Process.h"
 #include "app/unt_main.h"
 #include "store/ListSaver.h"
 #include "store/PlaylistReader.h"
@@ -136,8 +135,6 @@ void TNimMain::FlushListSaves() {
 // One report per failure: a save that fails again for the same reason says nothing new.
 void TNimMain::ListSaved(const store::TListSaveResult& result) {
   ++listSavesWritten;
-  // The snapshot's pointers were taken here and let go on the worker: give what they held back.
-  desktop::TrimWorkingSet();
   if (!result.MovedAsidePath.empty()) ReportMovedAside(tr("播放列表"), result.MovedAsidePath);
   if (result.Ok) {
     listSaveError.clear();

@@ -1,6 +1,6 @@
 #include "store/StoredLocation.h"
 
-#include "text/Legacy.h"
+#include "store/XmlStoreDocument.h"
 #include "text/TextUtil.h"
 
 namespace orvane::store {
@@ -10,19 +10,6 @@ constexpr std::string_view kScheme = "file://";
 
 bool StartsWithScheme(std::string_view text) {
   return text.size() >= kScheme.size() && text::EqualsNoCase(text.substr(0, kScheme.size()), kScheme);
-}
-
-// Characters an XML 1.0 document cannot hold even as references: they would be dropped on save.
-bool HasUnstorableCharacter(std::string_view utf8) {
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') return true;
-    // U+FFFE and U+FFFF
-    if (b == 0xEF && i + 2 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) == 0xBF &&
-        (static_cast<unsigned char>(utf8[i + 2]) & 0xFE) == 0xBE)
-      return true;
-  }
-  return false;
 }
 
 bool IsKept(unsigned char c) {
@@ -40,8 +27,9 @@ int HexValue(char c) {
 }  // namespace
 
 std::string StoredLocation(std::string_view location) {
-  if (text::IsValidUtf8(location) && !HasUnstorableCharacter(location) && !StartsWithScheme(location))
-    return std::string(location);
+  // XmlSafeText changes exactly what the file could not hold as it is: bytes that are not UTF-8 and
+  // characters XML cannot carry.
+  if (!StartsWithScheme(location) && XmlSafeText(location) == location) return std::string(location);
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out(kScheme);
   out.reserve(kScheme.size() + location.size() * 3);
