@@ -41,6 +41,7 @@ TEST(DecodeGb18030, KeepsEveryValidCharacterAndMarksOnlyBrokenBytes) {
       {"empty", "", "", true},
       // Text that grows the most on decoding: the output buffer must make room.
       {"a run of two-byte codes beyond the bmp", Repeat("\xFE\x51", 64), Repeat("\xF0\xA0\x82\x87", 64), true},
+      {"a run of euro signs", Repeat("\x80", 64), Repeat("€", 64), true},
       {"a run of stray bytes", Repeat("\xFF", 64) + "\xFE\x51", Repeat(kReplacement, 64) + "\xF0\xA0\x82\x87", false},
   };
   for (const auto& c : cases) {
