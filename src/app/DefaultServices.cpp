@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QWindow>
 
+#include "app/FileUrl.h"
 #include "app/unt_main.h"
 #include "audio/AudioEngine.h"
 #include "desktop/ShellHelpers.h"
@@ -33,12 +34,15 @@ QString DialogFilter(const std::string& filter) {
 }
 
 std::vector<std::string> ChooseAudioFiles(const std::string& filter) {
-  const QStringList chosen =
-      QFileDialog::getOpenFileNames(nullptr, QCoreApplication::translate("DefaultServices", "添加歌曲"), QString(),
-                                    DialogFilter(filter));
+  // As URLs, which keep a name's bytes where the desktop's dialog hands them over so (names that
+  // are not UTF-8); file names as QStrings would not.
+  const QList<QUrl> chosen =
+      QFileDialog::getOpenFileUrls(nullptr, QCoreApplication::translate("DefaultServices", "添加歌曲"), QUrl(),
+                                   DialogFilter(filter));
   std::vector<std::string> files;
   files.reserve(static_cast<size_t>(chosen.size()));
-  for (const QString& file : chosen) files.push_back(file.toStdString());
+  for (const QUrl& url : chosen)
+    if (url.isLocalFile()) files.push_back(LocalFileBytes(url));
   return files;
 }
 

@@ -1,5 +1,7 @@
 #include "app/Mpris.h"
 
+#include "app/FileUrl.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QFileInfo>
@@ -109,10 +111,9 @@ QVariantMap TMprisService::Metadata() const {
   metadata.insert(QStringLiteral("xesam:title"), QString::fromStdString(title));
   if (!track->Singer.empty())
     metadata.insert(QStringLiteral("xesam:artist"), QStringList{QString::fromStdString(track->Singer)});
-  const QString location = QString::fromStdString(track->Location);
-  if (!location.isEmpty())
-    metadata.insert(QStringLiteral("xesam:url"),
-                    location.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(location).toString() : location);
+  if (!track->Location.empty())
+    metadata.insert(QStringLiteral("xesam:url"), track->Location[0] == '/' ? FileUrlText(track->Location)
+                                                                           : QString::fromStdString(track->Location));
   if (CanSeek()) metadata.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(window.LengthMs()) * 1000);
   return metadata;
 }
@@ -234,7 +235,7 @@ void TMprisPlayer::SetPosition(const QDBusObjectPath& trackId, qlonglong positio
 void TMprisPlayer::OpenUri(const QString& uri) {
   const QUrl url(uri);
   std::string location;
-  if (url.isLocalFile()) location = url.toLocalFile().toStdString();
+  if (url.isLocalFile()) location = LocalFileBytes(url);
   else if (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")) location = uri.toStdString();
   else return;
   service.Window().WMSharedCommand(CMD_PLAYFILE, location);

@@ -26,6 +26,7 @@
 #include "net/UntCkUpThread.h"
 #include "net/UntPostThread.h"
 #include "plugins/UPluginFramework.h"
+#include "store/ListSaver.h"
 #include "store/UYmXMLCFG.h"
 #include "store/XmlReader.h"
 #include "text/ProgramFolders.h"
@@ -38,6 +39,9 @@ constexpr const char* kConfigRoot = "MainConfig";
 // Long enough that a dragged slider makes one save, short enough that a crash right after a change
 // still finds it on disk.
 constexpr int kSaveConfigDelayMs = 500;
+// A burst of list changes (songs handed over one by one, a desktop widget's calls) makes one save;
+// short, so that a change is on disk well within a tenth of a second even for a long list.
+constexpr int kListSaveDelayMs = 15;
 
 bool FolderExists(const std::string& path) {
   std::error_code ec;
@@ -68,6 +72,12 @@ TNimMain::TNimMain(TNimMainServices services, QObject* parent)
   connect(&saveConfigTimer, &QTimer::timeout, this, [this] {
     if (created && !closed) SaveConfig();
   });
+  listSaveTimer.setInterval(kListSaveDelayMs);
+  listSaveTimer.setSingleShot(true);
+  connect(&listSaveTimer, &QTimer::timeout, this, &TNimMain::SubmitListSaves);
+  listSaver = std::make_unique<store::TListSaver>([this](const store::TListSaveResult& result) {
+    QMetaObject::invokeMethod(this, [this, result] { ListSaved(result); }, Qt::QueuedConnection);
+  });
   InitLyricTimers();
   titleText = WelcomeText();
 }
@@ -76,6 +86,10 @@ TNimMain::TNimMain(TNimMainServices services, QObject* parent)
 // the adding of songs stops, as its worker reads tags through the engine.
 TNimMain::~TNimMain() {
   addFiles.reset();
+  // What changed since the last save is written before the lists go (FormClose has done it when
+  // the window was closed; this covers a window that never was).
+  SubmitListSaves();
+  listSaver.reset();
   trayIcon.reset();
   saveConfigTimer.stop();
   lanErrTimer.stop();
@@ -279,7 +293,9 @@ void TNimMain::FormClose() {
   saveConfigTimer.stop();
   // The rows already in are saved; the files still waiting for their tags are not added.
   if (addFiles) addFiles->Cancel();
+  // Closing waits for the list on disk, so nothing is lost at "退出" or a session's end.
   SaveActiveList();
+  FlushListSaves();
   SaveConfig();
 }
 
@@ -298,14 +314,21 @@ void TNimMain::ReportMovedAside(const QString& what, const std::string& movedTo)
   ShowNotice(tr("%1已损坏，已另存为 %2").arg(what, name).toStdString());
 }
 
+// Notices wait their turn: two arriving together (a damaged settings file and a damaged list at
+// start-up) are both shown, one after the other.
 void TNimMain::ShowNotice(const std::string& text) {
-  noticeText = QString::fromStdString(text);
+  const QString notice = QString::fromStdString(text);
+  if (!noticeText.isEmpty()) {
+    if (notice != noticeText && !pendingNotices.contains(notice)) pendingNotices.push_back(notice);
+    return;
+  }
+  noticeText = notice;
   emit noticeTextChanged();
 }
 
 void TNimMain::noticeShown() {
   if (noticeText.isEmpty()) return;
-  noticeText.clear();
+  noticeText = pendingNotices.isEmpty() ? QString() : pendingNotices.takeFirst();
   emit noticeTextChanged();
 }
 

@@ -17,8 +17,11 @@
 // ReadTags, which the adding of songs calls on its worker (TAddFilesThread). Workers (lyric lookup,
 // update check, usage report, random-list fetch, adding songs) hand their results back through
 // queued calls that carry a serial or are dropped once this object is gone; a lyric result is also
-// dropped when the row it was for is no longer the playing one.
+// dropped when the row it was for is no longer the playing one. The list saver's worker writes the
+// playlist file from snapshots of the lists' shared, immutable songs (it never sees the views) and
+// reports each write through a queued call.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -27,6 +30,7 @@
 #include <QUrl>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -42,6 +46,7 @@
 #include "lyrics/LrcClass.h"
 #include "net/WorkerHost.h"
 #include "plugins/UPluginAPI.h"
+#include "store/PlayListItem.h"
 
 #include <QWindow>
 class QMenu;
@@ -68,6 +73,10 @@ struct TLyricTrack;
 namespace orvane::plugins {
 class TUSGeneralPurpose;
 }
+namespace orvane::store {
+class TListSaver;
+struct TListSaveResult;
+}
 namespace orvane::net {
 class TCheckUPDate;
 class TPostThr;
@@ -80,11 +89,22 @@ class TAddFilesThread;
 struct TAddedFile;
 
 // One entry of TrackList: the mirror of a row of the active list.
-struct TPlayListItem {
-  std::string Caption;
-  std::string Title;
-  std::string Singer;
-  std::string Location;
+using TPlayListItem = store::TPlayListItem;
+
+// TrackList, the mirror of the active list that playback follows: it is the rows of one list view
+// (or none), so it follows that view's changes as they happen and is "rebuilt" by pointing it at
+// a view. Entries are valid while their rows hold them, as a vector's are until it changes.
+class TTrackList {
+ public:
+  void Mirror(const ui::PlayListModel* view) { source = view; }
+  const ui::PlayListModel* Source() const { return source; }
+  size_t size() const;
+  bool empty() const { return size() == 0; }
+  void clear() { source = nullptr; }
+  const TPlayListItem& operator[](size_t index) const;
+
+ private:
+  const ui::PlayListModel* source = nullptr;
 };
 
 // The record handed to plug-ins with events 108 and 109 (texts valid only during the call).
@@ -259,8 +279,14 @@ class TNimMain : public QObject {
   void RebuildTrackList(const ui::PlayListModel& view, bool emptyFirst);
   void LoadLists();
   void SaveActiveList();
-  // Saves one list (0 the music list, 1 the random list), the one a change was made to.
+  // Saves one list (0 the music list, 1 the random list), the one a change was made to. The save
+  // runs shortly after on the list saver's worker, and a burst of changes makes one save.
   void SaveList(uint8_t list);
+  // Hands every list change made so far to the saver and waits until it is on disk (closing; tests).
+  void FlushListSaves();
+  // How many writes of the playlist file the saver has finished (each coalesces any number of
+  // changes).
+  int ListSavesWritten() const { return listSavesWritten; }
   // Asks for files and starts adding them (the rows follow while their tags are read); true when
   // the user chose files.
   bool AddFilesFromDialog();
@@ -324,14 +350,18 @@ class TNimMain : public QObject {
   int32_t Perform(const TMessage& message);
   // WM_SHAREDCOMMAND: carries out the command in the shared block and clears the block.
   int32_t WMSharedCommand(const TMessage& message);
-  // Carries out one command (code and text as the block holds them).
+  // Carries out one command (code and text as the block holds them), at once or, in a burst, after
+  // the commands before it, a few milliseconds' worth per turn of the event loop.
   void WMSharedCommand(uint8_t code, const std::string& text, int32_t lParam = 1);
+  // Commands of a burst still waiting their turn.
+  size_t QueuedCommands() const { return queuedCommands.size(); }
   static std::string GetField(const std::string& text, int n, char separator);
   TCommandBlock& CommandBlock() { return *commandBlock; }
 
   // ---- state, for the scene and for tests
   ShellState& Shell() { return shell; }
-  const std::vector<TPlayListItem>& TrackList() const { return trackList; }
+  // A copy of TrackList's entries (for tests).
+  std::vector<TPlayListItem> TrackList() const;
   ui::PlayListModel& lstDefault() { return *musicList; }
   ui::PlayListModel& lstRndMusic() { return *rndList; }
   audio::IAudioEngine* Engine() { return engine.get(); }
@@ -438,6 +468,8 @@ class TNimMain : public QObject {
   // unt_main_lists.cpp
   ui::PlayListModel& TabView();
   void UpdateListHint();
+  void SubmitListSaves();
+  void ListSaved(const store::TListSaveResult& result);
   int AskYesNo(const std::string& message);
   QMenu* ListMenu();
   void AddFiles(std::vector<std::string> paths, bool search);
@@ -445,6 +477,11 @@ class TNimMain : public QObject {
   void AddingFinished();
   void SetAddProgress(const QString& text);
   void StartFirstSong();
+
+  // unt_main_commands.cpp
+  void RunSharedCommand(uint8_t code, const std::string& text);
+  bool CommandFitsSlice();
+  void ScheduleQueuedCommands();
 
   // unt_main_settings.cpp
   void SetFace(TFace wanted);
@@ -486,9 +523,18 @@ class TNimMain : public QObject {
   ShellState shell;
   QPointer<QWindow> mainWindow;
 
-  std::vector<TPlayListItem> trackList;
+  TTrackList trackList;
   std::unique_ptr<ui::PlayListModel> musicList;
   std::unique_ptr<ui::PlayListModel> rndList;
+  // Lists changed since their last save was queued (bit 0 the music list, bit 1 the random list),
+  // queued when listSaveTimer fires; the saver's worker writes them. Declared after the lists, so
+  // it is gone (its last saves written) before they are.
+  uint8_t dirtyLists = 0;
+  QTimer listSaveTimer;
+  std::string listSaveError;  // the last failed save's reason, reported once
+  int listSavesWritten = 0;
+  bool flushingListSaves = false;
+  std::unique_ptr<store::TListSaver> listSaver;
   std::unique_ptr<audio::IAudioEngine> engine;
   lyrics::TLrcClass lrcDoc;
   // The lyric windows' scene engine outlives the windows whose scenes it made.
@@ -521,6 +567,12 @@ class TNimMain : public QObject {
   std::string playingKey;          // list, row and location of the track trackSerial stands for
   uint64_t userActionSerial = 0;   // bumped when the user starts, pauses or skips a song or changes the tab
   int automaticSteps = 0;          // > 0 while the end-of-song or error rule runs commands
+
+  std::deque<TCommand> queuedCommands;  // a burst's commands waiting their turn, in order
+  bool commandDrainPosted = false;
+  bool commandSliceOpen = false;        // commands ran in this turn of the event loop
+  int commandsInSlice = 0;
+  QElapsedTimer commandSlice;
 
   std::unique_ptr<TAddFilesThread> addFiles;
   std::set<uint64_t> startJobs;    // adds that start the first song if they fill an empty list
@@ -557,6 +609,7 @@ class TNimMain : public QObject {
   bool msgVisible = false;
   int msgResult = mrNo;
   QString noticeText;
+  QStringList pendingNotices;
   std::unique_ptr<QMenu> mainMenu;
   std::unique_ptr<QMenu> listMenu;
   bool created = false;

@@ -21,11 +21,10 @@ void TNimMain::EngineDownloadData(const void* buffer, uint32_t length, void* /*u
 // for, still holding the URL, is pointed at the file.
 void TNimMain::SongCached(const audio::TCachedSong& song) {
   if (!IsTrackIndex(song.Index)) return;
-  TPlayListItem& entry = trackList[static_cast<size_t>(song.Index)];
-  if (entry.Location != song.Location) return;
-  entry.Location = song.TargetPath;
+  if (trackList[static_cast<size_t>(song.Index)].Location != song.Location) return;
+  // The mirror is the active view's rows: pointing the row at the file points the entry at it too.
   ui::PlayListModel& view = ActiveView();
-  if (song.Index < view.Count() && view.Row(song.Index).Location == song.Location) {
+  if (song.Index < view.Count() && view.Item(song.Index).Location == song.Location) {
     view.SetLocation(song.Index, song.TargetPath);
     SaveActiveList();
   }

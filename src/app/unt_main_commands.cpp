@@ -3,6 +3,8 @@
 // online songs).
 #include <sys/stat.h>
 
+#include <QTimer>
+
 #include "app/OnlineSongList.h"
 #include "app/unt_main.h"
 #include "ui/PlayListModel.h"
@@ -42,9 +44,51 @@ int32_t TNimMain::WMSharedCommand(const TMessage& message) {
   return 0;
 }
 
+// A burst of commands (ten thousand calls from a desktop widget arrive in a few turns of the event
+// loop) is carried out in slices of a few milliseconds, in order, so the window keeps answering and
+// a later start's hand-off is not kept waiting.
 void TNimMain::WMSharedCommand(uint8_t code, const std::string& text, int32_t lParam) {
   if (lParam != 1) return;
   if (code != CMD_PLAYFILE && code != CMD_APPENDFILE && code != CMD_PLAYONLINE && code != CMD_APPENDONLINE) return;
+  if (!queuedCommands.empty() || !CommandFitsSlice()) {
+    queuedCommands.push_back({code, text});
+    ScheduleQueuedCommands();
+    return;
+  }
+  RunSharedCommand(code, text);
+}
+
+// True while the commands run in this turn of the event loop have taken less than a slice (the
+// first few always run: a single command never waits).
+bool TNimMain::CommandFitsSlice() {
+  constexpr int kFreeCommands = 16;
+  constexpr qint64 kSliceMs = 8;
+  if (!commandSliceOpen) {
+    commandSliceOpen = true;
+    commandsInSlice = 0;
+    commandSlice.start();
+    // The slice ends when the event loop comes round again.
+    QTimer::singleShot(0, this, [this] { commandSliceOpen = false; });
+  }
+  ++commandsInSlice;
+  return commandsInSlice <= kFreeCommands || commandSlice.elapsed() < kSliceMs;
+}
+
+void TNimMain::ScheduleQueuedCommands() {
+  if (commandDrainPosted) return;
+  commandDrainPosted = true;
+  QTimer::singleShot(0, this, [this] {
+    commandDrainPosted = false;
+    while (!queuedCommands.empty() && CommandFitsSlice()) {
+      const TCommand command = std::move(queuedCommands.front());
+      queuedCommands.pop_front();
+      RunSharedCommand(command.Code, command.Text);
+    }
+    if (!queuedCommands.empty()) ScheduleQueuedCommands();
+  });
+}
+
+void TNimMain::RunSharedCommand(uint8_t code, const std::string& text) {
   // Every command adds to the music list, so that is the list saved at the end, also when a step
   // failed. (Saving the active list instead would lose the new songs whenever the random list is
   // the active one.)

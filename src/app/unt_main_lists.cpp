@@ -1,13 +1,17 @@
 // The two list views: adding songs, deleting one or all, starting a song by double-click, the tab
 // change, and loading and saving both lists.
+#include <QCoreApplication>
 #include <QCursor>
 #include <QEventLoop>
 #include <QMenu>
 
+#include "app/FileUrl.h"
 #include "app/UntAddFiles.h"
 #include "app/unt_main.h"
+#include "store/ListSaver.h"
 #include "store/PlaylistReader.h"
 #include "store/UYmPlayerlist.h"
+#include "text/Legacy.h"
 #include "text/TextUtil.h"
 #include "ui/PlayListModel.h"
 
@@ -20,16 +24,24 @@ constexpr const char* kPlaylistRoot = "DefaultList";
 
 ui::PlayListModel& TNimMain::TabView() { return tabIndex == 1 ? *rndList : *musicList; }
 
+size_t TTrackList::size() const { return source ? static_cast<size_t>(source->Count()) : 0; }
+
+const TPlayListItem& TTrackList::operator[](size_t index) const { return source->Item(static_cast<int>(index)); }
+
+std::vector<TPlayListItem> TNimMain::TrackList() const {
+  std::vector<TPlayListItem> items;
+  for (size_t i = 0; i < trackList.size(); ++i) items.push_back(trackList[i]);
+  return items;
+}
+
 void TNimMain::AddListItem(ui::PlayListModel& view, int number, const std::string& title, const std::string& singer,
                            const std::string& location) {
   view.AddRow(number, title, singer, location);
 }
 
-void TNimMain::RebuildTrackList(const ui::PlayListModel& view, bool emptyFirst) {
-  if (emptyFirst) trackList.clear();
-  trackList.reserve(trackList.size() + static_cast<size_t>(view.Count()));
-  for (const ui::PlayListRow& row : view.Rows()) trackList.push_back({row.Caption, row.Title, row.Songer, row.Location});
-}
+// The mirror is the view's rows themselves, so appending to an empty mirror is pointing it at the
+// view; emptyFirst is false only where the mirror is empty (start-up).
+void TNimMain::RebuildTrackList(const ui::PlayListModel& view, bool /*emptyFirst*/) { trackList.Mirror(&view); }
 
 // Only "/" separates folders here: "\\" and ":" are ordinary characters of a Linux file name
 // ("Re: Stacks.mp3"). A name that is all extension (".mp3") keeps its dot rather than becoming an
@@ -43,66 +55,94 @@ std::string TNimMain::NameWithoutExt(const std::string& path) {
 
 std::string TNimMain::TitleForFile(const std::string& path, const audio::TTags& tags) {
   // A tag title of blanks only does not count; one with blanks around it is kept as it is.
-  return text::Trim(tags.Title).empty() ? NameWithoutExt(path) : tags.Title;
+  if (!text::Trim(tags.Title).empty()) return tags.Title;
+  // The name's bytes need not be text (a name from a Windows zip holds GBK): the title shows them
+  // as the text they read as, while the location keeps the bytes.
+  std::string name = NameWithoutExt(path);
+  return text::IsValidUtf8(name) ? name : text::FromLegacy(name);
 }
 
 void TNimMain::LoadLists() {
-  // The lists stream past without building the file's document, which matters for big lists; a
-  // file that does not read cleanly goes through the store, which moves it aside.
-  std::vector<std::vector<store::TPList>> lists;
-  if (!store::ReadPlaylistLists(shell.PlaylistFile, {"PlayerList", "RndList"}, lists)) {
+  // The lists stream past without building the file's document, and each song is made once, as
+  // the row that holds it; a file that does not read cleanly goes through the store, which moves it
+  // aside.
+  store::TSongList lists[2];
+  const bool read = store::ReadPlaylistLists(shell.PlaylistFile, {"PlayerList", "RndList"},
+                                             [&lists](size_t list, store::TPList& song) {
+                                               lists[list].push_back(store::MakeSong(
+                                                   std::move(song.Title), std::move(song.Artist), std::move(song.Path)));
+                                             });
+  if (!read) {
+    lists[0].clear();
+    lists[1].clear();
     store::TYkPlist plist(shell.PlaylistFile, kPlaylistRoot);
     if (plist.MovedAside()) ReportMovedAside(tr("播放列表"), plist.MovedAsidePath());
-    lists.assign(2, {});
-    plist.Load("PlayerList");
-    lists[0] = plist.Items();
-    plist.Clear();
-    plist.Load("RndList");
-    lists[1] = plist.Items();
-  }
-  const auto toRows = [](std::vector<store::TPList>& items) {
-    std::vector<ui::PlayListRow> rows;
-    rows.reserve(items.size());
-    int number = 0;
-    for (store::TPList& item : items) {
-      std::string caption = ui::PlayListModel::MakeCaption(item.Title, item.Artist);
-      rows.push_back({std::to_string(++number), std::move(caption), std::move(item.Title), std::move(item.Artist),
-                      std::move(item.Path), false});
+    for (int list = 0; list < 2; ++list) {
+      plist.Clear();
+      plist.Load(list == 0 ? "PlayerList" : "RndList");
+      for (const store::TPList& song : plist.Items()) lists[list].push_back(store::MakeSong(song.Title, song.Artist, song.Path));
     }
-    items = {};
-    return rows;
-  };
-  musicList->AddRows(toRows(lists[0]));
+  }
+  musicList->AddSongs(std::move(lists[0]));
   RebuildTrackList(*musicList, false);
-  rndList->AddRows(toRows(lists[1]));
+  rndList->AddSongs(std::move(lists[1]));
 }
 
 void TNimMain::SaveActiveList() { SaveList(shell.ActiveList); }
 
 void TNimMain::SaveList(uint8_t list) {
-  {
-    const bool random = list == 1;
-    const char* listName = random ? "RndList" : "PlayerList";
-    // The list is written straight from the rows, never built as elements: a big list would
-    // otherwise cost many times its file's size in memory while it saves.
-    store::TYkPlist plist(shell.PlaylistFile, kPlaylistRoot, listName);
-    const std::vector<ui::PlayListRow>& rows = (random ? *rndList : *musicList).Rows();
-    plist.SetRewrittenSongs("LIST", rows.size(), [&rows](size_t i, store::TPList& song) {
-      song = {rows[i].Title, rows[i].Songer, rows[i].Location, "0", 0};
-    });
-    // Only this list is rewritten; the other one stays as the file holds it. When the file
-    // could not be read any more (it was moved aside) or is gone, it holds nothing: the other list
-    // is written as the window has it, so a save never loses it.
-    if (!plist.LoadedFromFile()) {
-      const std::string otherPath = std::string(random ? "PlayerList" : "RndList") + "/LIST";
-      for (const ui::PlayListRow& row : (random ? *musicList : *rndList).Rows())
-        plist.AddItem(otherPath, row.Title, row.Songer, "0", row.Location, 0);
-    }
-    if (plist.MovedAside()) ReportMovedAside(tr("播放列表"), plist.MovedAsidePath());
-    std::string error;
-    if (!plist.Save(&error)) ShowNotice(tr("播放列表没有保存成功：%1").arg(QString::fromStdString(error)).toStdString());
-  }
+  dirtyLists |= static_cast<uint8_t>(list == 1 ? 2 : 1);
+  if (!listSaveTimer.isActive()) listSaveTimer.start();
   UpdateListHint();
+}
+
+// Each dirty list goes to the saver as a snapshot of its songs (shared, so even a big list is handed
+// over in a moment); the other list goes along for a file that holds nothing to keep.
+void TNimMain::SubmitListSaves() {
+  listSaveTimer.stop();
+  if (!listSaver || dirtyLists == 0) return;
+  // While a write is under way the changes wait for it (looked at again shortly): the worker could
+  // not start them sooner, and a long list is then taken once per write, not once per change.
+  if (listSaver->Busy() && !flushingListSaves) {
+    listSaveTimer.start();
+    return;
+  }
+  for (uint8_t list = 0; list < 2; ++list) {
+    if (!(dirtyLists & (1 << list))) continue;
+    const bool random = list == 1;
+    store::TListSave save;
+    save.FileName = shell.PlaylistFile;
+    save.RootName = kPlaylistRoot;
+    save.ListName = random ? "RndList" : "PlayerList";
+    save.SongName = "LIST";
+    save.Songs = (random ? *rndList : *musicList).Songs();
+    save.OtherListName = random ? "PlayerList" : "RndList";
+    save.OtherSongs = (random ? *musicList : *rndList).Songs();
+    listSaver->Queue(std::move(save));
+  }
+  dirtyLists = 0;
+}
+
+void TNimMain::FlushListSaves() {
+  flushingListSaves = true;
+  SubmitListSaves();
+  flushingListSaves = false;
+  if (listSaver) listSaver->Flush();
+  // Run the saves' reports now rather than in a later turn of the event loop.
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+// One report per failure: a save that fails again for the same reason says nothing new.
+void TNimMain::ListSaved(const store::TListSaveResult& result) {
+  ++listSavesWritten;
+  if (!result.MovedAsidePath.empty()) ReportMovedAside(tr("播放列表"), result.MovedAsidePath);
+  if (result.Ok) {
+    listSaveError.clear();
+    return;
+  }
+  if (result.Error == listSaveError) return;
+  listSaveError = result.Error;
+  ShowNotice(tr("播放列表没有保存成功：%1").arg(QString::fromStdString(result.Error)).toStdString());
 }
 
 void TNimMain::UpdateListHint() {
@@ -151,30 +191,17 @@ bool TNimMain::Adding() const { return addFiles && addFiles->Busy(); }
 void TNimMain::AddedFiles(std::vector<TAddedFile>& files) {
   for (size_t i = 0; i < files.size();) {
     const uint64_t job = files[i].Job;
-    std::vector<ui::PlayListRow> rows;
-    int number = musicList->Count();
+    store::TSongList songs;
     for (; i < files.size() && files[i].Job == job; ++i) {
       TAddedFile& file = files[i];
       std::string title = TitleForFile(file.Path, file.Tags);
-      std::string caption = ui::PlayListModel::MakeCaption(title, file.Tags.Artist);
-      rows.push_back({std::to_string(++number), std::move(caption), std::move(title), std::move(file.Tags.Artist),
-                      std::move(file.Path), false});
+      songs.push_back(store::MakeSong(std::move(title), std::move(file.Tags.Artist), std::move(file.Path)));
     }
     const bool wasEmpty = trackList.empty();
-    const size_t before = static_cast<size_t>(musicList->Count());
-    musicList->AddRows(std::move(rows));
-    if (shell.ActiveList == 0) {
-      // The mirror of the music list grows by the new rows; only when it was out of step (after a
-      // random list that brought nothing) is it built again from all rows.
-      if (trackList.size() == before) {
-        for (size_t row = before; row < static_cast<size_t>(musicList->Count()); ++row) {
-          const ui::PlayListRow& added = musicList->Row(static_cast<int>(row));
-          trackList.push_back({added.Caption, added.Title, added.Songer, added.Location});
-        }
-      } else {
-        RebuildTrackList(*musicList, true);
-      }
-    }
+    musicList->AddSongs(std::move(songs));
+    // The mirror follows the music list's rows; it is pointed at them again after a random list
+    // that brought nothing had left it empty.
+    if (shell.ActiveList == 0) RebuildTrackList(*musicList, true);
     // Songs added to an empty active list start playing, as soon as the first of them is in.
     if (startJobs.erase(job) > 0 && wasEmpty && !trackList.empty()) StartFirstSong();
   }
@@ -192,7 +219,7 @@ void TNimMain::StartFirstSong() {
 void TNimMain::AddingFinished() {
   startJobs.clear();
   SetAddProgress({});
-  if (!closed) SaveActiveList();
+  if (!closed) SaveList(0);
 }
 
 void TNimMain::SetAddProgress(const QString& text) {
@@ -210,7 +237,7 @@ void TNimMain::lbl_openClick() {
 void TNimMain::lstDefaultDragDrop(const QList<QUrl>& urls) {
   std::vector<std::string> paths;
   for (const QUrl& url : urls)
-    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+    if (url.isLocalFile()) paths.push_back(LocalFileBytes(url));
   if (paths.empty()) return;
   startOnAdd = trackList.empty();
   AddFiles(std::move(paths), true);
@@ -261,13 +288,10 @@ void TNimMain::pmdel_delselectClick() {
     if (shell.ActiveList == 0 && engine) engine->Stop();
     lrcDoc.Load("");
   }
-  if (shell.ActiveList == 0) {
-    if (k < shell.CurrentIndex) --shell.CurrentIndex;
-    if (k < static_cast<int>(trackList.size())) trackList.erase(trackList.begin() + k);
-  }
+  if (shell.ActiveList == 0 && k < shell.CurrentIndex) --shell.CurrentIndex;
+  // The mirror loses the row with the view, and the rows below are renumbered with it.
   musicList->RemoveRow(k);
-  for (int i = k; i < musicList->Count(); ++i) musicList->SetLno(i, std::to_string(i + 1));
-  SaveActiveList();
+  SaveList(0);
 }
 
 void TNimMain::pmdel_clearlistClick() {
@@ -281,7 +305,7 @@ void TNimMain::pmdel_clearlistClick() {
   SetAddProgress({});
   musicList->Clear();
   if (shell.ActiveList == 0) trackList.clear();
-  SaveActiveList();
+  SaveList(0);
 }
 
 QMenu* TNimMain::ListMenu() {

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "store/StoredLocation.h"
 #include "text/TextUtil.h"
 
 namespace orvane::store {
@@ -38,7 +39,7 @@ void TYkPlist::Load(const std::string& listName) {
     record.Title = AttributeText(song, "Title");
     record.Artist = AttributeText(song, "Artist");
     record.Url = AttributeText(song, "Url");
-    record.Path = AttributeText(song, "Path");
+    record.Path = LoadedLocation(AttributeText(song, "Path"));
     // A song whose "Ltime" is damaged still loads: it is written as 0 and never used.
     record.Ltime = text::ParseDouble(AttributeText(song, "Ltime")).value_or(0.0);
     items.push_back(std::move(record));
@@ -71,14 +72,12 @@ void TYkPlist::AddItem(const std::string& itemPath, const std::string& title, co
   const std::string_view songName = slash == std::string_view::npos ? whole : whole.substr(slash + 1);
   if (!IsXmlName(songName)) return;
   xmlNode* parent = slash == std::string_view::npos ? document.Root() : document.FindElement(whole.substr(0, slash), true);
-  xmlNode* song = document.AppendElement(parent, songName);
-  if (song == nullptr) return;
-  AppendAttributeText(song, "Path", path);
-  AppendAttributeText(song, "Title", title);
-  AppendAttributeText(song, "Artist", artist);
-  AppendAttributeText(song, "Url", url);
-  AppendAttributeText(song, "Ltime", FormatNumber(ltime));
   document.SetModified();
+  xmlNode* song = document.AppendElement(parent, songName);
+  const bool complete = song != nullptr && AppendAttributeText(song, "Path", StoredLocation(path)) &&
+                     AppendAttributeText(song, "Title", title) && AppendAttributeText(song, "Artist", artist) &&
+                     AppendAttributeText(song, "Url", url) && AppendAttributeText(song, "Ltime", FormatNumber(ltime));
+  if (!complete) document.SetBroken("cannot add a song to the document");
 }
 
 void TYkPlist::SetRewrittenSongs(const std::string& songName, size_t count,
@@ -88,8 +87,9 @@ void TYkPlist::SetRewrittenSongs(const std::string& songName, size_t count,
                                           size_t index, std::string& line) mutable {
     songAt(index, song);
     line.clear();
+    const std::string path = StoredLocation(song.Path);
     AppendEmptyElementText(line, songName,
-                           {{"Path", song.Path},
+                           {{"Path", path},
                             {"Title", song.Title},
                             {"Artist", song.Artist},
                             {"Url", song.Url},

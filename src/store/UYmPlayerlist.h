@@ -5,7 +5,8 @@
 // A store is short-lived: open it, load or rewrite a list, let it go; it writes the file when it
 // goes, if anything was changed.
 //
-// Main thread only (each store is used within one handler). Texts are UTF-8.
+// One thread at a time (each store is used within one handler, or by the list saver's worker).
+// Texts are UTF-8; a song's Path is the location's bytes, stored as StoredLocation.h describes.
 
 #include <cstddef>
 #include <cstdint>

@@ -13,7 +13,7 @@ struct XmlCharFree {
   void operator()(xmlChar* p) const { xmlFree(p); }
 };
 
-void ReplaceText(xmlNode* element, const std::string& value) {
+bool ReplaceText(xmlNode* element, const std::string& value) {
   xmlNode* child = element->children;
   while (child != nullptr) {
     xmlNode* next = child->next;
@@ -21,11 +21,14 @@ void ReplaceText(xmlNode* element, const std::string& value) {
     xmlFreeNode(child);
     child = next;
   }
-  if (value.empty()) return;
+  if (value.empty()) return true;
   // A text node, not xmlNodeSetContent: the value is plain text, "&" included.
   const std::string safe = XmlSafeText(value);
   xmlNode* text = xmlNewDocTextLen(element->doc, BAD_CAST safe.data(), static_cast<int>(safe.size()));
-  if (text != nullptr && xmlAddChild(element, text) == nullptr) xmlFreeNode(text);
+  if (text == nullptr) return false;
+  if (xmlAddChild(element, text) != nullptr) return true;
+  xmlFreeNode(text);
+  return false;
 }
 
 }  // namespace
@@ -47,14 +50,11 @@ std::string TYkConfig::ReadString(const std::string& path, const std::string& at
 
 void TYkConfig::WriteString(const std::string& path, const std::string& attr, const std::string& value) {
   if (!attr.empty() && !IsXmlName(attr)) return;
-  xmlNode* element = document.FindElement(path, true);
-  if (element == nullptr) return;
-  if (attr.empty()) {
-    ReplaceText(element, value);
-  } else {
-    SetAttributeText(element, attr, value);
-  }
+  if (!IsElementPath(path)) return;
   document.SetModified();
+  xmlNode* element = document.FindElement(path, true);
+  const bool written = element != nullptr && (attr.empty() ? ReplaceText(element, value) : SetAttributeText(element, attr, value));
+  if (!written) document.SetBroken("cannot write " + path + " in the document");
 }
 
 int32_t TYkConfig::ReadInteger(const std::string& path, const std::string& attr, int32_t defaultValue) {

@@ -444,12 +444,7 @@ _xmlNode* XmlStoreDocument::FindElement(std::string_view path, bool create) {
   xmlNode* current = Root();
   if (current == nullptr) return nullptr;
   // Check every segment first, so a bad path creates nothing.
-  for (size_t start = 0;;) {
-    const size_t slash = path.find('/', start);
-    if (!IsXmlName(path.substr(start, slash == std::string_view::npos ? slash : slash - start))) return nullptr;
-    if (slash == std::string_view::npos) break;
-    start = slash + 1;
-  }
+  if (!IsElementPath(path)) return nullptr;
   for (size_t start = 0;;) {
     const size_t slash = path.find('/', start);
     const std::string_view name = path.substr(start, slash == std::string_view::npos ? slash : slash - start);
@@ -482,7 +477,9 @@ bool XmlStoreDocument::Save(std::string* error) {
     if (error) *error = why;
     return false;
   };
+  saveTried = true;
   if (fileName.empty()) return fail("no file name");
+  if (!broken.empty()) return fail(broken);
   if (saveBlocked) return fail(fileName + " could not be loaded or moved aside; it is not overwritten");
   if (!doc) return fail("no document");
   std::string bytes;
@@ -521,7 +518,7 @@ bool XmlStoreDocument::SerializeWithStreamedChildren(std::string& bytes, std::st
 
 void XmlStoreDocument::SaveOnClose(const char* what) noexcept {
   try {
-    if (!modified || fileName.empty()) return;
+    if (!modified || fileName.empty() || saveTried) return;
     std::string error;
     if (!Save(&error)) std::fprintf(stderr, "orvane: cannot save the %s: %s\n", what, error.c_str());
   } catch (...) {
@@ -554,6 +551,15 @@ bool IsXmlName(std::string_view name) {
   return xmlValidateName(BAD_CAST text.c_str(), 0) == 0;
 }
 
+bool IsElementPath(std::string_view path) {
+  for (size_t start = 0;;) {
+    const size_t slash = path.find('/', start);
+    if (!IsXmlName(path.substr(start, slash == std::string_view::npos ? slash : slash - start))) return false;
+    if (slash == std::string_view::npos) return true;
+    start = slash + 1;
+  }
+}
+
 _xmlNode* FirstChildElement(const _xmlNode* parent, std::string_view name) {
   if (parent == nullptr) return nullptr;
   for (xmlNode* c = parent->children; c != nullptr; c = c->next) {
@@ -578,11 +584,24 @@ std::string AttributeText(const _xmlNode* element, std::string_view name, bool* 
   return {};
 }
 
-void SetAttributeText(_xmlNode* element, std::string_view name, std::string_view value) {
-  if (element == nullptr || !IsXmlName(name)) return;
+namespace {
+
+// libxml2 returns the attribute even when it could not allocate its value's text, which would be
+// saved as an empty value: check that the text is there.
+bool HoldsValue(const xmlAttr* attribute, const std::string& value) {
+  if (attribute == nullptr) return false;
+  if (value.empty()) return true;
+  const xmlNode* text = attribute->children;
+  return text != nullptr && text->content != nullptr && text->content[0] != 0;
+}
+
+}  // namespace
+
+bool SetAttributeText(_xmlNode* element, std::string_view name, std::string_view value) {
+  if (element == nullptr || !IsXmlName(name)) return false;
   const std::string nameText(name);
   const std::string valueText = XmlSafeText(value);
-  xmlSetProp(element, BAD_CAST nameText.c_str(), BAD_CAST valueText.c_str());
+  return HoldsValue(xmlSetProp(element, BAD_CAST nameText.c_str(), BAD_CAST valueText.c_str()), valueText);
 }
 
 void AppendEmptyElementText(std::string& out, std::string_view name,
@@ -607,10 +626,10 @@ void AppendEmptyElementText(std::string& out, std::string_view name,
   out += "/>";
 }
 
-void AppendAttributeText(_xmlNode* element, const char* name, std::string_view value) {
-  if (element == nullptr) return;
+bool AppendAttributeText(_xmlNode* element, const char* name, std::string_view value) {
+  if (element == nullptr) return false;
   const std::string valueText = XmlSafeText(value);
-  xmlNewProp(element, BAD_CAST name, BAD_CAST valueText.c_str());
+  return HoldsValue(xmlNewProp(element, BAD_CAST name, BAD_CAST valueText.c_str()), valueText);
 }
 
 }  // namespace orvane::store

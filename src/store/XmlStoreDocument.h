@@ -52,13 +52,22 @@ class XmlStoreDocument {
   // atomically. Clears Modified() only on success; on failure puts a reason into error.
   bool Save(std::string* error);
 
-  // For the stores' destructors: saves when Modified() and FileName() is not empty; a failure is
-  // written as one line to stderr. Never throws.
+  // For the stores' destructors: saves when Modified() and FileName() is not empty, unless Save was
+  // already tried since the last change (its caller has the result and reported it: a failed save
+  // is not run a second time). A failure is written as one line to stderr. Never throws.
   void SaveOnClose(const char* what) noexcept;
 
   const std::string& FileName() const { return fileName; }
   bool Modified() const { return modified; }
-  void SetModified() { modified = true; }
+  void SetModified() {
+    modified = true;
+    saveTried = false;
+  }
+  // A change could not be made in memory (libxml2 ran out of memory): the document no longer holds
+  // what its user wrote, so it is never saved over the file. The first reason is kept.
+  void SetBroken(const std::string& why) {
+    if (broken.empty()) broken = why;
+  }
 
   // Set when the document was read from the file (it existed and could be loaded).
   bool LoadedFromFile() const { return loadedFromFile; }
@@ -84,6 +93,8 @@ class XmlStoreDocument {
   size_t streamedCount = 0;
   std::function<void(size_t index, std::string& line)> streamedChildAt;
   bool modified = false;
+  bool saveTried = false;
+  std::string broken;
   bool loadedFromFile = false;
   std::string movedAsidePath;
   std::string loadError;
@@ -99,14 +110,18 @@ std::string XmlSafeText(std::string_view text);
 // True when name can be an element or attribute name.
 bool IsXmlName(std::string_view name);
 
+// True when every "/"-separated segment of path is an XML name.
+bool IsElementPath(std::string_view path);
+
 // The first child element of parent named name, or nullptr.
 _xmlNode* FirstChildElement(const _xmlNode* parent, std::string_view name);
 
 // The text of an element's attribute; present tells whether the attribute exists.
 std::string AttributeText(const _xmlNode* element, std::string_view name, bool* present = nullptr);
 
-// Sets (creates or replaces) an attribute; the value is passed through XmlSafeText.
-void SetAttributeText(_xmlNode* element, std::string_view name, std::string_view value);
+// Sets (creates or replaces) an attribute; the value is passed through XmlSafeText. False when
+// libxml2 could not.
+bool SetAttributeText(_xmlNode* element, std::string_view name, std::string_view value);
 
 // Appends an empty element with these attributes to out, exactly as libxml2 writes it; the values
 // pass through XmlSafeText.
@@ -114,7 +129,8 @@ void AppendEmptyElementText(std::string& out, std::string_view name,
                             std::initializer_list<std::pair<const char*, std::string_view>> attributes);
 
 // Appends an attribute to an element known not to have it yet, under a name known to be valid
-// (a constant of the program); faster than SetAttributeText for bulk writes.
-void AppendAttributeText(_xmlNode* element, const char* name, std::string_view value);
+// (a constant of the program); faster than SetAttributeText for bulk writes. False when libxml2
+// could not.
+bool AppendAttributeText(_xmlNode* element, const char* name, std::string_view value);
 
 }  // namespace orvane::store

@@ -283,13 +283,14 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
   GbDecodeStats& st = stats ? *stats : local;
   st = {};
   // Valid text needs at most two bytes out per byte in (a two-byte code of a character beyond the
-  // BMP gives four), and the buffer always has that much room for the input left. Only a broken
-  // byte (one in, U+FFFD's three out) needs more, and the buffer grows for it. Sized for broken
-  // bytes up front, a big file's text would take three times its size in memory.
+  // BMP gives four), and the buffer always has that much room for the input left. Only a single
+  // byte that becomes three (a broken byte's U+FFFD, 0x80's euro sign) needs more, and the buffer
+  // grows for it. Sized for those up front, a big file's text would take three times its size in
+  // memory.
   auto validRoom = [](size_t in) { return 2 * in + 4; };
   utf8.assign(validRoom(bytes.size()), '\0');
   char* out = utf8.data();
-  auto roomForReplacement = [&](size_t restAfter) {
+  auto roomForThreeBytes = [&](size_t restAfter) {
     const size_t at = static_cast<size_t>(out - utf8.data());
     const size_t need = at + 3 + validRoom(restAfter);
     if (need <= utf8.size()) return;
@@ -309,6 +310,9 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
     }
     char32_t cp = 0;
     size_t length = 1;
+    // Code page 936 gave the single byte 0x80 the euro sign, and files written on Chinese Windows
+    // hold it; GBK readers everywhere take it so.
+    if (b == 0x80) cp = 0x20AC;
     if (InRange(b, 0x81, 0xFE) && i + 1 < n) {
       const unsigned char trail = p[i + 1];
       if (InRange(trail, 0x40, 0xFE) && trail != 0x7F) {
@@ -321,6 +325,7 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
     }
     if (cp == 0 && IsCutCharacter(p + i, n - i)) {
       st.cutAtEnd = true;
+      st.cutBytes = n - i;
       if (policy == OnError::Fail) failed = true;
       break;
     }
@@ -331,7 +336,7 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
         failed = true;
         break;
       }
-      roomForReplacement(n - i - 1);
+      roomForThreeBytes(n - i - 1);
       out = PutUtf8(out, kReplacement);
       ++i;
       continue;
@@ -339,10 +344,11 @@ bool DecodeGb18030(std::string_view bytes, std::string& utf8, OnError policy, Gb
     if (length == 2) {
       ++st.twoByte;
       if (b >= 0xA1 && p[i + 1] >= 0xA1) ++st.gb2312Shaped;
-    } else {
+    } else if (length == 4) {
       ++st.fourByte;
     }
     st.cjk = st.cjk || IsCjkCodePoint(cp);
+    if (length == 1) roomForThreeBytes(n - i - 1);
     out = PutUtf8(out, cp);
     i += length;
   }

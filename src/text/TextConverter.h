@@ -32,6 +32,7 @@ struct GbDecodeStats {
   size_t fourByte = 0;      // four-byte characters
   size_t broken = 0;        // bytes that started no character
   bool cutAtEnd = false;    // the text ended inside a character
+  size_t cutBytes = 0;      // the bytes of that character (left out of the output)
   bool cjk = false;         // a CJK ideograph, kana or hangul syllable was decoded
 };
 

@@ -1,35 +1,58 @@
 #include "ui/PlayListModel.h"
 
+#include "text/Legacy.h"
+
 namespace orvane::ui {
 namespace {
 
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
+// A location is the file name's bytes, which need not be text: shown as the text they read as.
+QString ShownLocation(const std::string& location) {
+  return text::IsValidUtf8(location) ? Q(location) : Q(text::FromLegacy(location));
+}
+
 }  // namespace
 
 PlayListModel::PlayListModel(QObject* parent) : QAbstractListModel(parent) {}
 
-std::string PlayListModel::MakeCaption(const std::string& title, const std::string& singer) {
-  return singer.empty() ? title : title + " - " + singer;
+PlayListRow PlayListModel::Row(int index) const {
+  const store::TPlayListItem& item = Item(index);
+  return {std::to_string(index + 1), item.Caption, item.Title, item.Singer, item.Location, index == markedRow};
 }
 
-void PlayListModel::AddRow(int number, const std::string& title, const std::string& singer,
+std::vector<PlayListRow> PlayListModel::Rows() const {
+  std::vector<PlayListRow> rows;
+  rows.reserve(songs.size());
+  for (int i = 0; i < Count(); ++i) rows.push_back(Row(i));
+  return rows;
+}
+
+void PlayListModel::AddRow(int /*number*/, const std::string& title, const std::string& singer,
                            const std::string& location) {
-  const int at = Count();
-  beginInsertRows(QModelIndex(), at, at);
-  rows.push_back({std::to_string(number), MakeCaption(title, singer), title, singer, location, false});
-  endInsertRows();
-  emit countChanged();
+  AddSongs({store::MakeSong(title, singer, location)});
 }
 
 void PlayListModel::AddRows(std::vector<PlayListRow> newRows) {
-  if (newRows.empty()) return;
+  store::TSongList added;
+  added.reserve(newRows.size());
+  for (PlayListRow& row : newRows)
+    added.push_back(store::MakeSong(std::move(row.Title), std::move(row.Songer), std::move(row.Location)));
+  AddSongs(std::move(added));
+}
+
+void PlayListModel::AddSongs(store::TSongList newSongs) {
+  if (newSongs.empty()) return;
   // Inserted, not reset: a reset would throw the view back to the top and drop its selection
   // while the user scrolls a list that is still being added to.
   const int at = Count();
-  beginInsertRows(QModelIndex(), at, at + static_cast<int>(newRows.size()) - 1);
-  rows.reserve(rows.size() + newRows.size());
-  for (auto& row : newRows) rows.push_back(std::move(row));
+  beginInsertRows(QModelIndex(), at, at + static_cast<int>(newSongs.size()) - 1);
+  if (songs.empty()) {
+    songs = std::move(newSongs);
+  } else {
+    songs.reserve(songs.size() + newSongs.size());
+    for (auto& song : newSongs) songs.push_back(std::move(song));
+  }
   endInsertRows();
   emit countChanged();
 }
@@ -37,42 +60,39 @@ void PlayListModel::AddRows(std::vector<PlayListRow> newRows) {
 void PlayListModel::RemoveRow(int index) {
   if (index < 0 || index >= Count()) return;
   beginRemoveRows(QModelIndex(), index, index);
-  rows.erase(rows.begin() + index);
+  songs.erase(songs.begin() + index);
+  if (markedRow == index) markedRow = -1;
+  else if (markedRow > index) --markedRow;
   endRemoveRows();
+  // The rows below moved up one place, and their numbers with them.
+  if (index < Count()) emit dataChanged(createIndex(index, 0), createIndex(Count() - 1, 0), {LnoRole});
   if (selectedIndex >= Count()) SetSelectedIndex(Count() - 1);
   emit countChanged();
 }
 
 void PlayListModel::Clear() {
-  if (rows.empty()) return;
+  if (songs.empty()) return;
   beginResetModel();
-  rows.clear();
+  songs.clear();
+  markedRow = -1;
   endResetModel();
   SetSelectedIndex(-1);
   emit countChanged();
 }
 
-void PlayListModel::SetLno(int index, const std::string& lno) {
-  if (index < 0 || index >= Count() || rows[static_cast<size_t>(index)].Lno == lno) return;
-  rows[static_cast<size_t>(index)].Lno = lno;
-  EmitRowChanged(index, {LnoRole});
-}
-
 void PlayListModel::SetLocation(int index, const std::string& location) {
   if (index < 0 || index >= Count()) return;
-  rows[static_cast<size_t>(index)].Location = location;
+  store::TSong& song = songs[static_cast<size_t>(index)];
+  song = store::MakeSong(song->Title, song->Singer, location);
   EmitRowChanged(index, {LocationRole});
 }
 
 void PlayListModel::MarkRow(int index) {
-  for (int i = 0; i < Count(); ++i) {
-    if (!rows[static_cast<size_t>(i)].Marked) continue;
-    rows[static_cast<size_t>(i)].Marked = false;
-    EmitRowChanged(i, {MarkRole, HeightRole});
-    break;
-  }
+  const int old = markedRow;
+  markedRow = -1;
+  if (old >= 0 && old < Count()) EmitRowChanged(old, {MarkRole, HeightRole});
   if (index < 0 || index >= Count()) return;
-  rows[static_cast<size_t>(index)].Marked = true;
+  markedRow = index;
   EmitRowChanged(index, {MarkRole, HeightRole});
 }
 
@@ -87,16 +107,16 @@ int PlayListModel::rowCount(const QModelIndex& parent) const { return parent.isV
 
 QVariant PlayListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= Count()) return {};
-  const PlayListRow& row = rows[static_cast<size_t>(index.row())];
+  const store::TPlayListItem& item = Item(index.row());
   switch (role) {
-    case LnoRole: return Q(row.Lno);
+    case LnoRole: return QString::number(index.row() + 1);
     case Qt::DisplayRole:
-    case CaptionRole: return Q(row.Caption);
-    case TitleRole: return Q(row.Title);
-    case SongerRole: return Q(row.Songer);
-    case LocationRole: return Q(row.Location);
-    case MarkRole: return row.Marked;
-    case HeightRole: return row.Marked ? MarkedRowHeight : RowHeight;
+    case CaptionRole: return Q(item.Caption);
+    case TitleRole: return Q(item.Title);
+    case SongerRole: return Q(item.Singer);
+    case LocationRole: return ShownLocation(item.Location);
+    case MarkRole: return index.row() == markedRow;
+    case HeightRole: return index.row() == markedRow ? MarkedRowHeight : RowHeight;
     default: return {};
   }
 }

@@ -4,14 +4,19 @@
 //
 // A row holds the texts the list binds by name: "lno" (row number), "caption" (title, or
 // title + " - " + singer), "title" and "songer" (hidden), the location as the row's tag, the mark of
-// the playing row and the row height (25, or 35 while marked).
+// the playing row and the row height (25, or 35 while marked). Each row is a shared song
+// (store::TSong); the row number is its place, so a deletion renumbers the rows below it without
+// touching them.
 
 #include <QAbstractListModel>
 #include <string>
 #include <vector>
 
+#include "store/PlayListItem.h"
+
 namespace orvane::ui {
 
+// A row's texts, as the scene and the tests see them.
 struct PlayListRow {
   std::string Lno;
   std::string Caption;
@@ -35,21 +40,32 @@ class PlayListModel : public QAbstractListModel {
   static constexpr int MarkedRowHeight = 35;
 
   // The caption rule: title + " - " + singer, or the title alone when the singer is empty.
-  static std::string MakeCaption(const std::string& title, const std::string& singer);
+  static std::string MakeCaption(const std::string& title, const std::string& singer) {
+    return store::MakeCaption(title, singer);
+  }
 
-  int Count() const { return static_cast<int>(rows.size()); }
-  const PlayListRow& Row(int index) const { return rows.at(static_cast<size_t>(index)); }
-  const std::vector<PlayListRow>& Rows() const { return rows; }
+  int Count() const { return static_cast<int>(songs.size()); }
+  // The song of row index (which must be a row); valid while the row holds it.
+  const store::TPlayListItem& Item(int index) const { return *songs.at(static_cast<size_t>(index)); }
+  // Every row's song, in order: a copy of this is a snapshot of the list.
+  const store::TSongList& Songs() const { return songs; }
+  // Row index's texts (copies).
+  PlayListRow Row(int index) const;
+  // Every row's texts (copies; for tests and small lists).
+  std::vector<PlayListRow> Rows() const;
 
   void AddRow(int number, const std::string& title, const std::string& singer, const std::string& location);
-  // Appends many rows in one insertion (start-up, a fetched random list, songs being added).
+  // Appends many rows in one insertion (start-up, a fetched random list, songs being added). The
+  // rows' numbers and captions follow from their places and texts.
   void AddRows(std::vector<PlayListRow> newRows);
+  void AddSongs(store::TSongList newSongs);
   void RemoveRow(int index);
   void Clear();
-  void SetLno(int index, const std::string& lno);
   void SetLocation(int index, const std::string& location);
-  // Unmarks the first marked row (from the top), then marks index. index must be a row.
+  // Unmarks the marked row, then marks index. index must be a row.
   void MarkRow(int index);
+  // The marked row, or -1.
+  int MarkedRow() const { return markedRow; }
 
   // The selected row (ItemIndex of the view); -1 when none.
   int SelectedIndex() const { return selectedIndex; }
@@ -66,7 +82,8 @@ class PlayListModel : public QAbstractListModel {
  private:
   void EmitRowChanged(int index, const QList<int>& roles);
 
-  std::vector<PlayListRow> rows;
+  store::TSongList songs;
+  int markedRow = -1;
   int selectedIndex = -1;
 };
 

@@ -38,7 +38,9 @@ class Gate {
   std::atomic<bool> open{false};
 };
 
-int SavedMusicRows() {
+// The music list on disk once every change handed to the list saver is written.
+int SavedMusicRows(app::TNimMain& main) {
+  main.FlushListSaves();
   store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
   plist.Load("PlayerList");
   return plist.Count();
@@ -68,7 +70,7 @@ TEST_F(MainWindowTest, AddingReadsTagsOffTheMainThreadAndSavesOnceAtTheEnd) {
   EXPECT_EQ(Captions(main.lstDefault()), (std::vector<std::string>{"歌1 - 歌手", "T1", "T2"}));
   EXPECT_EQ(main.AddProgressText().toStdString(), "正在添加 2/5");
   EXPECT_EQ(main.TrackList().size(), 3u);
-  EXPECT_EQ(SavedMusicRows(), 1);
+  EXPECT_EQ(SavedMusicRows(main), 1);
   EXPECT_TRUE(main.Adding());
 
   gate.Open();
@@ -77,7 +79,7 @@ TEST_F(MainWindowTest, AddingReadsTagsOffTheMainThreadAndSavesOnceAtTheEnd) {
   EXPECT_EQ(Captions(main.lstDefault()), (std::vector<std::string>{"歌1 - 歌手", "T1", "T2", "T3", "T4", "T5"}));
   EXPECT_EQ(main.lstDefault().Row(5).Lno, "6");
   EXPECT_TRUE(main.AddProgressText().isEmpty());
-  EXPECT_EQ(SavedMusicRows(), 6);
+  EXPECT_EQ(SavedMusicRows(main), 6);
   EXPECT_TRUE(engine->Opened.empty());  // the list had a song: nothing new starts
 }
 
@@ -97,7 +99,7 @@ TEST_F(MainWindowTest, ClearingTheListStopsAnAddInProgress) {
   ProcessEventsFor(20);
   EXPECT_EQ(main.lstDefault().Count(), 0);
   EXPECT_TRUE(main.AddProgressText().isEmpty());
-  EXPECT_EQ(SavedMusicRows(), 0);
+  EXPECT_EQ(SavedMusicRows(main), 0);
 }
 
 // A dropped folder is searched through for songs (by extension, in any letter case), in the order a
@@ -121,7 +123,7 @@ TEST_F(MainWindowTest, DroppedFolderAddsItsSongsInPathOrder) {
                            QUrl(QStringLiteral("http://example.com/stream.mp3"))});
   ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.Adding(); }));
   EXPECT_EQ(Captions(main.lstDefault()), (std::vector<std::string>{"2 two", "10 ten", "b", "C", "d", "single"}));
-  EXPECT_EQ(SavedMusicRows(), 6);
+  EXPECT_EQ(SavedMusicRows(main), 6);
   // Dropped onto an empty list, the first song starts as with the add button.
   EXPECT_EQ(LastOpened(), (root / "a" / "2 two.mp3").string());
 }

@@ -35,6 +35,13 @@ std::vector<std::string> SavedLocations() {
   return locations;
 }
 
+// The same once the player's list saver has written count songs (it saves shortly after a change).
+std::vector<std::string> SavedLocations(size_t count) {
+  std::vector<std::string> saved;
+  ProcessEventsUntil([&] { return (saved = SavedLocations()).size() == count; }, 10000);
+  return saved;
+}
+
 class InstanceEndToEnd : public ProgramTest {
  protected:
   void SetUp() override {
@@ -68,7 +75,7 @@ TEST_F(InstanceEndToEnd, LaterStartsHandTheirCommandLineToTheRunningPlayer) {
     const RunResult run = Run(BinFile("orvane"), c.Args, songs.Path().string());
     EXPECT_EQ(run.ExitCode, 0) << c.Args.join(' ').toStdString() << run.Err;
     if (c.Added != "-") ++rows;
-    const std::vector<std::string> saved = SavedLocations();
+    const std::vector<std::string> saved = SavedLocations(rows);
     ASSERT_EQ(saved.size(), rows) << c.Args.join(' ').toStdString();
     if (c.Added != "-") {
       EXPECT_EQ(saved.back(), c.Added);
@@ -89,7 +96,7 @@ TEST_F(InstanceEndToEnd, AKilledPlayerDoesNotBlockTheNextStart) {
   // The next start is the first instance again, and its own song is added after its lists load.
   QProcess& next = StartPlayer({"/l", QString::fromStdString(tone)});
   ASSERT_TRUE(ProcessEventsUntil([this] { return Ask("count") == 1; }, 10000));
-  EXPECT_EQ(SavedLocations(), std::vector<std::string>{tone});
+  EXPECT_EQ(SavedLocations(1), std::vector<std::string>{tone});
   next.terminate();
   ASSERT_TRUE(next.waitForFinished(10000));
   EXPECT_EQ(next.exitCode(), 0);
@@ -147,7 +154,7 @@ TEST_F(InstanceEndToEnd, OrvanectlDrivesThePlayerAndSaysWhenNoneRuns) {
       EXPECT_TRUE(ProcessEventsUntil(playing, 10000)) << step.Args.join(' ').toStdString();
     }
   }
-  const std::vector<std::string> saved = SavedLocations();
+  const std::vector<std::string> saved = SavedLocations(7);
   ASSERT_EQ(saved.size(), 7u);
   EXPECT_EQ(saved[2], tone);
   EXPECT_EQ(saved[4], "a.mp3");  // no music address from the server here: the bare path
@@ -198,7 +205,7 @@ TEST_F(InstanceEndToEnd, BadTrafficOnTheSocketLeavesThePlayerResponsive) {
     EXPECT_EQ(block->Code(), 0);  // cleared once handled
   }
   EXPECT_EQ(Ask("count"), 1);
-  const std::vector<std::string> saved = SavedLocations();
+  const std::vector<std::string> saved = SavedLocations(1);
   ASSERT_EQ(saved.size(), 1u);
   EXPECT_EQ(saved[0], std::string(app::kCommandTextMax, 'a'));
 }
@@ -312,7 +319,7 @@ TEST_F(InstanceEndToEnd, AFaultOnAWorkerThreadEndsThePlayerCleanly) {
   EXPECT_NE(record.find("backtrace:\n"), std::string::npos) << record;
   store::TYkConfig config(DataFolder() + "Orvane.xml", "MainConfig");
   EXPECT_EQ(config.ReadInteger("Window/Volume", "Value", -1), 30);
-  EXPECT_EQ(SavedLocations(), std::vector<std::string>{tone});
+  EXPECT_EQ(SavedLocations(1), std::vector<std::string>{tone});
   // The lock went with the player: the next start is the first instance.
   EXPECT_EQ(Run(BinFile("orvanectl"), {"count"}).ExitCode, 1);
 }

@@ -199,6 +199,66 @@ TEST_F(MainWindowTest, ASaveNeverLosesTheOtherList) {
   }
 }
 
+// A GB2312-declared list holding 0x80 (code page 936's euro sign) loads; a list and a settings file
+// that really are damaged are both moved aside, and the user is told of each, one after the other.
+TEST_F(MainWindowTest, OnlyWhatCannotBeReadIsMovedAsideAndEachIsReported) {
+  fs::create_directories(DataFolder());
+  WriteFileBytes(DataFolder() + "Default.pls",
+                 "<?xml version=\"1.0\" encoding=\"GB2312\"?><DefaultList><PlayerList>"
+                 "<LIST Path=\"/m/a.mp3\" Title=\"\x80 5\" Artist=\"\" Url=\"0\" Ltime=\"0\"/></PlayerList></DefaultList>");
+  {
+    app::TNimMain& main = Create();
+    ASSERT_EQ(main.lstDefault().Count(), 1);
+    EXPECT_EQ(main.lstDefault().Item(0).Title, "€ 5");
+    EXPECT_TRUE(main.NoticeText().isEmpty());
+    window.reset();
+  }
+  WriteFileBytes(DataFolder() + "Orvane.xml", "<MainConfig><Window>");
+  WriteFileBytes(DataFolder() + "Default.pls", "<?xml version=\"1.0\" encoding=\"GB2312\"?><DefaultList>\xFF\xFF");
+  app::TNimMain& main = Create();
+  EXPECT_EQ(main.lstDefault().Count(), 0);
+  EXPECT_NE(main.NoticeText().toStdString().find("设置文件已损坏"), std::string::npos) << main.NoticeText().toStdString();
+  main.noticeShown();
+  EXPECT_NE(main.NoticeText().toStdString().find("播放列表已损坏"), std::string::npos) << main.NoticeText().toStdString();
+  main.noticeShown();
+  EXPECT_TRUE(main.NoticeText().isEmpty());
+}
+
+// Handed-over songs one by one (a second start each, a desktop widget's calls): a burst is carried
+// out in order in short slices and costs a save now and then, not one per song; the last change
+// reaches the disk without waiting for the close.
+TEST_F(MainWindowTest, ABurstOfChangesCostsFewSaves) {
+  app::TNimMain& main = Create();
+  for (int i = 0; i < 2000; ++i) main.WMSharedCommand(app::CMD_APPENDFILE, "/m/" + std::to_string(i) + ".mp3");
+  EXPECT_FALSE(fs::exists(DataFolder() + "Default.pls"));  // nothing written while the burst is handed over
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return main.QueuedCommands() == 0 && main.ListSavesWritten() >= 1; }));
+  main.FlushListSaves();  // the last slice's save may still be under way
+  EXPECT_LE(main.ListSavesWritten(), 10);
+  ASSERT_EQ(main.lstDefault().Count(), 2000);
+  for (int i : {0, 999, 1999}) EXPECT_EQ(main.lstDefault().Item(i).Location, "/m/" + std::to_string(i) + ".mp3");
+  store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
+  plist.Load("PlayerList");
+  EXPECT_EQ(plist.Count(), 2000);
+}
+
+// A list that cannot be saved (here its file is a folder) is reported once, not at every change.
+TEST_F(MainWindowTest, AFailingSaveIsReportedOnce) {
+  fs::create_directories(DataFolder() + "Default.pls");
+  app::TNimMain& main = Create();
+  int notices = 0;
+  QObject::connect(&main, &app::TNimMain::noticeTextChanged, [&] {
+    if (!main.NoticeText().isEmpty()) ++notices;
+  });
+  for (int i = 0; i < 3; ++i) {
+    main.WMSharedCommand(app::CMD_APPENDFILE, "/m/" + std::to_string(i) + ".mp3");
+    main.FlushListSaves();
+    main.noticeShown();
+  }
+  EXPECT_EQ(main.ListSavesWritten(), 3);
+  EXPECT_EQ(notices, 1);
+  EXPECT_TRUE(fs::is_directory(DataFolder() + "Default.pls"));
+}
+
 TEST_F(MainWindowTest, AddingThreeFilesToFiveRowsNumbersThemSixToEight) {
   WriteSavedLists(Songs(5));
   app::TNimMain& main = Create();
@@ -218,9 +278,24 @@ TEST_F(MainWindowTest, AddingThreeFilesToFiveRowsNumbersThemSixToEight) {
   EXPECT_EQ(main.TrackList().size(), 8u);
   EXPECT_TRUE(engine->Opened.empty());  // the list was not empty: nothing new plays
 
+  main.FlushListSaves();
   store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
   plist.Load("PlayerList");
   EXPECT_EQ(plist.Count(), 8);
+}
+
+// A name that is not UTF-8 shows as the text it reads as; the location keeps the bytes.
+TEST_F(MainWindowTest, ANameThatIsNotTextShowsReadableAndKeepsItsBytes) {
+  const std::pair<std::string, std::string> cases[] = {{"/m/\xC4\xE3\xBA\xC3.mp3", "你好"},
+                                                       {"/m/Caf\xE9 d\xE9j\xE0.mp3", "Café déjà"},
+                                                       {"/m/晴天.mp3", "晴天"}};
+  app::TNimMain& main = Create();
+  for (const auto& [path, title] : cases) main.WMSharedCommand(app::CMD_APPENDFILE, path);
+  ASSERT_EQ(main.lstDefault().Count(), 3);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(main.lstDefault().Item(i).Caption, cases[i].second);
+    EXPECT_EQ(main.lstDefault().Item(i).Location, cases[i].first);
+  }
 }
 
 TEST_F(MainWindowTest, AddingToAnEmptyListStartsTheFirstSong) {
@@ -295,6 +370,7 @@ TEST_F(MainWindowTest, ClearingTheListShowsTheHint) {
   EXPECT_EQ(main.lstDefault().Count(), 0);
   EXPECT_TRUE(main.TrackList().empty());
   EXPECT_TRUE(main.AddMsgVisible());
+  main.FlushListSaves();
   store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
   plist.Load("PlayerList");
   EXPECT_EQ(plist.Count(), 0);
@@ -709,6 +785,7 @@ TEST_F(MainWindowTest, MessagesCarryOutTheBlocksCommandAndClearIt) {
     }
   }
   // The additions are saved although the random list is the active one, which stays as it was.
+  main.FlushListSaves();
   store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
   plist.Load("PlayerList");
   EXPECT_EQ(plist.Count(), 4);

@@ -9,6 +9,7 @@
 #include "lyrics/Unt_Dlrc.h"
 #include "main_window_fixture.h"
 #include "program_fixture.h"
+#include "store/PlaylistReader.h"
 
 namespace orvane::test {
 namespace {
@@ -51,6 +52,49 @@ TEST_F(PlayerEndToEndTest, PlaysASongWithItsLyricToTheEnd) {
   ProcessEventsFor(200);
   EXPECT_EQ(main.Engine()->State(), audio::StateEnded);
   EXPECT_EQ(main.LrcDoc().Document().Count(), 1);
+}
+
+// Names that are not UTF-8 (GBK from a Windows zip, Latin-1 from an old disk): dropped onto the
+// list, saved, read back by both readers and by a new start, and played by the audio library.
+TEST_F(PlayerEndToEndTest, SongsWhoseNamesAreNotTextPlayAfterARestart) {
+  TempDir songs;
+  const std::string tone = MakeTone(songs, "tone.mp3", 1);
+  ASSERT_FALSE(tone.empty());
+  // In the order the list adds them (path order).
+  const std::string names[] = {"Caf\xE9 d\xE9j\xE0.mp3", "\xC4\xE3\xBA\xC3.mp3"};
+  std::vector<std::string> paths;
+  QList<QUrl> dropped;
+  for (const std::string& name : names) {
+    const std::string path = songs.Path().string() + "/" + name;
+    fs::copy_file(tone, fs::path(path));
+    paths.push_back(path);
+    dropped.push_back(QUrl::fromEncoded("file://" + QByteArray::fromStdString(path).toPercentEncoding("/")));
+  }
+  {
+    app::TNimMain& main = CreateWithRealEngine();
+    main.lstDefaultDragDrop(dropped);
+    ASSERT_TRUE(ProcessEventsUntil([&main] { return main.lstDefault().Count() == 2 && !main.Adding(); }));
+    main.FormClose();
+    window.reset();
+  }
+  std::vector<std::vector<store::TPList>> streamed;
+  ASSERT_TRUE(store::ReadPlaylistLists(DataFolder() + "Default.pls", {"PlayerList"}, streamed));
+  store::TYkPlist plist(DataFolder() + "Default.pls", "DefaultList");
+  plist.Load("PlayerList");
+  ASSERT_EQ(streamed[0].size(), 2u);
+  ASSERT_EQ(plist.Count(), 2);
+  app::TNimMain& main = CreateWithRealEngine();
+  ASSERT_EQ(main.lstDefault().Count(), 2);
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(streamed[0][static_cast<size_t>(i)].Path, paths[static_cast<size_t>(i)]);
+    EXPECT_EQ(plist.Item(i)->Path, paths[static_cast<size_t>(i)]);
+    EXPECT_EQ(main.lstDefault().Item(i).Location, paths[static_cast<size_t>(i)]);
+    main.lstDefault().SetSelectedIndex(i);
+    main.plst_listItemDblClick();
+    EXPECT_TRUE(ProcessEventsUntil([&main] { return main.Engine()->State() == audio::StatePlaying; }));
+    main.Engine()->Stop();
+  }
 }
 
 TEST_F(PlayerEndToEndTest, AMissingSongFailsAndIsSkipped) {

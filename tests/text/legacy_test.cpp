@@ -27,7 +27,7 @@ TEST(FromLegacy, DecodesEachKindOfInput) {
       // valid characters survive instead of the whole text turning into Latin-1.
       {"gbk cut at the end", "\xD6\xDC\xBD\xDC\xC2\xD7 \xC6\xDF\xC0\xEF\xCF\xE3 (Live) \xCA\xAE\xC4\xEA\xD6",
        "周杰伦 七里香 (Live) 十年"},
-      {"gbk with a stray byte", "\xD6\xD0\x80\xCE\xC4\xB8\xE8", "中\xEF\xBF\xBD文歌"},
+      {"gbk with a stray byte", "\xD6\xD0\xFF\xCE\xC4\xB8\xE8", "中\xEF\xBF\xBD文歌"},
       {"gbk with a lone lead byte", "\xD6\xD0\xCE\xC4\xB8 \xB8\xE8", "中文\xEF\xBF\xBD 歌"},
       // Latin-1 with flaws under a GBK reading stays Latin-1.
       {"latin1 accent pair then cut", "\xE0\xE9 \xFC", "àé ü"},

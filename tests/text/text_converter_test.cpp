@@ -31,7 +31,9 @@ TEST(DecodeGb18030, KeepsEveryValidCharacterAndMarksOnlyBrokenBytes) {
       {"two-byte beyond the bmp", "\xFE\x51", "\xF0\xA0\x82\x87", true},
       {"cut final half character is dropped", "\xD6\xD0\xCE\xC4\xD6", "中文", false},
       {"cut four-byte character is dropped", "\xD6\xD0\x81\x30\x81", "中", false},
-      {"stray byte", "\xD6\xD0\x80\xCE\xC4", "中" + kReplacement + "文", false},
+      {"stray byte", "\xD6\xD0\xFF\xCE\xC4", "中" + kReplacement + "文", false},
+      // Code page 936's euro sign, a single byte GBK readers take as U+20AC.
+      {"0x80 is the euro sign", "\x80 10 \xD4\xAA", "€ 10 元", true},
       {"0xFF", "\xFF\xD6\xD0", kReplacement + "中", false},
       {"lead before ascii keeps the ascii", "\xD6 a\xCE\xC4", kReplacement + " a文", false},
       {"lead before a control byte", "\xD6\x0A", kReplacement + "\n", false},
@@ -39,7 +41,8 @@ TEST(DecodeGb18030, KeepsEveryValidCharacterAndMarksOnlyBrokenBytes) {
       {"empty", "", "", true},
       // Text that grows the most on decoding: the output buffer must make room.
       {"a run of two-byte codes beyond the bmp", Repeat("\xFE\x51", 64), Repeat("\xF0\xA0\x82\x87", 64), true},
-      {"a run of stray bytes", Repeat("\x80", 64) + "\xFE\x51", Repeat(kReplacement, 64) + "\xF0\xA0\x82\x87", false},
+      {"a run of euro signs", Repeat("\x80", 64), Repeat("€", 64), true},
+      {"a run of stray bytes", Repeat("\xFF", 64) + "\xFE\x51", Repeat(kReplacement, 64) + "\xF0\xA0\x82\x87", false},
   };
   for (const auto& c : cases) {
     std::string out;
@@ -54,12 +57,13 @@ TEST(DecodeGb18030, KeepsEveryValidCharacterAndMarksOnlyBrokenBytes) {
 TEST(DecodeGb18030, CountsWhatItMet) {
   GbDecodeStats stats;
   std::string out;
-  DecodeGb18030("\xD6\xD0\xC9\x6C\x80\x81\x30\x81\x30x\xD6", out, OnError::Replace, &stats);
+  DecodeGb18030("\xD6\xD0\xC9\x6C\xFF\x80\x81\x30\x81\x30x\xD6", out, OnError::Replace, &stats);
   EXPECT_EQ(stats.twoByte, 2u);
   EXPECT_EQ(stats.gb2312Shaped, 1u);
   EXPECT_EQ(stats.fourByte, 1u);
   EXPECT_EQ(stats.broken, 1u);
   EXPECT_TRUE(stats.cutAtEnd);
+  EXPECT_EQ(stats.cutBytes, 1u);
   EXPECT_TRUE(stats.cjk);
 }
 
