@@ -401,6 +401,18 @@
         <source>选择歌曲缓存目录</source>
         <translation>Choose the folder for cached songs</translation>
     </message>
+    <message>
+        <source>无法播放：%1</source>
+        <translation>Cannot play: %1</translation>
+    </message>
+    <message>
+        <source>无法播放：%1 首歌曲</source>
+        <translation>Cannot play: %1 songs</translation>
+    </message>
+    <message>
+        <source>没有可用的声音输出，恢复后接着播放</source>
+        <translation>No sound output is available; playback goes on once it is back</translation>
+    </message>
 </context>
 <context>
     <name>orvane::bugreport::TBugReportDialog</name>
