@@ -100,11 +100,15 @@ TEST_F(BassUrl, TheTapGetsExactlyTheServedBytesThenOneEnd) {
   FixtureReply trickled = FixtureReply::File(song);
   trickled.trickleBytes = 4096;
   trickled.trickleIntervalMs = 5;
+  // A radio server of the old kind: its own status line, then headers and the stream.
+  FixtureReply icy = FixtureReply::Bytes("ICY 200 OK\r\nicy-name:Test\r\ncontent-type:audio/mpeg\r\n\r\n" + songBytes);
+  icy.raw = true;
   const Case cases[] = {
       {"/sized.mp3", sized, songBytes.size()},
       {"/unsized.mp3", unsized, 0},
       {"/chunked.mp3", chunked, 0},
       {"/trickled.mp3", trickled, songBytes.size()},
+      {"/icy.mp3", icy, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -156,6 +160,9 @@ TEST_F(BassUrl, FailuresCarryTheirCodeWithinTheTimeOut) {
   silent.delayMs = 5000;  // accepts, then says nothing
   server.Serve("/silent.mp3", silent);
   server.Serve("/garbage.mp3", FixtureReply::Bytes(std::string(20000, '\x55')));
+  FixtureReply icyMissing = FixtureReply::Bytes("ICY 404 Resource Not Found\r\n\r\n" + songBytes);
+  icyMissing.raw = true;
+  server.Serve("/icy-missing.mp3", icyMissing);
   struct Case {
     std::string url;
     int error;
@@ -165,6 +172,7 @@ TEST_F(BassUrl, FailuresCarryTheirCodeWithinTheTimeOut) {
       {server.Url("/missing.mp3"), BASS_ERROR_FILEOPEN},  // 404
       {server.Url("/silent.mp3"), BASS_ERROR_TIMEOUT},
       {server.Url("/garbage.mp3"), BASS_ERROR_FILEFORM},
+      {server.Url("/icy-missing.mp3"), BASS_ERROR_FILEOPEN},  // a radio server's "not found"
       {"ftp://127.0.0.1/song.mp3", BASS_ERROR_FILEOPEN},
   };
   for (const Case& c : cases) {

@@ -108,11 +108,12 @@ int ErrorFromCurl(CURLcode code) {
       return BASS_ERROR_TIMEOUT;
     case CURLE_OUT_OF_MEMORY:
       return BASS_ERROR_MEM;
-    case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
       return BASS_ERROR_ILLPARAM;
     default:
-      // Refused, unreachable, not found (HTTP errors), TLS failures, connection lost.
+      // Refused, unreachable, not found (HTTP errors), TLS failures, connection lost, and an
+      // unsupported protocol: the caller's URL is http(s), so that is the server's doing (a
+      // redirect elsewhere, an answer that is not HTTP).
       return BASS_ERROR_FILEOPEN;
   }
 }
@@ -281,6 +282,7 @@ struct UrlSource::Transfer {
   UrlSource* source = nullptr;
   CURL* easy = nullptr;
   CURLM* multi = nullptr;
+  curl_slist* statusAliases = nullptr;  // curl reads it during the transfer
   bool decided = false;     // playlist or media?
   bool isPlaylist = false;
   bool typeSaysPlaylist = false;
@@ -298,6 +300,7 @@ struct UrlSource::Transfer {
     if (multi != nullptr && easy != nullptr) curl_multi_remove_handle(multi, easy);
     curl_easy_cleanup(easy);
     curl_multi_cleanup(multi);
+    curl_slist_free_all(statusAliases);
   }
 };
 
@@ -379,6 +382,12 @@ bool UrlSource::SetUpTransfer(Transfer& transfer, const std::string& url) {
   curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
   curl_easy_setopt(easy, CURLOPT_USERAGENT, "OrvaneAudio/2.4");
+  // Radio servers of the old kind answer "ICY 200 OK" instead of an HTTP status line, then send
+  // headers as HTTP does. Taken as "HTTP/1.0 200 OK", their headers stay headers; any other ICY
+  // status is still refused (curl takes it for an HTTP/0.9 answer, which it does not allow).
+  transfer.statusAliases = curl_slist_append(nullptr, "ICY 200 OK");
+  if (transfer.statusAliases == nullptr) return false;
+  curl_easy_setopt(easy, CURLOPT_HTTP200ALIASES, transfer.statusAliases);
   if (options.offset > 0) curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(options.offset));
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, +[](char* data, size_t, size_t size, void* user) -> size_t {
