@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -256,6 +257,36 @@ TEST_F(BassUrl, FreeingDuringTheDownloadEndsItAndCallsNoMore) {
   }
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(tap.Calls(), callsAtFree);
+}
+
+// A DOWNLOADPROC may end its own download; no call follows. (Under ThreadSanitizer this also
+// checks that the download thread's handle is set before the thread can look at it.)
+TEST_F(BassUrl, TheDownloadProcMayEndItsOwnDownload) {
+  FixtureReply slow = FixtureReply::File(song);
+  slow.trickleBytes = 1024;
+  slow.trickleIntervalMs = 10;
+  server.Serve("/slow.mp3", slow);
+  struct Self {
+    std::atomic<bass::UrlSource*> source{nullptr};
+    std::atomic<int> calls{0};
+  } self;
+  bass::UrlSource::Options options;
+  options.url = server.Url("/slow.mp3");
+  options.user = &self;
+  options.proc = [](const void*, DWORD, void* user) {
+    auto& me = *static_cast<Self*>(user);
+    if (++me.calls > 1) return;
+    bass::UrlSource* source = nullptr;
+    while ((source = me.source.load()) == nullptr) std::this_thread::yield();
+    source->Cancel();
+  };
+  const auto source = bass::UrlSource::Start(options);
+  self.source = source.get();
+  const auto limit = Clock::now() + 5s;
+  while (source->Connected() && Clock::now() < limit) std::this_thread::sleep_for(5ms);
+  ASSERT_FALSE(source->Connected()) << "the download goes on";
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(self.calls.load(), 1);
 }
 
 TEST_F(BassUrl, AServerThatPausesAndResumesLosesNothing) {

@@ -214,10 +214,13 @@ void Device::Keep() {
 
 bool Device::OpenOutput() {
   const bool wasLost = outputLost.load();
-  // A back end that lost its server keeps its dead connection: only a fresh start reaches the
-  // server again (or one that started meanwhile, or another back end).
-  if (wasLost || !subsystemStarted) RestartSdlAudio();
-  const SDL_AudioDeviceID opened = subsystemStarted ? OpenSdl() : 0;
+  SDL_AudioDeviceID opened = subsystemStarted && !wasLost ? OpenSdl() : 0;
+  if (opened == 0) {
+    // A back end that lost its server keeps its dead connection: only a fresh start reaches the
+    // server again (or one that started meanwhile, or another back end).
+    RestartSdlAudio();
+    opened = subsystemStarted ? OpenSdl() : 0;
+  }
   if (opened == 0) {
     if (!wasLost) std::fprintf(stderr, "Orvane: the sound output does not open: %s\n", SDL_GetError());
     outputLost.store(true, std::memory_order_release);
