@@ -25,7 +25,8 @@ enum : int32_t {
 };
 
 // OnError details raised by the engine itself; an open failure carries the library's error code.
-enum : int32_t { ErrVersion = -1, ErrInit = -2, ErrBusy = -3 };
+// (-3 once refused an open while another was pending; a new open now replaces the pending one.)
+enum : int32_t { ErrVersion = -1, ErrInit = -2 };
 
 using TWaveData = std::array<int32_t, 2049>;
 using TSpectrumData = std::array<int32_t, 1025>;

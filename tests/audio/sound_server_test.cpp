@@ -1,15 +1,18 @@
 // The engine on a real PulseAudio server (a private one, on a null sink) that goes away and comes
 // back, and one that starts only after the player: what the sink's monitor records is what a
-// listener would have heard. Skipped where pulseaudio or parec is missing.
+// listener would have heard. Skipped where pulseaudio, pactl or parec is missing.
 //
 // Threads: the tests run on the main thread and drive the engine through the Qt event loop.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <QProcess>
-#include <QStandardPaths>
 #include <cmath>
+#include <filesystem>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -28,6 +31,33 @@ using test::ProcessEventsUntil;
 using test::TempDir;
 
 constexpr int kWaitMs = 10000;
+
+// Starts a program (no shell, no copy of this process: a forked copy would confuse the
+// ThreadSanitizer run); its standard output into outFile when one is given, its messages into
+// nothing. The pid, or -1.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& outFile = {}) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.empty() ? "/dev/null" : outFile.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return failed ? -1 : pid;
+}
+
+// Runs a program to its end; true when it ended with status 0.
+bool Run(const std::vector<std::string>& args) {
+  const pid_t pid = Spawn(args);
+  int status = 0;
+  return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool Installed(const char* program) { return Run({"sh", "-c", std::string("command -v ") + program}); }
 
 // A PulseAudio daemon of the test's own: its runtime folder is private, so neither a desktop's
 // server nor another test's is touched, and clients never start one by themselves.
@@ -48,13 +78,13 @@ class PulseServer {
   }
 
   bool Start() {
-    QProcess daemon;
-    daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    daemon.start("pulseaudio", {"-D", "-n", "--exit-idle-time=-1", "--disallow-exit", "--system=false",
-                                "--load=module-native-protocol-unix",
-                                "--load=module-null-sink sink_name=nullsink rate=44100", "--load=module-always-sink"});
-    if (!daemon.waitForFinished(15000) || daemon.exitCode() != 0) return false;
-    return ProcessEventsUntil([] { return QProcess::execute("sh", {"-c", "pactl info >/dev/null 2>&1"}) == 0; }, kWaitMs);
+    // -D: the command returns once the daemon runs in the background.
+    if (!Run({"pulseaudio", "-D", "-n", "--exit-idle-time=-1", "--disallow-exit", "--system=false",
+              "--load=module-native-protocol-unix", "--load=module-null-sink sink_name=nullsink rate=44100",
+              "--load=module-always-sink"})) {
+      return false;
+    }
+    return ProcessEventsUntil([] { return Run({"pactl", "info"}); }, kWaitMs);
   }
   // As a crash would: no goodbye to the clients.
   void Kill() {
@@ -69,20 +99,19 @@ class PulseServer {
   // takes a while to connect).
   bool Record(const std::string& file) {
     recording = file;
-    recorder = std::make_unique<QProcess>();
-    recorder->setStandardOutputFile(QString::fromStdString(file));
-    recorder->start("parec", {"--device=nullsink.monitor", "--format=float32le", "--rate=44100", "--channels=2",
-                              "--raw", "--latency-msec=20"});
-    if (!recorder->waitForStarted(5000)) return false;
+    recorder = Spawn({"parec", "--device=nullsink.monitor", "--format=float32le", "--rate=44100", "--channels=2",
+                      "--raw", "--latency-msec=20"},
+                     file);
+    if (recorder <= 0) return false;
     return ProcessEventsUntil([&] { return std::filesystem::exists(file) && std::filesystem::file_size(file) > 0; },
                               kWaitMs);
   }
   // Stops the recording; the peak of what it heard.
   float StopRecording() {
-    if (!recorder) return 0;
-    recorder->terminate();
-    recorder->waitForFinished(5000);
-    recorder.reset();
+    if (recorder <= 0) return 0;
+    ::kill(recorder, SIGTERM);
+    ::waitpid(recorder, nullptr, 0);
+    recorder = -1;
     const std::vector<float> heard = test::ReadFloats(recording);
     float peak = 0;
     for (float v : heard) peak = std::max(peak, std::fabs(v));
@@ -93,7 +122,7 @@ class PulseServer {
   std::string runtime;
   std::string clientConf;
   std::string recording;
-  std::unique_ptr<QProcess> recorder;
+  pid_t recorder = -1;
 };
 
 class SoundServerTest : public ::testing::Test {
@@ -101,8 +130,8 @@ class SoundServerTest : public ::testing::Test {
   static void SetUpTestSuite() { test::QtApp(); }
 
   void SetUp() override {
-    if (QStandardPaths::findExecutable("pulseaudio").isEmpty() || QStandardPaths::findExecutable("parec").isEmpty()) {
-      GTEST_SKIP() << "pulseaudio or parec is missing";
+    if (!Installed("pulseaudio") || !Installed("parec") || !Installed("pactl")) {
+      GTEST_SKIP() << "pulseaudio, parec or pactl is missing";
     }
     // The player's default back end when a server runs; told so, so that SDL never falls back to
     // a sound card of the machine while the server is away.
