@@ -430,6 +430,18 @@ TEST_F(MainWindowTest, UnplayableSongsAreToldOnceWithoutAFlood) {
   EXPECT_EQ(notices, std::vector<std::string>{"无法播放：" + main.lstDefault().Row(1).Caption});
 }
 
+TEST_F(MainWindowTest, ASongWaitingForASoundOutputSaysSo) {
+  WriteSavedLists(Songs(1));
+  app::TNimMain& main = Create();
+  PlayRow(0);
+  engine->Pause();
+  EXPECT_TRUE(main.NoticeText().isEmpty()) << "the user's own pause needs no word";
+  engine->NoOutput = true;
+  engine->Pause();  // as the engine does when the sound server goes away
+  EXPECT_EQ(main.NoticeText().toStdString(), "没有可用的声音输出，恢复后接着播放");
+  EXPECT_EQ(main.PlayGlyph().toStdString(), "Play");
+}
+
 TEST_F(MainWindowTest, RemoteControlAnswers) {
   WriteSavedLists(Songs(4), Songs(2, "http://h/r"));
   app::TNimMain& main = Create();
