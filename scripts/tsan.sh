@@ -9,7 +9,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${ORVANE_TSAN_BUILD:-$root/build-tsan}
-tests=(bass_test audio_engine_test song_cache_test effect_presets_test broken_audio_test hostile_stream_test
+tests=(bass_test audio_engine_test sound_server_test song_cache_test effect_presets_test broken_audio_test hostile_stream_test
        net_test online_test hostile_server_test lrc_test lrcdown_test lrc_lookup_test render_test)
 [[ $# -gt 0 ]] && tests=("$@")
 

@@ -405,6 +405,18 @@
         <source>纯音乐，请欣赏</source>
         <translation>Instrumental — enjoy the music</translation>
     </message>
+    <message>
+        <source>无法播放：%1</source>
+        <translation>Cannot play: %1</translation>
+    </message>
+    <message>
+        <source>无法播放：%1 首歌曲</source>
+        <translation>Cannot play: %1 songs</translation>
+    </message>
+    <message>
+        <source>没有可用的声音输出，恢复后接着播放</source>
+        <translation>No sound output is available; playback goes on once it is back</translation>
+    </message>
 </context>
 <context>
     <name>orvane::bugreport::TBugReportDialog</name>

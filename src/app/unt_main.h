@@ -457,6 +457,7 @@ class TNimMain : public QObject {
   void SetTitle(const std::string& caption);
   void SetSeekRange(int32_t maximum);
   void AfterTrackStopped();
+  void ReportUnplayable();
   void NoteUserAction();
   // Marks a stretch where the player itself runs playback commands (end of song, error recovery).
   struct TAutomaticStep {
@@ -567,6 +568,9 @@ class TNimMain : public QObject {
   std::string playingKey;          // list, row and location of the track trackSerial stands for
   uint64_t userActionSerial = 0;   // bumped when the user starts, pauses or skips a song or changes the tab
   int automaticSteps = 0;          // > 0 while the end-of-song or error rule runs commands
+  // Songs that failed to open since the last one played or the user last acted, told once each.
+  std::set<std::string> unplayable;
+  uint64_t unplayableSerial = 0;   // the userActionSerial that run belongs to
 
   std::deque<TCommand> queuedCommands;  // a burst's commands waiting their turn, in order
   bool commandDrainPosted = false;

@@ -162,7 +162,26 @@ void TNimMain::AfterTrackStopped() {
   NotifyPlugins(PLUGIN_TRACKENDED);
 }
 
-void TNimMain::EngineError(int32_t /*code*/, int32_t detail) {
+// The user hears of a song that cannot be played before the error rule moves on. Once per song, and
+// one notice for a run of them: a list whose files are all gone is stepped through once a second,
+// and a notice per song would flood the window.
+void TNimMain::ReportUnplayable() {
+  if (!IsTrackIndex(shell.CurrentIndex)) return;
+  const TPlayListItem& entry = trackList[static_cast<size_t>(shell.CurrentIndex)];
+  if (unplayableSerial != userActionSerial) {
+    unplayable.clear();
+    unplayableSerial = userActionSerial;
+  }
+  if (!unplayable.insert(entry.Location).second) return;
+  if (unplayable.size() == 1) {
+    ShowNotice(tr("无法播放：%1").arg(QString::fromStdString(entry.Caption)).toStdString());
+  } else {
+    ShowNotice(tr("无法播放：%1 首歌曲").arg(unplayable.size()).toStdString());
+  }
+}
+
+void TNimMain::EngineError(int32_t code, int32_t detail) {
+  if (code == StateOpenFailed) ReportUnplayable();
   if (detail == 0) return;
   // Switching it on again while it runs must not restart its interval.
   if (!lanErrTimer.isActive()) lanErrTimer.start();
@@ -184,9 +203,13 @@ void TNimMain::EngineStateChanged(int32_t state) {
   } announce{*this};
   switch (state) {
     case StateStopped:
+      SetPlayImages(false);
+      UpdateKaraokeTimer();
+      return;
     case StatePaused:
       SetPlayImages(false);
       UpdateKaraokeTimer();
+      if (engine && engine->WaitingForOutput()) ShowNotice(tr("没有可用的声音输出，恢复后接着播放").toStdString());
       return;
     case StateConnecting:
       PrepareSongCache();
@@ -195,6 +218,7 @@ void TNimMain::EngineStateChanged(int32_t state) {
       if (deskLrc) deskLrc->ShowText("...");
       return;
     case StatePlaying:
+      unplayable.clear();  // a run of songs that could not be played has ended
       break;
     default:
       return;

@@ -1,15 +1,17 @@
 // Threads:
 // - Main thread: every public method, the tick, OpenCompleted, and the raising of OnStateChange,
 //   OnError, OnTick and OnTrackEnd. The engine's fields are touched only here.
-// - Open worker (a detached std::thread, one at a time): reads only its own TStreamCreateURLThread
-//   (Source and RequestUrl in, Stream and ErrorCode out, under its mutex) and the shared byte
-//   counters. For a URL it posts the 1005 notification to the main thread and waits until that
-//   handler has returned or the open was stopped. It then posts OpenCompleted, which reads its
-//   results on the main thread.
+// - Open workers (detached std::threads): reads only its own TStreamCreateURLThread (Source and
+//   RequestUrl in, Stream and ErrorCode out, under its mutex) and the shared byte counters, which
+//   it writes only while its open is the current one. For a URL it posts the 1005 notification to
+//   the main thread and waits until that handler has returned or the open was given up. It then
+//   posts OpenCompleted, which reads its results on the main thread. At most one open is current;
+//   Stop and Open give it up at once (its URL request is aborted), and a given-up open that still
+//   finishes is thrown away by its completion, so several may be ending at a time.
 // - ReadTags / ReadFileTags touch no engine state and may run on any thread.
 // - Library threads: the end sync (decoder thread) only posts the ended stream's handle and serial
 //   to the main thread; the download procedure (download thread) calls OnDownloadData under
-//   TEngineLink::engineMutex.
+//   TEngineLink::engineMutex, for the current open's download only.
 // Every hand-off to the main thread goes through the engine's TMainThreadRelay (its contract is in
 // net/MainThreadRelay.h). Lifetime: the worker and the library's callbacks reach the engine only
 // through TEngineLink, which they share. The destructor first clears link->engine (no more download
@@ -33,6 +35,7 @@
 #include <thread>
 #include <utility>
 
+#include "audio/bass/UrlOpenAbort.h"
 #include "audio/bass/tags.h"
 #include "net/MainThreadRelay.h"
 #include "net/ServerUrl.h"
@@ -43,6 +46,9 @@ namespace orvane::audio {
 struct TEngineLink {
   std::mutex engineMutex;
   TAudioEngine* engine = nullptr;  // null once the engine is going; guards OnDownloadData
+  // Under engineMutex: the open whose download reaches OnDownloadData. A download given up for a
+  // newer open may still deliver a block or its end mark; the song cache must not mix it in.
+  uint64_t tapSerial = 0;
   net::TMainThreadRelay::Poster mainThread;
   // Changes whenever the current stream's run ends by the owner's hand (Open, Stop), so an end
   // that was already on its way to the main thread is recognised as stale.
@@ -58,28 +64,45 @@ struct TEngineLink {
   bool Post(std::function<void()> f) const { return mainThread.Post(std::move(f)); }
 };
 
-// One open in progress. Freed when neither the worker nor the engine holds it any more.
+// One open. Freed when neither its worker nor the engine holds it any more; the engine keeps the
+// record of the current stream's open until that stream is freed, since the stream's download
+// procedure gets the record as its user value.
 struct TStreamCreateURLThread {
   const std::string Source;      // the worker's own copy
   const std::string RequestUrl;  // Source escaped for the request, when it is tried as a URL
+  const uint64_t Serial;         // tells this open's download from a given-up one's
+  const std::shared_ptr<TEngineLink> Link;
+  const std::shared_ptr<bass::UrlOpenAbort> Abort = std::make_shared<bass::UrlOpenAbort>();
   std::mutex mutex;
   std::condition_variable wake;
   HSTREAM Stream = 0;             // what the worker obtained; 0 = none
   int ErrorCode = BASS_OK;        // the library's code of the worker's last failed open
-  bool terminated = false;        // Stop asked the open to end
+  bool terminated = false;        // the open was given up (Stop, a newer Open, the engine going)
   bool connectingHandled = false;  // the 1005 notification has been handled (or dropped)
 
-  TStreamCreateURLThread(std::string source, std::string requestUrl)
-      : Source(std::move(source)), RequestUrl(std::move(requestUrl)) {}
+  TStreamCreateURLThread(std::string source, std::string requestUrl, uint64_t serial, std::shared_ptr<TEngineLink> link)
+      : Source(std::move(source)), RequestUrl(std::move(requestUrl)), Serial(serial), Link(std::move(link)) {}
 
   bool Terminated() {
     std::lock_guard lock(mutex);
     return terminated;
   }
+  // Gives the open up: a URL request in progress is aborted, and a worker waiting for its 1005
+  // hand-off goes on at once.
   void Terminate() {
+    {
+      std::lock_guard lock(mutex);
+      terminated = true;
+      wake.notify_all();
+    }
+    Abort->Abort();
+  }
+  // Runs f under the record's lock unless the open has been given up. What the worker writes to
+  // the shared counters goes through here: once Terminate has returned, a newer open owns them.
+  template <class F>
+  void IfCurrent(F f) {
     std::lock_guard lock(mutex);
-    terminated = true;
-    wake.notify_all();
+    if (!terminated) f();
   }
   void ConnectingHandled() {
     std::lock_guard lock(mutex);
@@ -103,9 +126,11 @@ constexpr QWORD kBadPosition = static_cast<QWORD>(-1);
 void CALLBACK TEngineLink::DownloadProc(const void* buffer, DWORD length, void* user) {
   // Nothing may call the library on this thread before the handler: during the end mark the
   // handler reads BASS_ErrorGetCode to learn how the download ended.
-  auto* link = static_cast<TEngineLink*>(user);
+  const auto* open = static_cast<const TStreamCreateURLThread*>(user);
+  TEngineLink* link = open->Link.get();
   try {
     std::lock_guard lock(link->engineMutex);
+    if (open->Serial != link->tapSerial) return;
     if (link->engine && link->engine->OnDownloadData) link->engine->OnDownloadData(buffer, length, nullptr);
   } catch (...) {
     // The handler writes the cache file; its failures must not reach the library's thread.
@@ -127,8 +152,10 @@ void CALLBACK TEngineLink::EndSyncProc(HSYNC, DWORD endedChannel, DWORD, void* u
 
 void TEngineLink::RunOpenWorker(std::shared_ptr<TStreamCreateURLThread> openWorker,
                                 std::shared_ptr<TEngineLink> link, std::shared_ptr<TDownloadCounters> counters) {
-  counters->DownloadReceived = 0;
-  counters->DownloadTotal = 0;
+  openWorker->IfCurrent([&] {
+    counters->DownloadReceived = 0;
+    counters->DownloadTotal = 0;
+  });
   const char* source = openWorker->Source.c_str();
   HSTREAM stream = BASS_StreamCreateFile(FALSE, source, 0, 0, 0);
   int errorCode = stream ? BASS_OK : BASS_ErrorGetCode();
@@ -144,10 +171,13 @@ void TEngineLink::RunOpenWorker(std::shared_ptr<TStreamCreateURLThread> openWork
     } catch (...) {
     }
     if (posted && openWorker->WaitForConnectingHandled()) {
-      stream = BASS_StreamCreateURL(openWorker->RequestUrl.c_str(), 0, 0, DownloadProc, link.get());
+      {
+        const bass::UrlOpenAbortScope abortable(openWorker->Abort);
+        stream = BASS_StreamCreateURL(openWorker->RequestUrl.c_str(), 0, 0, DownloadProc, openWorker.get());
+      }
       if (stream) {
         const QWORD total = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END);
-        counters->DownloadTotal = total == kBadPosition ? 0 : total;
+        openWorker->IfCurrent([&] { counters->DownloadTotal = total == kBadPosition ? 0 : total; });
       } else {
         errorCode = BASS_ErrorGetCode();
       }
@@ -253,16 +283,36 @@ void TAudioEngine::LoadPlugins() {
 }
 
 void TAudioEngine::Open(const std::string& newSource) {
-  if (worker) {
-    RaiseError(StateEnded, ErrBusy);
-    return;
-  }
+  // The song asked for now is the one that plays: an open still in progress is given up.
+  GiveUpOpen();
   source = newSource;
-  BASS_StreamFree(channel);  // the handle stays in Channel until the completion replaces it
+  ReleaseChannel();
   ++link->runSerial;
-  auto openWorker = std::make_shared<TStreamCreateURLThread>(newSource, net::StreamRequestUrl(newSource, musicBaseUrl));
+  auto openWorker = std::make_shared<TStreamCreateURLThread>(newSource, net::StreamRequestUrl(newSource, musicBaseUrl),
+                                                             ++openSerial, link);
+  {
+    // Not before the old stream is freed: its download's end mark still belongs to the cache.
+    std::lock_guard lock(link->engineMutex);
+    link->tapSerial = openWorker->Serial;
+  }
   std::thread(TEngineLink::RunOpenWorker, openWorker, link, counters).detach();
   worker = std::move(openWorker);
+}
+
+void TAudioEngine::GiveUpOpen() {
+  if (!worker) return;
+  worker->Terminate();
+  worker.reset();  // its completion, if it still comes, finds itself replaced and frees its stream
+}
+
+void TAudioEngine::ReleaseChannel() {
+  // The ended song's length stays readable until the next stream opens: the owner reports it to
+  // the plug-ins after it has asked for the next song.
+  releasedLengthMs = GetLength();
+  BASS_StreamFree(channel);  // the handle stays in Channel until the completion replaces it
+  channelReleased = true;
+  channelOpen.reset();
+  waitingForOutput = false;
 }
 
 void TAudioEngine::SetMusicBaseUrl(const std::string& url) { musicBaseUrl = url; }
@@ -279,32 +329,32 @@ void TAudioEngine::AnnounceConnecting(const std::shared_ptr<TStreamCreateURLThre
 }
 
 void TAudioEngine::OpenCompleted(const std::shared_ptr<TStreamCreateURLThread>& openWorker) {
-  if (openWorker != worker) return;
-  worker.reset();  // before the events, so a handler may open the next song
   HSTREAM stream;
   int errorCode;
-  bool stopped;
   {
     std::lock_guard lock(openWorker->mutex);
     stream = openWorker->Stream;
     errorCode = openWorker->ErrorCode;
-    stopped = openWorker->terminated;
   }
-  // Stop came after the worker had finished but before this completion: the stream is unwanted.
-  if (stopped && stream) {
-    BASS_StreamFree(stream);
-    stream = 0;
+  if (openWorker != worker) {
+    // Given up (Stop, a newer Open) after the worker had finished: nothing of it plays, and the
+    // player stays where the user put it.
+    if (stream) BASS_StreamFree(stream);
+    return;
   }
+  worker.reset();  // before the events, so a handler may open the next song
   channel = stream;
+  channelReleased = false;
   if (channel) {
+    channelOpen = openWorker;
     StartStream();
     return;
   }
   lengthBytes = 0;
   SetState(StateOpenFailed);
   // The library keeps its error codes per thread: the worker's code is the one that explains the
-  // failure. An open the owner stopped is no failure of the source: detail 0.
-  RaiseError(StateOpenFailed, stopped ? BASS_OK : errorCode);
+  // failure.
+  RaiseError(StateOpenFailed, errorCode);
 }
 
 void TAudioEngine::StartStream() {
@@ -317,6 +367,26 @@ void TAudioEngine::StartStream() {
   // two calls reports its end.
   BASS_ChannelSetSync(channel, BASS_SYNC_END, 0, TEngineLink::EndSyncProc, link.get());
   BASS_ChannelPlay(channel, FALSE);
+  RaisePlayingOrWaiting();
+}
+
+bool TAudioEngine::OutputMissing() const { return BASS_ChannelIsActive(channel) == BASS_ACTIVE_PAUSED_DEVICE; }
+
+void TAudioEngine::RaisePlayingOrWaiting() {
+  waitingForOutput = OutputMissing();
+  RaiseStateChange(waitingForOutput ? StatePaused : StatePlaying);
+}
+
+void TAudioEngine::FollowOutput() {
+  if (state == StatePlaying && OutputMissing()) {
+    waitingForOutput = true;
+    RaiseStateChange(StatePaused);
+    return;
+  }
+  if (state != StatePaused || !waitingForOutput) return;
+  const DWORD active = BASS_ChannelIsActive(channel);
+  if (active != BASS_ACTIVE_PLAYING && active != BASS_ACTIVE_STALLED) return;
+  waitingForOutput = false;
   RaiseStateChange(StatePlaying);
 }
 
@@ -329,17 +399,19 @@ void TAudioEngine::CreateEqFilters() {
 }
 
 void TAudioEngine::Pause() {
+  waitingForOutput = false;  // paused by the user: it stays paused when the output comes back
   BASS_ChannelPause(channel);
   RaiseStateChange(StatePaused);
 }
 
 void TAudioEngine::Resume() {
   BASS_ChannelPlay(channel, FALSE);
-  RaiseStateChange(StatePlaying);
+  RaisePlayingOrWaiting();
 }
 
 void TAudioEngine::Stop() {
-  if (worker) worker->Terminate();
+  GiveUpOpen();
+  waitingForOutput = false;
   BASS_ChannelStop(channel);
   ++link->runSerial;
   RaiseStateChange(StateStopped);
@@ -351,6 +423,7 @@ int32_t TAudioEngine::GetPosition() {
 }
 
 int32_t TAudioEngine::GetLength() {
+  if (channelReleased) return releasedLengthMs;
   return SecondsToMs(BASS_ChannelBytes2Seconds(channel, static_cast<QWORD>(lengthBytes)));
 }
 
@@ -391,7 +464,9 @@ TTags ReadFileTags(const std::string& fileName) {
 }
 
 void TAudioEngine::Tick() {
-  if (!OnTick || state == StateStopped) return;
+  if (state == StateStopped) return;
+  FollowOutput();
+  if (!OnTick) return;
   const int32_t positionMs = GetPosition();
   const TWaveData* waveBlock = &idleWave;
   if (state == StatePlaying) {

@@ -63,16 +63,19 @@ class TAudioEngine final : public IAudioEngine {
   TAudioEngine(const TAudioEngine&) = delete;
   TAudioEngine& operator=(const TAudioEngine&) = delete;
 
-  // Releases the current stream and opens source on the worker (a file first, then as a URL),
-  // then plays it. While a worker is pending the request is dropped with OnError(1004, -3).
+  // Releases the current stream and opens source on a worker (a file first, then as a URL), then
+  // plays it. An open still in progress is given up for it (see Stop).
   void Open(const std::string& source) override;
   void Pause() override;
+  // Plays on; without a sound output the engine stays paused and plays on once the output is back.
   void Resume() override;
-  // Asks a pending worker to stop (without waiting; its completion then gives 1006) and stops the
-  // current stream: State 1001 at once.
+  // Gives up an open in progress (its URL request is aborted; whatever it still brings is freed
+  // unheard, and no event comes of it) and stops the current stream: State 1001 at once.
   void Stop() override;
   int32_t GetPosition() override;
   void SetPosition(int32_t ms) override;
+  // The current stream's length; after Open has released a stream, still that stream's until the
+  // new one is open.
   int32_t GetLength() override;
   void SetVolume(float value) override;
   void SetEqGains(const TEqGains& gains) override;
@@ -97,6 +100,9 @@ class TAudioEngine final : public IAudioEngine {
   // The current stream's ten equaliser filters, 80 Hz first.
   const std::array<HFX, 10>& EqFilters() const { return eqFilters; }
   bool OpenPending() const { return worker != nullptr; }
+  // The song is paused because no sound output is there (the sound server went away, or has not
+  // started yet); it plays on by itself once the output is back.
+  bool WaitingForOutput() const override { return waitingForOutput; }
   // 0 when the library started; ErrVersion or ErrInit when start-up failed (the player then runs
   // without sound and every open fails).
   int32_t StartupError() const { return startupError; }
@@ -110,6 +116,16 @@ class TAudioEngine final : public IAudioEngine {
   void AnnounceConnecting(const std::shared_ptr<TStreamCreateURLThread>& openWorker);
   void OpenCompleted(const std::shared_ptr<TStreamCreateURLThread>& openWorker);
   void StartStream();
+  void GiveUpOpen();
+  void ReleaseChannel();
+  // The stream plays, but no sound output hears it.
+  bool OutputMissing() const;
+  // After the stream was told to play: 1002, or 1003 while it waits for a sound output, which
+  // then plays it on by itself.
+  void RaisePlayingOrWaiting();
+  // Run by the tick: a playing song that lost its output becomes paused, and one that waited for
+  // the output plays on once it is back.
+  void FollowOutput();
   void CreateEqFilters();
   void TrackEnded(HSTREAM endedChannel, uint64_t serial);
   // Every change of State goes through here: it runs the tick in every state but 1001.
@@ -125,6 +141,11 @@ class TAudioEngine final : public IAudioEngine {
   void* window = nullptr;
 
   HSTREAM channel = 0;
+  std::shared_ptr<TStreamCreateURLThread> channelOpen;  // the open that made channel
+  bool channelReleased = false;  // channel has been freed for the next open
+  int32_t releasedLengthMs = 0;  // its length, reported until the next stream is open
+  bool waitingForOutput = false;
+  uint64_t openSerial = 0;
   HPLUGIN lastPlugin = 0;
   std::vector<HPLUGIN> loadedPlugins;
   int64_t lengthBytes = 0;

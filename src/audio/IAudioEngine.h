@@ -25,7 +25,8 @@ enum : int32_t {
 };
 
 // OnError details raised by the engine itself; an open failure carries the library's error code.
-enum : int32_t { ErrVersion = -1, ErrInit = -2, ErrBusy = -3 };
+// (-3 once refused an open while another was pending; a new open now replaces the pending one.)
+enum : int32_t { ErrVersion = -1, ErrInit = -2 };
 
 using TWaveData = std::array<int32_t, 2049>;
 using TSpectrumData = std::array<int32_t, 1025>;
@@ -57,6 +58,9 @@ class IAudioEngine {
   // The product's music base address (from the remote configuration): song locations under it are
   // requested with GBK escapes, as the server's own lists spell them.
   virtual void SetMusicBaseUrl(const std::string& /*url*/) {}
+  // True while the song is paused only because no sound output is there (the sound server went
+  // away or has not started yet); it plays on by itself, with OnStateChange(1002), once it is back.
+  virtual bool WaitingForOutput() const { return false; }
 
   // Events, bound by the owner; an event that is not set is not raised.
   std::function<void(int32_t state, int32_t lengthMs, int32_t positionMs, const TSpectrumData& spectrum,

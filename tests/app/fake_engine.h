@@ -48,6 +48,7 @@ class FakeEngine : public audio::IAudioEngine {
     tags = found == Tags.end() ? audio::TTags{} : found->second;
   }
   int32_t State() const override { return state; }
+  bool WaitingForOutput() const override { return NoOutput && state == audio::StatePaused; }
   const std::string& FileFilter() const override { return filter; }
 
   // Ends the current song as the library's end callback would.
@@ -67,6 +68,7 @@ class FakeEngine : public audio::IAudioEngine {
   int32_t Length = 180000;
   bool FailOpens = false;  // opens end in 1006 with library error 2 (file not opened)
   bool HoldOpens = false;  // opens stay connecting until CompleteHeldOpen
+  bool NoOutput = false;   // a pause is for want of a sound output, as the real engine reports it
 
  private:
   void CompleteOpen() {

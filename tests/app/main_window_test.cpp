@@ -470,6 +470,54 @@ TEST_F(MainWindowTest, ABrokenSongIsSkippedOneSecondLater) {
   EXPECT_FALSE(main.tmr_lanerr().isActive());
 }
 
+// A song that cannot be played is named in the notice before the player moves on; a list that
+// fails song after song gives one notice that counts them, not one per song, and none again for a
+// song already named.
+TEST_F(MainWindowTest, UnplayableSongsAreToldOnceWithoutAFlood) {
+  WriteSavedLists(Songs(3));
+  app::TNimMain& main = Create();
+  std::vector<std::string> notices;
+  QObject::connect(&main, &app::TNimMain::noticeTextChanged, [&] {
+    if (!main.NoticeText().isEmpty()) notices.push_back(main.NoticeText().toStdString());
+  });
+  main.modBoxChange(1);  // loop: a list of failures goes round and round
+  engine->FailOpens = true;
+  PlayRow(0);
+  EXPECT_TRUE(main.tmr_lanerr().isActive()) << "told before the skip";
+  const std::string first = "无法播放：" + main.lstDefault().Row(0).Caption;
+  EXPECT_EQ(notices, std::vector<std::string>{first});
+  for (int skip = 0; skip < 4; ++skip) {  // twice past the first song again
+    main.tmr_lanerrTimer();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return engine->State() == audio::StateOpenFailed; }));
+  }
+  EXPECT_EQ(notices, (std::vector<std::string>{first, "无法播放：2 首歌曲", "无法播放：3 首歌曲"}));
+
+  // The user's own choice is told again; a song that plays ends the run.
+  notices.clear();
+  PlayRow(2);
+  EXPECT_EQ(notices, std::vector<std::string>{"无法播放：" + main.lstDefault().Row(2).Caption});
+  engine->FailOpens = false;
+  main.tmr_lanerrTimer();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return engine->State() == audio::StatePlaying; }));
+  engine->FailOpens = true;
+  notices.clear();
+  main.tmr_lanerrTimer();  // as if the song had failed; the next one fails
+  ASSERT_TRUE(ProcessEventsUntil([&] { return engine->State() == audio::StateOpenFailed; }));
+  EXPECT_EQ(notices, std::vector<std::string>{"无法播放：" + main.lstDefault().Row(1).Caption});
+}
+
+TEST_F(MainWindowTest, ASongWaitingForASoundOutputSaysSo) {
+  WriteSavedLists(Songs(1));
+  app::TNimMain& main = Create();
+  PlayRow(0);
+  engine->Pause();
+  EXPECT_TRUE(main.NoticeText().isEmpty()) << "the user's own pause needs no word";
+  engine->NoOutput = true;
+  engine->Pause();  // as the engine does when the sound server goes away
+  EXPECT_EQ(main.NoticeText().toStdString(), "没有可用的声音输出，恢复后接着播放");
+  EXPECT_EQ(main.PlayGlyph().toStdString(), "Play");
+}
+
 TEST_F(MainWindowTest, RemoteControlAnswers) {
   WriteSavedLists(Songs(4), Songs(2, "http://h/r"));
   app::TNimMain& main = Create();

@@ -6,10 +6,12 @@
 #include <filesystem>
 
 #include "audio/AudioEngine.h"
+#include "audio/bass/ManualOutput.h"
 #include "lyrics/Unt_Dlrc.h"
 #include "main_window_fixture.h"
 #include "program_fixture.h"
 #include "store/PlaylistReader.h"
+#include "support/fixture_server.h"
 
 namespace orvane::test {
 namespace {
@@ -23,14 +25,122 @@ class PlayerEndToEndTest : public MainWindowTest {
     MainWindowTest::SetUp();
   }
 
+  void TearDown() override {
+    MainWindowTest::TearDown();
+    bass::UseManualOutput(false);
+  }
+
   app::TNimMain& CreateWithRealEngine() {
     app::TNimMainServices services = Services();
     services.CreateEngine = app::DefaultServices(services.ExecutablePath).CreateEngine;
+    // The plug-ins' view of each event: its code and the length it carried, in ms.
+    services.BroadcastToPlugins = [this](int32_t event, const app::TTrackEvent& track) {
+      PluginLengths.emplace_back(event, std::lround(track.LengthDays * 86400000.0));
+    };
     window = std::make_unique<app::TNimMain>(std::move(services));
     window->FormCreate();
     return *window;
   }
+
+  // From here on the engine plays only what the test pulls, frame for frame (before the window).
+  static void UseManualOutput() { bass::UseManualOutput(true); }
+  // The next frames the sound card gets; interleaved stereo.
+  static std::vector<float> Pull(size_t frames) {
+    std::vector<float> block(2 * frames);
+    EXPECT_TRUE(bass::PullOutput(block.data(), frames));
+    return block;
+  }
+  bool WaitUntilPlaying() {
+    return ProcessEventsUntil([this] { return window->Engine()->State() == audio::StatePlaying; });
+  }
+
+  std::vector<std::pair<int32_t, long>> PluginLengths;
 };
+
+// A stereo sine of the given amplitude as float WAV: what is heard can be measured exactly.
+std::string MakeSine(const TempDir& dir, const std::string& name, double amplitude, double seconds) {
+  const std::string path = dir.File(name);
+  QProcess ffmpeg;
+  ffmpeg.start("ffmpeg", {"-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                          QString("aevalsrc=%1*sin(2*PI*1000*t):s=44100:d=%2").arg(amplitude).arg(seconds), "-ac",
+                          "2", "-c:a", "pcm_f32le", QString::fromStdString(path)});
+  return ffmpeg.waitForFinished(30000) && ffmpeg.exitCode() == 0 ? path : std::string();
+}
+
+float Peak(const std::vector<float>& samples) {
+  float peak = 0;
+  for (float v : samples) peak = std::max(peak, std::fabs(v));
+  return peak;
+}
+
+// However a song starts, its first frames are heard at the set volume, not at full gain gliding
+// down to it.
+TEST_F(PlayerEndToEndTest, EverySongStartsAtTheSetVolume) {
+  TempDir songs;
+  std::vector<Song> list;
+  for (const char* name : {"a", "b", "c"}) {
+    const std::string path = MakeSine(songs, std::string(name) + ".wav", 0.8, 1);
+    ASSERT_FALSE(path.empty());
+    list.push_back({name, "", path});
+  }
+  WriteSavedLists(list);
+  UseManualOutput();
+  app::TNimMain& main = CreateWithRealEngine();
+  main.tbrVChange(10);
+  struct Start {
+    const char* name;
+    std::function<void()> act;
+    int row;
+  };
+  const Start starts[] = {
+      {"play", [&] { main.btn_playClick(); }, 0},
+      {"next", [&] { main.btn_nextClick(); }, 1},
+      {"previous", [&] { main.btn_previousClick(); }, 0},
+      {"double-click", [&] {
+         main.lstDefault().SetSelectedIndex(2);
+         main.plst_listItemDblClick();
+       }, 2},
+  };
+  for (const Start& start : starts) {
+    SCOPED_TRACE(start.name);
+    start.act();
+    ASSERT_TRUE(WaitUntilPlaying());
+    EXPECT_EQ(main.Shell().CurrentIndex, start.row);
+    const float first = Peak(Pull(882));  // the first 20 ms
+    Pull(4410);
+    const float steady = Peak(Pull(882));  // 20 ms at 0.12 s, when every glide is over
+    EXPECT_NEAR(steady, 0.8f * 0.1f, 0.8f * 0.1f * 0.5f) << "heard at the set volume (and the preset)";
+    EXPECT_LE(first, steady * 1.02f);
+    EXPECT_GE(first, steady * 0.9f) << "heard from the first frame";
+  }
+}
+
+// Event 109 at a song's natural end carries the length of the song that ended, also when the next
+// song has already been asked for.
+TEST_F(PlayerEndToEndTest, TrackEndedEventCarriesTheEndedSongsLength) {
+  TempDir songs;
+  const std::string first = MakeSine(songs, "first.wav", 0.5, 0.4);
+  const std::string second = MakeSine(songs, "second.wav", 0.5, 1.5);
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  WriteSavedLists({{"first", "", first}, {"second", "", second}});
+  UseManualOutput();
+  app::TNimMain& main = CreateWithRealEngine();
+  main.btn_playClick();
+  ASSERT_TRUE(WaitUntilPlaying());
+  PluginLengths.clear();
+  for (int periods = 0; main.Shell().CurrentIndex == 0; ++periods) {
+    ASSERT_LT(periods, 100) << "the first song did not end";
+    Pull(1024);
+    QCoreApplication::processEvents();
+  }
+  const auto ended = std::find_if(PluginLengths.begin(), PluginLengths.end(),
+                                  [](const auto& e) { return e.first == PLUGIN_TRACKENDED; });
+  ASSERT_NE(ended, PluginLengths.end());
+  EXPECT_EQ(ended->second, 400);
+  ASSERT_TRUE(WaitUntilPlaying());
+  EXPECT_EQ(PluginLengths.back(), std::make_pair(int32_t{PLUGIN_TRACKSTARTED}, 1500L));
+}
 
 TEST_F(PlayerEndToEndTest, PlaysASongWithItsLyricToTheEnd) {
   TempDir songs;
@@ -108,6 +218,48 @@ TEST_F(PlayerEndToEndTest, AMissingSongFailsAndIsSkipped) {
   ASSERT_TRUE(ProcessEventsUntil([&main] { return main.tmr_lanerr().isActive(); }));
   ASSERT_TRUE(ProcessEventsUntil([&main] { return main.Engine()->State() == audio::StatePlaying; }, 5000));
   EXPECT_EQ(main.Shell().CurrentIndex, 1);
+}
+
+// Next lands on the song after the current one and plays it, however quickly the commands come
+// and whether or not the song being left is still connecting; no skip follows a second later.
+TEST_F(PlayerEndToEndTest, NextPlaysTheNextSongAtOnceAndNothingElse) {
+  TempDir songs;
+  FixtureServer server;
+  FixtureReply connecting = FixtureReply::File(MakeSine(songs, "online.wav", 0.5, 1));
+  connecting.delayMs = 5000;  // still connecting while the test runs
+  server.Serve("/online.wav", connecting);
+  std::vector<Song> local;
+  for (const char* name : {"a", "b", "c", "d", "e"}) local.push_back({name, "", MakeSine(songs, std::string(name) + ".wav", 0.5, 3)});
+  struct Case {
+    const char* name;
+    std::vector<Song> list;
+    int nexts;
+    bool waitForConnecting;  // after the first Next
+  };
+  const Case cases[] = {
+      {"three next commands at once", local, 3, false},
+      {"next while the next song connects", {local[0], {"online", "", server.Url("/online.wav")}, local[1]}, 2, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    window.reset();
+    std::filesystem::remove_all(DataFolder());
+    WriteSavedLists(c.list);
+    app::TNimMain& main = CreateWithRealEngine();
+    main.btn_playClick();
+    ASSERT_TRUE(WaitUntilPlaying());
+    for (int i = 0; i < c.nexts; ++i) {
+      main.btn_nextClick();
+      if (i == 0 && c.waitForConnecting) {
+        ASSERT_TRUE(ProcessEventsUntil([&main] { return main.Engine()->State() == audio::StateConnecting; }));
+      }
+    }
+    ASSERT_TRUE(ProcessEventsUntil([&main] { return main.Engine()->State() == audio::StatePlaying; }, 2000));
+    ProcessEventsFor(1300);  // past the error rule's second
+    EXPECT_EQ(main.Shell().CurrentIndex, c.nexts);
+    EXPECT_EQ(main.Engine()->State(), audio::StatePlaying);
+    EXPECT_FALSE(main.tmr_lanerr().isActive());
+  }
 }
 
 // The real program under Xvfb with the demo song: its screenshots of the main window, the settings

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -100,11 +101,15 @@ TEST_F(BassUrl, TheTapGetsExactlyTheServedBytesThenOneEnd) {
   FixtureReply trickled = FixtureReply::File(song);
   trickled.trickleBytes = 4096;
   trickled.trickleIntervalMs = 5;
+  // A radio server of the old kind: its own status line, then headers and the stream.
+  FixtureReply icy = FixtureReply::Bytes("ICY 200 OK\r\nicy-name:Test\r\ncontent-type:audio/mpeg\r\n\r\n" + songBytes);
+  icy.raw = true;
   const Case cases[] = {
       {"/sized.mp3", sized, songBytes.size()},
       {"/unsized.mp3", unsized, 0},
       {"/chunked.mp3", chunked, 0},
       {"/trickled.mp3", trickled, songBytes.size()},
+      {"/icy.mp3", icy, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -156,6 +161,9 @@ TEST_F(BassUrl, FailuresCarryTheirCodeWithinTheTimeOut) {
   silent.delayMs = 5000;  // accepts, then says nothing
   server.Serve("/silent.mp3", silent);
   server.Serve("/garbage.mp3", FixtureReply::Bytes(std::string(20000, '\x55')));
+  FixtureReply icyMissing = FixtureReply::Bytes("ICY 404 Resource Not Found\r\n\r\n" + songBytes);
+  icyMissing.raw = true;
+  server.Serve("/icy-missing.mp3", icyMissing);
   struct Case {
     std::string url;
     int error;
@@ -165,6 +173,7 @@ TEST_F(BassUrl, FailuresCarryTheirCodeWithinTheTimeOut) {
       {server.Url("/missing.mp3"), BASS_ERROR_FILEOPEN},  // 404
       {server.Url("/silent.mp3"), BASS_ERROR_TIMEOUT},
       {server.Url("/garbage.mp3"), BASS_ERROR_FILEFORM},
+      {server.Url("/icy-missing.mp3"), BASS_ERROR_FILEOPEN},  // a radio server's "not found"
       {"ftp://127.0.0.1/song.mp3", BASS_ERROR_FILEOPEN},
   };
   for (const Case& c : cases) {
@@ -248,6 +257,36 @@ TEST_F(BassUrl, FreeingDuringTheDownloadEndsItAndCallsNoMore) {
   }
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(tap.Calls(), callsAtFree);
+}
+
+// A DOWNLOADPROC may end its own download; no call follows. (Under ThreadSanitizer this also
+// checks that the download thread's handle is set before the thread can look at it.)
+TEST_F(BassUrl, TheDownloadProcMayEndItsOwnDownload) {
+  FixtureReply slow = FixtureReply::File(song);
+  slow.trickleBytes = 1024;
+  slow.trickleIntervalMs = 10;
+  server.Serve("/slow.mp3", slow);
+  struct Self {
+    std::atomic<bass::UrlSource*> source{nullptr};
+    std::atomic<int> calls{0};
+  } self;
+  bass::UrlSource::Options options;
+  options.url = server.Url("/slow.mp3");
+  options.user = &self;
+  options.proc = [](const void*, DWORD, void* user) {
+    auto& me = *static_cast<Self*>(user);
+    if (++me.calls > 1) return;
+    bass::UrlSource* source = nullptr;
+    while ((source = me.source.load()) == nullptr) std::this_thread::yield();
+    source->Cancel();
+  };
+  const auto source = bass::UrlSource::Start(options);
+  self.source = source.get();
+  const auto limit = Clock::now() + 5s;
+  while (source->Connected() && Clock::now() < limit) std::this_thread::sleep_for(5ms);
+  ASSERT_FALSE(source->Connected()) << "the download goes on";
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(self.calls.load(), 1);
 }
 
 TEST_F(BassUrl, AServerThatPausesAndResumesLosesNothing) {

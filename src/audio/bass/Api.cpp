@@ -13,6 +13,7 @@
 #include "Library.h"
 #include "ManualOutput.h"
 #include "Plugins.h"
+#include "UrlOpenAbort.h"
 #include "UrlSource.h"
 #include "bass.h"
 #include "net/UYmUrl.h"
@@ -193,7 +194,15 @@ extern "C" HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD fla
   options.user = user;
   auto source = UrlSource::Start(options);
   int error = BASS_OK;
-  auto decoder = Decoder::Open(source, error);
+  std::unique_ptr<Decoder> decoder;
+  {
+    const UrlOpenWatch watch(source);  // another thread may give the open up (UrlOpenAbort.h)
+    if (!watch.Aborted()) decoder = Decoder::Open(source, error);
+    if (watch.Aborted()) {
+      decoder.reset();
+      error = BASS_ERROR_ENDED;
+    }
+  }
   if (!decoder) {
     const int failure = source->Failure();
     source->Cancel();

@@ -68,6 +68,7 @@ int Channel::Stop() {
 DWORD Channel::IsActive() const {
   if (IsDecodeOnly()) return decodeEnded.load() ? BASS_ACTIVE_STOPPED : BASS_ACTIVE_PLAYING;
   const int current = state.load(std::memory_order_acquire);
+  if (current == BASS_ACTIVE_PLAYING && device.OutputLost()) return BASS_ACTIVE_PAUSED_DEVICE;
   if (current == BASS_ACTIVE_PLAYING && starved.load() && !decodeEnded.load()) return BASS_ACTIVE_STALLED;
   return static_cast<DWORD>(current);
 }
@@ -124,7 +125,7 @@ int Channel::Seek(ControlLock& c, int64_t frame) {
 }
 
 void Channel::RestartRingAt(ControlLock& c, DecodeLock&, int64_t frame) {
-  OutputLock output(device);  // the output must not read the ring while it is emptied
+  const Device::OutputLock output = device.LockOutput();  // the output must not read the ring while it is emptied
   if (ring) ring->Reset();
   ringStartFrame.store(frame);
   heardFloor.store(frame);
@@ -204,8 +205,9 @@ DWORD Channel::GetData(void* buffer, DWORD length, int& error) {
     got = d->decoder->Read(out, frames, status);
     if (got > 0) {
       eq.Process(out, got);
-      const float from = d->appliedVolume;
       const float to = volume.load(std::memory_order_relaxed);
+      const float from = d->volumeApplied ? d->appliedVolume : to;  // the first block starts at its volume
+      d->volumeApplied = true;
       if (from != 1.0f || to != 1.0f) {
         for (size_t i = 0; i < got; ++i) {
           const float gain = from + (to - from) * static_cast<float>(i + 1) / static_cast<float>(got);
@@ -467,11 +469,17 @@ void Channel::HandleHeardEnd() {
 // ---- output callback ----
 
 void Channel::MixInto(float* out, size_t frames) {
-  if (state.load(std::memory_order_acquire) != BASS_ACTIVE_PLAYING) return;
+  if (state.load(std::memory_order_acquire) != BASS_ACTIVE_PLAYING) {
+    sounding = false;
+    return;
+  }
   const size_t half = ring->Capacity() / 2;
   const size_t freeBefore = ring->Free();
-  const float from = appliedVolume;
   const float to = volume.load(std::memory_order_relaxed);
+  // A glide smooths a change in what is already sounding; a run that starts from silence starts
+  // at its volume, or a quiet song would open with a burst at full gain.
+  const float from = sounding ? appliedVolume : to;
+  sounding = true;
   const float slope = (to - from) / static_cast<float>(frames);
   size_t done = 0;
   while (done < frames) {

@@ -69,6 +69,8 @@ class Channel : public std::enable_shared_from_this<Channel> {
   int Pause();
   int Stop();
   DWORD IsActive() const;
+  // Told to play (IsActive may still say stalled, or paused for want of an output).
+  bool Playing() const { return state.load(std::memory_order_acquire) == BASS_ACTIVE_PLAYING; }
   int SetVolume(float value);
   float Volume() const { return volume.load(std::memory_order_relaxed); }
   int SetPosition(int64_t frame);
@@ -130,7 +132,8 @@ class Channel : public std::enable_shared_from_this<Channel> {
     std::unique_ptr<Decoder> decoder;
     int64_t decodePosition = 0;    // decoding channels: frames handed out
     bool decodeEndFired = false;   // decoding channels
-    float appliedVolume = 1.0f;    // decoding channels: the gain the last block ended at
+    float appliedVolume = 1.0f;    // decoding channels: the gain the last block ended at…
+    bool volumeApplied = false;    // …once a block has been handed out
     int64_t seekTarget = -1;       // played URL streams: the frame the decoder thread is to find
     int64_t seekFallback = 0;      // …and where to go on when that frame cannot be reached
   };
@@ -164,7 +167,8 @@ class Channel : public std::enable_shared_from_this<Channel> {
 
   std::atomic<int> state{BASS_ACTIVE_STOPPED};
   std::atomic<float> volume{1.0f};
-  float appliedVolume = 1.0f;  // audio side
+  float appliedVolume = 1.0f;  // audio side: the gain the last mix ended at…
+  bool sounding = false;       // …and whether that mix was part of this run (not paused, stopped)
   std::atomic<int64_t> lengthFrames{-1};
   // Stream frame of ring counter 0, and the lowest position to report (the last seek target).
   std::atomic<int64_t> ringStartFrame{0};

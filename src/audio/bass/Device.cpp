@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include "Channel.h"
@@ -13,6 +15,31 @@
 #include "bass.h"
 
 namespace orvane::bass {
+namespace {
+
+// Whether SDL has the audio back end it is told to use (SDL_AUDIODRIVER, a comma-separated list),
+// or any when it is told nothing. Known without starting SDL's audio.
+bool BackEndExists() {
+  const char* wanted = std::getenv("SDL_AUDIODRIVER");
+  const int count = SDL_GetNumAudioDrivers();
+  if (wanted == nullptr || *wanted == '\0') return count > 0;
+  std::string_view names(wanted);
+  while (!names.empty()) {
+    const size_t comma = names.find(',');
+    const std::string_view name = names.substr(0, comma);
+    for (int i = 0; i < count; ++i) {
+      const char* driver = SDL_GetAudioDriver(i);
+      if (driver != nullptr && name.size() == std::strlen(driver) &&
+          SDL_strncasecmp(driver, name.data(), name.size()) == 0) {
+        return true;
+      }
+    }
+    names = comma == std::string_view::npos ? std::string_view{} : names.substr(comma + 1);
+  }
+  return false;
+}
+
+}  // namespace
 
 Device::~Device() { Close(); }
 
@@ -20,34 +47,42 @@ int Device::Open(int device) {
   if (IsOpen()) return BASS_ERROR_ALREADY;
   if (device == 0 || device < -1) return BASS_ERROR_DEVICE;
   if (manualWanted.load()) return OpenManual();
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return BASS_ERROR_DRIVER;
-  subsystemStarted = true;
+  if (!BackEndExists()) return BASS_ERROR_DRIVER;
+  // A back end whose server is not there yet fails to start: the keeper starts it later.
+  subsystemStarted = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 
   deviceName.clear();
   if (device > 1) {
-    if (device - 2 >= SDL_GetNumAudioDevices(0)) {
+    if (!subsystemStarted || device - 2 >= SDL_GetNumAudioDevices(0)) {
       Close();
       return BASS_ERROR_DEVICE;
     }
     const char* name = SDL_GetAudioDeviceName(device - 2, 0);
     deviceName = name ? name : "";
   }
-  const char* driver = SDL_GetCurrentAudioDriver();
+  const char* driver = subsystemStarted ? SDL_GetCurrentAudioDriver() : nullptr;
   closeWhenIdle = !(driver && std::strcmp(driver, "disk") == 0);
 
-  // Opened once here, so a device that does not open fails BASS_Init; the keeper closes it again
-  // as soon as it finds that nothing plays.
-  const SDL_AudioDeviceID opened = OpenSdl();
-  if (opened == 0) {
+  // Opened once here, so a driver that cannot open at all (the disk driver without its file) fails
+  // BASS_Init; the keeper closes it again as soon as it finds that nothing plays. A default device
+  // that does not open now is the keeper's to open once a stream wants it.
+  const SDL_AudioDeviceID opened = subsystemStarted ? OpenSdl() : 0;
+  if (opened == 0 && (!closeWhenIdle || !deviceName.empty())) {
     Close();
     return BASS_ERROR_DEVICE;
   }
-  mix.reserve(kMaxAttached);
-  owners.reserve(kMaxAttached);
+  if (opened == 0) std::fprintf(stderr, "Orvane: no sound output yet: %s\n", SDL_GetError());
+  {
+    auto output = mixState.Lock();
+    output->mix.reserve(kMaxAttached);
+    output->owners.reserve(kMaxAttached);
+  }
+  outputLost.store(opened == 0, std::memory_order_release);
+  deviceGone.store(false);
   sdl.store(opened, std::memory_order_release);
   initialised.store(true, std::memory_order_release);
   started.store(true);
-  SDL_PauseAudioDevice(opened, 0);
+  if (opened != 0) SDL_PauseAudioDevice(opened, 0);
   if (closeWhenIdle) {
     keeperQuit.store(false);
     keeper = std::thread([this] { Keep(); });
@@ -59,8 +94,11 @@ int Device::Open(int device) {
 int Device::OpenManual() {
   latencyFrames.store(0, std::memory_order_relaxed);  // a pulled frame is heard
   closeWhenIdle = false;                               // nothing to close: no keeper
-  mix.reserve(kMaxAttached);
-  owners.reserve(kMaxAttached);
+  {
+    auto output = mixState.Lock();
+    output->mix.reserve(kMaxAttached);
+    output->owners.reserve(kMaxAttached);
+  }
   manualPaused.store(false);
   manualOpen.store(true, std::memory_order_release);
   initialised.store(true, std::memory_order_release);
@@ -89,23 +127,29 @@ SDL_AudioDeviceID Device::OpenSdl() {
 void Device::CloseSdl() {
   const SDL_AudioDeviceID opened = sdl.exchange(0);
   if (opened != 0) SDL_CloseAudioDevice(opened);  // waits for the callback to finish
+  deviceGone.store(false);
 }
 
 void Device::Close() {
   if (keeper.joinable()) {
-    keeperQuit.store(true);
+    {
+      std::lock_guard lock(retryMutex);
+      keeperQuit.store(true);
+    }
+    retryWake.notify_all();
     Poke();
     keeper.join();
   }
   CloseSdl();
   initialised.store(false, std::memory_order_release);
   started.store(false);
+  outputLost.store(false);
   {
-    std::lock_guard lock(mixMutex);  // a pull in progress has finished
+    auto output = mixState.Lock();  // a pull in progress has finished
     manualOpen.store(false, std::memory_order_release);
     latencyFrames.store(kPeriodFrames, std::memory_order_relaxed);
-    mix.clear();
-    owners.clear();
+    output->mix.clear();
+    output->owners.clear();
   }
   if (subsystemStarted) SDL_QuitSubSystem(SDL_INIT_AUDIO);
   subsystemStarted = false;
@@ -138,36 +182,65 @@ void Device::Poke() {
 }
 
 bool Device::AnyPlaying() {
-  std::lock_guard lock(mixMutex);
-  return std::any_of(mix.begin(), mix.end(), [](const Channel* channel) {
-    const DWORD active = channel->IsActive();
-    return active == BASS_ACTIVE_PLAYING || active == BASS_ACTIVE_STALLED;
-  });
+  auto output = mixState.Lock();
+  return std::any_of(output->mix.begin(), output->mix.end(), [](const Channel* channel) { return channel->Playing(); });
 }
 
-// The keeper: opens the SDL device when something plays and closes it when nothing does. Woken
-// by Activate, SetPaused and the callback's "idle" report; otherwise asleep.
+// The keeper: opens the SDL device when something plays and closes it when nothing does, and
+// replaces one that went away. Woken by Activate, SetPaused and the callback's reports; otherwise
+// asleep.
 void Device::Keep() {
   pthread_setname_np(pthread_self(), "orvane-output");
+  std::chrono::milliseconds pause = kFirstRetry;
   for (;;) {
     const uint32_t seen = pokes.load(std::memory_order_acquire);
     if (keeperQuit.load()) return;
+    if (deviceGone.load()) CloseSdl();
     const bool wanted = started.load() && AnyPlaying();
     const bool running = sdl.load(std::memory_order_acquire) != 0;
     if (wanted && !running) {
-      const SDL_AudioDeviceID opened = OpenSdl();
-      if (opened != 0) {
-        sdl.store(opened, std::memory_order_release);
-        SDL_PauseAudioDevice(opened, 0);
-      } else {
-        // The server went away or the device was unplugged: the next Play tries again.
-        std::fprintf(stderr, "Orvane: the sound output does not open again: %s\n", SDL_GetError());
+      if (!OpenOutput()) {
+        WaitToRetry(pause);
+        pause = std::min(pause * 2, kLongestRetry);
+        continue;
       }
+      pause = kFirstRetry;
     } else if (!wanted && running) {
       CloseSdl();
     }
     pokes.wait(seen, std::memory_order_acquire);
   }
+}
+
+bool Device::OpenOutput() {
+  const bool wasLost = outputLost.load();
+  SDL_AudioDeviceID opened = subsystemStarted && !wasLost ? OpenSdl() : 0;
+  if (opened == 0) {
+    // A back end that lost its server keeps its dead connection: only a fresh start reaches the
+    // server again (or one that started meanwhile, or another back end).
+    RestartSdlAudio();
+    opened = subsystemStarted ? OpenSdl() : 0;
+  }
+  if (opened == 0) {
+    if (!wasLost) std::fprintf(stderr, "Orvane: the sound output does not open: %s\n", SDL_GetError());
+    outputLost.store(true, std::memory_order_release);
+    return false;
+  }
+  if (wasLost) std::fprintf(stderr, "Orvane: the sound output is back (%s)\n", SDL_GetCurrentAudioDriver());
+  sdl.store(opened, std::memory_order_release);
+  outputLost.store(false, std::memory_order_release);
+  SDL_PauseAudioDevice(opened, 0);
+  return true;
+}
+
+void Device::RestartSdlAudio() {
+  if (subsystemStarted) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  subsystemStarted = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+}
+
+void Device::WaitToRetry(std::chrono::milliseconds pause) {
+  std::unique_lock lock(retryMutex);
+  retryWake.wait_for(lock, pause, [this] { return keeperQuit.load(); });
 }
 
 bool Device::PullManual(float* out, size_t frames, int waitMs) {
@@ -178,11 +251,11 @@ bool Device::PullManual(float* out, size_t frames, int waitMs) {
     for (;;) {
       if (!manualOpen.load(std::memory_order_acquire)) return false;
       {
-        std::lock_guard lock(mixMutex);
-        if (manualPaused.load() || ReadyToMix(period) || std::chrono::steady_clock::now() >= deadline) {
+        OutputLock output = mixState.Lock();
+        if (manualPaused.load() || ReadyToMix(output, period) || std::chrono::steady_clock::now() >= deadline) {
           float* block = out + 2 * done;
           std::memset(block, 0, period * kBytesPerFrame);
-          if (!manualPaused.load()) MixLocked(block, static_cast<int>(period));
+          if (!manualPaused.load()) MixLocked(output, block, static_cast<int>(period));
           break;
         }
       }
@@ -193,8 +266,8 @@ bool Device::PullManual(float* out, size_t frames, int waitMs) {
   return true;
 }
 
-bool Device::ReadyToMix(size_t frames) {
-  for (Channel* channel : mix) {
+bool Device::ReadyToMix(OutputLock& output, size_t frames) {
+  for (Channel* channel : output->mix) {
     if (!channel->HasFramesFor(frames)) return false;
   }
   return true;
@@ -202,20 +275,23 @@ bool Device::ReadyToMix(size_t frames) {
 
 bool Device::Attach(std::shared_ptr<Channel> channel) {
   if (!IsOpen()) return false;
-  OutputLock lock(*this);
+  OutputLock output = mixState.Lock();
+  auto& mix = output->mix;
   if (std::find(mix.begin(), mix.end(), channel.get()) != mix.end()) return true;
   if (mix.size() >= kMaxAttached) return false;
   mix.push_back(channel.get());  // capacity reserved at Open: no allocation under the lock
-  owners.push_back(std::move(channel));
+  output->owners.push_back(std::move(channel));
   return true;
 }
 
 void Device::Detach(const Channel* channel) {
   std::shared_ptr<Channel> released;  // dropped after the lock
-  OutputLock lock(*this);
+  OutputLock output = mixState.Lock();
+  auto& mix = output->mix;
   const auto it = std::find(mix.begin(), mix.end(), channel);
   if (it == mix.end()) return;
   mix.erase(it);
+  auto& owners = output->owners;
   const auto owner = std::find_if(owners.begin(), owners.end(), [&](const auto& p) { return p.get() == channel; });
   if (owner != owners.end()) {
     released = std::move(*owner);
@@ -225,10 +301,10 @@ void Device::Detach(const Channel* channel) {
 
 std::vector<std::shared_ptr<Channel>> Device::DetachAll() {
   std::vector<std::shared_ptr<Channel>> released;
-  OutputLock lock(*this);
-  mix.clear();
-  released.swap(owners);
-  owners.reserve(kMaxAttached);
+  OutputLock output = mixState.Lock();
+  output->mix.clear();
+  released.swap(output->owners);
+  output->owners.reserve(kMaxAttached);
   return released;
 }
 
@@ -239,21 +315,35 @@ void SDLCALL Device::Callback(void* user, Uint8* stream, int length) {
   static_cast<Device*>(user)->Mix(out, frames);
 }
 
-bool Device::MixLocked(float* out, int frames) {
+bool Device::DeviceGone() {
+  if (deviceGone.load(std::memory_order_relaxed)) return true;
+  // A device the keeper closes on purpose reads as stopped too, but its id is taken away before
+  // SDL marks it so: the id read again after the status tells the two apart.
+  const SDL_AudioDeviceID opened = sdl.load(std::memory_order_acquire);
+  if (opened == 0 || SDL_GetAudioDeviceStatus(opened) != SDL_AUDIO_STOPPED) return false;
+  if (sdl.load(std::memory_order_acquire) != opened) return false;
+  outputLost.store(true, std::memory_order_release);
+  deviceGone.store(true, std::memory_order_release);
+  Poke();
+  return true;
+}
+
+bool Device::MixLocked(OutputLock& output, float* out, int frames) {
   bool playing = false;
-  for (Channel* channel : mix) {
-    const DWORD active = channel->IsActive();
-    playing |= active == BASS_ACTIVE_PLAYING || active == BASS_ACTIVE_STALLED;
+  for (Channel* channel : output->mix) {
+    playing |= channel->Playing();
     channel->MixInto(out, static_cast<size_t>(frames));
   }
   return playing;
 }
 
 void Device::Mix(float* out, int frames) {
+  // Mixed into a device that went away, a song would run on unheard.
+  if (DeviceGone()) return;
   bool playing = false;
   {
-    OutputLock lock(*this);
-    playing = MixLocked(out, frames);
+    OutputLock output = mixState.Lock();
+    playing = MixLocked(output, out, frames);
   }
   if (playing || !closeWhenIdle) {
     idlePeriods = 0;

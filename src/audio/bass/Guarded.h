@@ -8,7 +8,9 @@
 //   auto state = control.Lock();   // holds the mutex until state goes
 //   state->freed = true;
 //   void Seek(Guarded<State>::Locked& state, int64_t frame);  // callable only under the lock
+//   state.Wait(changed, [](const State& s) { return s.freed; });  // a condition variable's wait
 
+#include <condition_variable>
 #include <mutex>
 #include <utility>
 
@@ -23,6 +25,12 @@ class Guarded {
     T& operator*() { return *value; }
     const T* operator->() const { return value; }
     const T& operator*() const { return *value; }
+
+    // Waits on cv (releasing the mutex meanwhile) until ready(value) holds.
+    template <class Predicate>
+    void Wait(std::condition_variable& cv, Predicate ready) {
+      cv.wait(lock, [&] { return ready(static_cast<const T&>(*value)); });
+    }
 
    private:
     friend class Guarded;

@@ -108,11 +108,12 @@ int ErrorFromCurl(CURLcode code) {
       return BASS_ERROR_TIMEOUT;
     case CURLE_OUT_OF_MEMORY:
       return BASS_ERROR_MEM;
-    case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
       return BASS_ERROR_ILLPARAM;
     default:
-      // Refused, unreachable, not found (HTTP errors), TLS failures, connection lost.
+      // Refused, unreachable, not found (HTTP errors), TLS failures, connection lost, and an
+      // unsupported protocol: the caller's URL is http(s), so that is the server's doing (a
+      // redirect elsewhere, an answer that is not HTTP).
       return BASS_ERROR_FILEOPEN;
   }
 }
@@ -281,6 +282,7 @@ struct UrlSource::Transfer {
   UrlSource* source = nullptr;
   CURL* easy = nullptr;
   CURLM* multi = nullptr;
+  curl_slist* statusAliases = nullptr;  // curl reads it during the transfer
   bool decided = false;     // playlist or media?
   bool isPlaylist = false;
   bool typeSaysPlaylist = false;
@@ -298,16 +300,18 @@ struct UrlSource::Transfer {
     if (multi != nullptr && easy != nullptr) curl_multi_remove_handle(multi, easy);
     curl_easy_cleanup(easy);
     curl_multi_cleanup(multi);
+    curl_slist_free_all(statusAliases);
   }
 };
 
 std::shared_ptr<UrlSource> UrlSource::Start(const Options& options) {
   InitCurlOnce();
   std::shared_ptr<UrlSource> source(new UrlSource(options));
+  auto handle = source->downloadThread.Lock();
   // The thread keeps the source alive: it may outlive every other owner when cancelled from
   // within its own DOWNLOADPROC.
-  source->thread = std::thread([self = source] { self->Run(); });
-  source->threadId = source->thread.get_id();
+  handle->thread = std::thread([self = source] { self->Run(); });
+  handle->id = handle->thread.get_id();
   return source;
 }
 
@@ -331,7 +335,9 @@ UrlSource::UrlSource(Options options)
       keepBehind(spool->IsFile() ? kKeepBehindBytes : kMemoryBehindBytes) {}
 
 UrlSource::~UrlSource() {
-  if (thread.joinable()) thread.detach();  // only reached when the thread itself drops the last owner
+  // Only reached with a running thread when that thread itself drops the last owner.
+  auto handle = downloadThread.Lock();
+  if (handle->thread.joinable()) handle->thread.detach();
 }
 
 // ---- download thread ----
@@ -356,10 +362,7 @@ int UrlSource::RunTransfer(const std::string& url, std::string& playlistEntry) {
   Transfer transfer;
   if (!SetUpTransfer(transfer, url)) return BASS_ERROR_MEM;
   int code = TransferLoop(transfer);
-  {
-    std::lock_guard lock(mutex);
-    wakeHandle = nullptr;
-  }
+  shared.Lock()->wakeHandle = nullptr;
   if (code == BASS_OK && transfer.isPlaylist) code = ResolvePlaylist(transfer, url, playlistEntry);
   return code;
 }
@@ -379,6 +382,12 @@ bool UrlSource::SetUpTransfer(Transfer& transfer, const std::string& url) {
   curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeoutMs));
   curl_easy_setopt(easy, CURLOPT_USERAGENT, "OrvaneAudio/2.4");
+  // Radio servers of the old kind answer "ICY 200 OK" instead of an HTTP status line, then send
+  // headers as HTTP does. Taken as "HTTP/1.0 200 OK", their headers stay headers; any other ICY
+  // status is still refused (curl takes it for an HTTP/0.9 answer, which it does not allow).
+  transfer.statusAliases = curl_slist_append(nullptr, "ICY 200 OK");
+  if (transfer.statusAliases == nullptr) return false;
+  curl_easy_setopt(easy, CURLOPT_HTTP200ALIASES, transfer.statusAliases);
   if (options.offset > 0) curl_easy_setopt(easy, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(options.offset));
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, +[](char* data, size_t, size_t size, void* user) -> size_t {
@@ -393,8 +402,7 @@ bool UrlSource::SetUpTransfer(Transfer& transfer, const std::string& url) {
     return size;
   });
   if (curl_multi_add_handle(transfer.multi, easy) != CURLM_OK) return false;
-  std::lock_guard lock(mutex);
-  wakeHandle = transfer.multi;
+  shared.Lock()->wakeHandle = transfer.multi;
   return true;
 }
 
@@ -405,17 +413,19 @@ int UrlSource::TransferLoop(Transfer& transfer) {
     int running = 0;
     curl_multi_perform(transfer.multi, &running);
     if (running == 0) break;
+    bool resume = false;
     {
-      std::unique_lock lock(mutex);
-      if (cancelled) return BASS_ERROR_ENDED;
-      if (paused && !ShouldPause()) {
-        paused = false;
-        lock.unlock();
-        curl_easy_pause(transfer.easy, CURLPAUSE_CONT);
-        transfer.lastActivity = Clock::now();
-        continue;
-      }
-      if (paused) transfer.lastActivity = Clock::now();  // waiting for the reader is not a stall
+      SharedLock s = shared.Lock();
+      if (s->cancelled) return BASS_ERROR_ENDED;
+      resume = s->paused && !ShouldPause(s);
+      if (resume) s->paused = false;
+      // Waiting for the reader is not a stall.
+      if (s->paused) transfer.lastActivity = Clock::now();
+    }
+    if (resume) {
+      curl_easy_pause(transfer.easy, CURLPAUSE_CONT);
+      transfer.lastActivity = Clock::now();
+      continue;
     }
     const auto now = Clock::now();
     const bool isOpen = opened.load();
@@ -436,10 +446,7 @@ int UrlSource::TransferLoop(Transfer& transfer) {
   int code = ErrorFromCurl(result);
   if (transfer.tooBig) code = BASS_ERROR_FILEFORM;
   if (transfer.spoolFailed) code = BASS_ERROR_MEM;
-  {
-    std::lock_guard lock(mutex);
-    if (cancelled) code = BASS_ERROR_ENDED;
-  }
+  if (shared.Lock()->cancelled) code = BASS_ERROR_ENDED;
   if (code == BASS_OK && !transfer.decided) {
     // A body shorter than the sniffing window.
     DecideKind(transfer);
@@ -459,10 +466,7 @@ int UrlSource::ResolvePlaylist(const Transfer& transfer, const std::string& url,
 size_t UrlSource::OnBody(Transfer& transfer, const char* data, size_t size) {
   transfer.lastActivity = Clock::now();
   transfer.gotResponse = true;
-  {
-    std::lock_guard lock(mutex);
-    if (cancelled) return 0;  // aborts the transfer
-  }
+  if (shared.Lock()->cancelled) return 0;  // aborts the transfer
   if (!transfer.decided) {
     if (transfer.head.empty()) {
       char* type = nullptr;
@@ -489,9 +493,9 @@ size_t UrlSource::OnBody(Transfer& transfer, const char* data, size_t size) {
     return size;
   }
   {
-    std::lock_guard lock(mutex);
-    if (ShouldPause()) {
-      paused = true;
+    SharedLock s = shared.Lock();
+    if (ShouldPause(s)) {
+      s->paused = true;
       return CURL_WRITEFUNC_PAUSE;  // curl hands the same bytes again after the pause
     }
   }
@@ -519,28 +523,21 @@ void UrlSource::BeginMedia(Transfer& transfer) {
   curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
   char* effective = nullptr;
   curl_easy_getinfo(transfer.easy, CURLINFO_EFFECTIVE_URL, &effective);
-  std::lock_guard lock(mutex);
-  contentLength = length > 0 ? length : 0;
-  finalUrl = effective != nullptr ? effective : "";
+  SharedLock s = shared.Lock();
+  s->contentLength = length > 0 ? length : 0;
+  s->finalUrl = effective != nullptr ? effective : "";
 }
 
-bool UrlSource::ShouldPause() const { return received - readPos > aheadLimit; }
+bool UrlSource::ShouldPause(const SharedLock& s) const { return s->received - s->readPos > aheadLimit; }
 
-void UrlSource::ResumeIfWanted() {
-  if (paused && !ShouldPause() && wakeHandle != nullptr) curl_multi_wakeup(static_cast<CURLM*>(wakeHandle));
+void UrlSource::ResumeIfWanted(SharedLock& s) {
+  if (s->paused && !ShouldPause(s) && s->wakeHandle != nullptr) curl_multi_wakeup(static_cast<CURLM*>(s->wakeHandle));
 }
 
 bool UrlSource::Deliver(const char* data, size_t size) {
-  int64_t at;
-  {
-    std::lock_guard lock(mutex);
-    at = received;  // only this thread moves it
-  }
+  const int64_t at = shared.Lock()->received;  // only this thread moves it
   if (!spool->Append(at, data, size)) return false;
-  {
-    std::lock_guard lock(mutex);
-    received += static_cast<int64_t>(size);
-  }
+  shared.Lock()->received += static_cast<int64_t>(size);
   arrived.notify_all();
   if (options.proc != nullptr && !procDisabled.load()) options.proc(data, static_cast<DWORD>(size), options.user);
   return true;
@@ -548,13 +545,13 @@ bool UrlSource::Deliver(const char* data, size_t size) {
 
 void UrlSource::Finish(int code) {
   {
-    std::unique_lock lock(mutex);
-    ended = true;
-    failure = code;
+    SharedLock s = shared.Lock();
+    s->ended = true;
+    s->failure = code;
     arrived.notify_all();
     // A download is complete only for a stream that opened: the end mark waits for the opener's
     // verdict, so bytes the decoder refused never pass for a whole song.
-    arrived.wait(lock, [&] { return opened.load() || cancelled; });
+    s.Wait(arrived, [this](const Shared& state) { return opened.load() || state.cancelled; });
     if (!opened.load() && code == BASS_OK) code = BASS_ERROR_ENDED;
   }
   if (options.proc != nullptr && !procDisabled.load()) {
@@ -566,134 +563,139 @@ void UrlSource::Finish(int code) {
 // ---- decoder side ----
 
 int UrlSource::Read(uint8_t* buffer, int size) {
-  std::unique_lock lock(mutex);
-  arrived.wait(lock, [&] { return cancelled || interrupt || readPos < received || ended; });
-  if (readPos >= received) {
-    if (cancelled || ended) return 0;
-    return AVERROR_EXIT;  // interrupted while waiting
+  int64_t at;
+  size_t count;
+  {
+    SharedLock s = shared.Lock();
+    s.Wait(arrived, [](const Shared& state) {
+      return state.cancelled || state.interrupt || state.readPos < state.received || state.ended;
+    });
+    if (s->readPos >= s->received) {
+      if (s->cancelled || s->ended) return 0;
+      return AVERROR_EXIT;  // interrupted while waiting
+    }
+    if (s->readPos < s->heldStart) return AVERROR(EIO);  // given back already
+    at = s->readPos;
+    count = static_cast<size_t>(std::min<int64_t>(size, s->received - s->readPos));
   }
-  if (readPos < heldStart) return AVERROR(EIO);  // given back already
-  const int64_t at = readPos;
-  const size_t count = static_cast<size_t>(std::min<int64_t>(size, received - readPos));
-  lock.unlock();
+  // Bytes below received are in the spool and stay there: read without the lock.
   const int got = spool->Read(at, buffer, count);
-  lock.lock();
   if (got <= 0) return got < 0 ? got : AVERROR(EIO);
-  readPos = at + got;
-  const int64_t held = heldStart;  // moved only on this side
-  const int64_t release = ReleasePoint();
-  ResumeIfWanted();
-  lock.unlock();
+  int64_t held;
+  int64_t release;
+  {
+    SharedLock s = shared.Lock();
+    s->readPos = at + got;
+    held = s->heldStart;  // moved only on this side
+    release = ReleasePoint(s);
+    ResumeIfWanted(s);
+  }
   if (release > held) {
     const int64_t start = spool->Release(release);
-    lock.lock();
-    heldStart = std::max(heldStart, start);
+    SharedLock s = shared.Lock();
+    s->heldStart = std::max(s->heldStart, start);
   }
   return got;
 }
 
-int64_t UrlSource::ReleasePoint() const {
-  if (received - heldStart <= keepWhole) return heldStart;
-  return std::max<int64_t>(heldStart, readPos - keepBehind);
+int64_t UrlSource::ReleasePoint(const SharedLock& s) const {
+  if (s->received - s->heldStart <= keepWhole) return s->heldStart;
+  return std::max<int64_t>(s->heldStart, s->readPos - keepBehind);
 }
 
 bool UrlSource::Seek(int64_t offset) {
-  std::lock_guard lock(mutex);
-  if (offset < heldStart) return false;
+  SharedLock s = shared.Lock();
+  if (offset < s->heldStart) return false;
   // Ahead of the download is fine while it runs: reads there wait for the bytes.
-  const int64_t end = ended ? received : (contentLength > 0 ? contentLength : INT64_MAX);
+  const int64_t end = s->ended ? s->received : (s->contentLength > 0 ? s->contentLength : INT64_MAX);
   if (offset > end) return false;
-  readPos = offset;
-  ResumeIfWanted();
+  s->readPos = offset;
+  ResumeIfWanted(s);
   return true;
 }
 
-int64_t UrlSource::Tell() const {
-  std::lock_guard lock(mutex);
-  return readPos;
-}
+int64_t UrlSource::Tell() const { return shared.Lock()->readPos; }
 
 int64_t UrlSource::Size() const {
-  std::lock_guard lock(mutex);
-  if (contentLength > 0) return contentLength;
-  if (ended && failure == BASS_OK) return received;
+  SharedLock s = shared.Lock();
+  if (s->contentLength > 0) return s->contentLength;
+  if (s->ended && s->failure == BASS_OK) return s->received;
   return -1;
 }
 
 std::string UrlSource::NameHint() const {
-  std::lock_guard lock(mutex);
-  return std::string(UrlPath(finalUrl.empty() ? options.url : finalUrl));
+  SharedLock s = shared.Lock();
+  return std::string(UrlPath(s->finalUrl.empty() ? options.url : s->finalUrl));
 }
 
 // ---- any thread ----
 
 void UrlSource::Opened() {
   {
-    std::lock_guard lock(mutex);
+    SharedLock s = shared.Lock();
     opened.store(true);
   }
   arrived.notify_all();
 }
 
 void UrlSource::SetInterrupt(bool on) {
+  shared.Lock()->interrupt = on;
+  arrived.notify_all();
+}
+
+void UrlSource::Abort(SharedLock& s) {
+  s->cancelled = true;
+  if (s->wakeHandle != nullptr) curl_multi_wakeup(static_cast<CURLM*>(s->wakeHandle));
+}
+
+void UrlSource::Abort() {
   {
-    std::lock_guard lock(mutex);
-    interrupt = on;
+    SharedLock s = shared.Lock();
+    Abort(s);
   }
   arrived.notify_all();
 }
 
 void UrlSource::Cancel() {
-  const bool onOwnThread = std::this_thread::get_id() == threadId;
-  if (onOwnThread) procDisabled = true;
+  bool onOwnThread;
   {
-    std::lock_guard lock(mutex);
-    cancelled = true;
-    if (wakeHandle != nullptr) curl_multi_wakeup(static_cast<CURLM*>(wakeHandle));
+    auto handle = downloadThread.Lock();
+    onOwnThread = handle->id == std::this_thread::get_id();
+    // From within the DOWNLOADPROC: no further call, and nobody can wait for this thread.
+    if (onOwnThread) procDisabled = true;
   }
-  arrived.notify_all();
-  if (!thread.joinable()) return;
+  Abort();
   if (onOwnThread) {
-    thread.detach();
-  } else {
-    thread.join();
+    auto handle = downloadThread.Lock();
+    if (handle->thread.joinable()) handle->thread.detach();
+    return;
   }
+  // A second Cancel waits here until the first has seen the thread end.
+  std::lock_guard join(joining);
+  std::thread thread;
+  thread.swap(downloadThread.Lock()->thread);
+  if (thread.joinable()) thread.join();
 }
 
 void UrlSource::WaitForBytes(int64_t count) {
-  std::unique_lock lock(mutex);
-  arrived.wait(lock, [&] { return received >= count || ended || cancelled; });
+  SharedLock s = shared.Lock();
+  s.Wait(arrived, [count](const Shared& state) { return state.received >= count || state.ended || state.cancelled; });
 }
 
-int64_t UrlSource::ContentLength() const {
-  std::lock_guard lock(mutex);
-  return contentLength;
-}
+int64_t UrlSource::ContentLength() const { return shared.Lock()->contentLength; }
 
-int64_t UrlSource::Downloaded() const {
-  std::lock_guard lock(mutex);
-  return received;
-}
+int64_t UrlSource::Downloaded() const { return shared.Lock()->received; }
 
-int64_t UrlSource::HeldStart() const {
-  std::lock_guard lock(mutex);
-  return heldStart;
-}
+int64_t UrlSource::HeldStart() const { return shared.Lock()->heldStart; }
 
 int64_t UrlSource::ReadAhead() const {
-  std::lock_guard lock(mutex);
-  return received - readPos;
+  SharedLock s = shared.Lock();
+  return s->received - s->readPos;
 }
 
-bool UrlSource::Connected() const {
-  std::lock_guard lock(mutex);
-  return !ended;
-}
+bool UrlSource::Connected() const { return !shared.Lock()->ended; }
 
-int UrlSource::Failure() const {
-  std::lock_guard lock(mutex);
-  return failure;
-}
+int UrlSource::Failure() const { return shared.Lock()->failure; }
 
 int64_t UrlSource::MemoryHeld() const { return spool->MemoryHeld(); }
 

@@ -6,8 +6,9 @@
 //
 // Threads: the download thread runs curl, writes the spool and calls the DOWNLOADPROC. The decoder
 // side (Read, Seek, Tell) is used by one thread at a time (whoever holds the stream's decoder).
-// Everything else may be called from any thread. The counters below are exchanged under one mutex,
-// held only for bookkeeping: spool reads and writes and the DOWNLOADPROC run without it.
+// Everything else may be called from any thread. The counters they exchange (Shared) are reachable
+// only under one lock, held only for bookkeeping: spool reads and writes and the DOWNLOADPROC run
+// without it. Functions that need it held take the held lock as a parameter.
 //
 // Memory: the spool is an unlinked temporary file (in $TMPDIR, else /var/tmp, else /tmp), so a
 // stream of any size costs the process a few buffers, and seeking back works across everything that
@@ -32,6 +33,7 @@
 #include <thread>
 
 #include "ByteSource.h"
+#include "Guarded.h"
 #include "bass.h"
 
 namespace orvane::bass {
@@ -84,6 +86,9 @@ class UrlSource : public ByteSource, public std::enable_shared_from_this<UrlSour
   // While set, a Read that would wait returns AVERROR_EXIT at once (a seek or free is waiting
   // for the decoder).
   void SetInterrupt(bool on);
+  // Ends the download soon, without waiting: reads of bytes not yet arrived return at once, and
+  // the download thread stops at its next step, making its NULL call (BASS_ERROR_ENDED).
+  void Abort();
   // Ends the download. The DOWNLOADPROC gets its NULL call (BASS_ERROR_ENDED) on the download
   // thread before this returns — except when called on the download thread itself (from within
   // the DOWNLOADPROC): then no further call is made and the thread finishes on its own.
@@ -105,6 +110,29 @@ class UrlSource : public ByteSource, public std::enable_shared_from_this<UrlSour
 
  private:
   struct Transfer;
+  // The bookkeeping the download thread and the decoder side exchange; only reachable under its
+  // lock. The spool's reads and writes and the DOWNLOADPROC run without it.
+  struct Shared {
+    int64_t heldStart = 0;
+    int64_t received = 0;
+    int64_t readPos = 0;
+    int64_t contentLength = 0;
+    bool ended = false;
+    int failure = BASS_OK;
+    bool cancelled = false;
+    bool interrupt = false;
+    bool paused = false;
+    std::string finalUrl;
+    void* wakeHandle = nullptr;  // the transfer's curl multi handle, for curl_multi_wakeup
+  };
+  using SharedLock = Guarded<Shared>::Locked;
+  // The download thread. Start sets both under the lock before the thread can get it, so a Cancel
+  // from within the DOWNLOADPROC (on that very thread) finds them set.
+  struct DownloadThread {
+    std::thread thread;
+    std::thread::id id;
+  };
+
   explicit UrlSource(Options options);
   void Run();
   int RunTransfer(const std::string& url, std::string& playlistEntry);
@@ -116,34 +144,23 @@ class UrlSource : public ByteSource, public std::enable_shared_from_this<UrlSour
   void BeginMedia(Transfer& transfer);  // the body is media: note its length and final URL
   bool Deliver(const char* data, size_t size);
   void Finish(int code);
-  bool ShouldPause() const;    // under mutex
-  void ResumeIfWanted();       // under mutex: wakes a paused download the reader has caught up with
-  int64_t ReleasePoint() const;  // under mutex: where the kept bytes may start now
+  bool ShouldPause(const SharedLock& s) const;
+  void ResumeIfWanted(SharedLock& s);  // wakes a paused download the reader has caught up with
+  int64_t ReleasePoint(const SharedLock& s) const;  // where the kept bytes may start now
+  void Abort(SharedLock& s);
 
   const Options options;
   std::unique_ptr<Spool> spool;
   const int64_t aheadLimit;
   const int64_t keepWhole;
   const int64_t keepBehind;
-  std::thread thread;
-  std::thread::id threadId;
-  void* wakeHandle = nullptr;  // the transfer's curl multi handle, for curl_multi_wakeup (under mutex)
-  std::atomic<bool> opened{false};
+  Guarded<DownloadThread> downloadThread;
+  std::mutex joining;  // one Cancel joins the thread; a second one waits until it has
+  std::atomic<bool> opened{false};  // set under the shared lock, so waits on `arrived` see it
   const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 
-  mutable std::mutex mutex;
+  mutable Guarded<Shared> shared;
   std::condition_variable arrived;
-  int64_t heldStart = 0;
-  int64_t received = 0;
-  int64_t readPos = 0;
-  int64_t contentLength = 0;
-  bool ended = false;
-  int failure = BASS_OK;
-  bool cancelled = false;
-  bool interrupt = false;
-  bool paused = false;
-  std::string finalUrl;
-
   std::atomic<bool> procDisabled{false};
 };
 

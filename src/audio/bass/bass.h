@@ -156,6 +156,8 @@ typedef DWORD HPLUGIN;   // a loaded format plug-in
 #define BASS_ACTIVE_PLAYING 1
 #define BASS_ACTIVE_STALLED 2  // playing, but the decoder has not caught up (e.g. waiting for the network)
 #define BASS_ACTIVE_PAUSED 3
+#define BASS_ACTIVE_PAUSED_DEVICE 4  // playing, but no sound output hears it (the sound server went
+                                     // away or has not started yet); goes on by itself once one opens
 
 // Channel attributes.
 #define BASS_ATTRIB_VOL 2  // volume, 0 (silent) … 1 (full); linear amplitude factor
@@ -245,8 +247,14 @@ DWORD BASS_GetConfig(DWORD option);  // (DWORD)-1 + BASS_ERROR_ILLTYPE for an un
 // freq and flags are accepted and ignored (output is 44,100 Hz stereo float), win is an opaque
 // window id and unused, dsguid unused. The output is started. While no channel plays, the sound
 // device itself is closed (nothing wakes at rest) and opened again when one starts.
-// Fails: BASS_ERROR_ALREADY (already open), BASS_ERROR_DEVICE (no such device / none opens),
-// BASS_ERROR_DRIVER (no audio back end at all).
+// The default device may be missing for a while: a sound server that has not started yet, or one
+// that goes away (is killed, restarts). The library then opens it again, retrying with growing
+// pauses (up to 2 s) while a channel plays; meanwhile playing channels stand still at their
+// position and BASS_ChannelIsActive says BASS_ACTIVE_PAUSED_DEVICE, and they go on from there once
+// the output is back. So the default device fails BASS_Init only when the back end SDL is told to
+// use (SDL_AUDIODRIVER) does not exist.
+// Fails: BASS_ERROR_ALREADY (already open), BASS_ERROR_DEVICE (no such device N > 1, or the disk
+// driver's file cannot be written), BASS_ERROR_DRIVER (no such audio back end).
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* win, const void* dsguid);
 
 // Pause / resume the whole output (channels keep their own states). BASS_ERROR_INIT without Init.
