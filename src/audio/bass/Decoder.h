@@ -2,11 +2,17 @@
 // Decoding of one stream to the channel format (ChannelFormat.h), with exact seeking and the
 // container's tags.
 //
-// Common formats at 44.1 kHz (MPEG audio, FLAC, Ogg Vorbis, WAV, AIFF) decode through libsndfile
-// (SndfileDecoder.h), which the sound server's client library loads anyway. Everything else goes
-// to FFmpeg (FfmpegDecoder.h), which lives in a module of its own, liborvane_decode.so beside the
+// Common formats at 44.1 kHz decode through the codec libraries the sound server's client library
+// loads anyway: MPEG audio on libmpg123 (MpegDecoder.h), FLAC on libFLAC (FlacDecoder.h), PCM WAV
+// and AIFF and Ogg Vorbis on libsndfile (SndfileDecoder.h). Everything else goes to FFmpeg
+// (FfmpegDecoder.h), which lives in a module of its own, liborvane_decode.so beside the
 // executable, loaded the first time such a stream is opened: FFmpeg pulls in some seventy
 // libraries, and a player that has not needed it should not carry them.
+//
+// A file's length comes from its headers where they count it (TagsFile.h: Xing/VBRI/Info frame
+// counts, a scan of the frames, FLAC's STREAMINFO or its last frame, ...), since a codec's own
+// estimate may be far off (an MP3 without a Xing header, raw AAC); else from the decoder. Every
+// decoder reads to the last frame it can decode, whatever length was announced.
 //
 // A Decoder is used by one thread at a time: the stream's decoder thread, or whoever holds the
 // stream's decoder mutex (seeks, decoding channels). It never calls back into the library.
@@ -41,14 +47,29 @@ class Decoder {
 
   // Index of the next frame Read returns.
   virtual int64_t NextFrame() const = 0;
-  // Container duration in frames; -1 when unknown.
-  virtual int64_t LengthFrames() const = 0;
+  // Length in frames: the one the file's headers tell, else the decoder's own; -1 when unknown.
+  int64_t LengthFrames() const { return headerLength >= 0 ? headerLength : DecoderLengthFrames(); }
+  // The length the file's headers tell (set by Open, for files).
+  void SetHeaderLength(int64_t frames) { headerLength = frames; }
   // Average encoded bit rate, bits per second; 0 when unknown.
   virtual int64_t BitRate() const = 0;
   // Metadata as the container delivered it (keys lower case; values raw bytes), container's first,
-  // then the audio stream's.
-  virtual const std::map<std::string, std::string>& Tags() const = 0;
+  // then the audio stream's: the decoder's own, else what the header reader found (TagsFile.h).
+  const std::map<std::string, std::string>& Tags() const { return tags; }
+  // The header reader's tags, for a decoder that found none itself (set by Open, for files).
+  void SetHeaderTags(std::map<std::string, std::string> found) {
+    if (tags.empty()) tags = std::move(found);
+  }
   virtual ByteSource& Source() = 0;
+
+ protected:
+  // The container's or codec's idea of the length, in frames; -1 when unknown.
+  virtual int64_t DecoderLengthFrames() const = 0;
+
+  std::map<std::string, std::string> tags;
+
+ private:
+  int64_t headerLength = -1;
 };
 
 // The decoder module's one entry point: opens a decoder on *source (which it takes a copy of);

@@ -13,6 +13,8 @@ extern "C" {
 #include <cstring>
 
 #include "ChannelFormat.h"
+#include "MpcDecoder.h"
+#include "OpenmptDecoder.h"
 #include "bass.h"
 
 namespace orvane::bass {
@@ -356,8 +358,22 @@ bool FfmpegDecoder::Seek(int64_t target) {
 
 }  // namespace orvane::bass
 
-// The module's entry point (see Decoder.h).
+// The module's entry point (see Decoder.h): Musepack decodes through libmpcdec (MpcDecoder.h) and
+// tracker modules render through libopenmpt (OpenmptDecoder.h), for their exact seeks; everything
+// else, and every download, goes through FFmpeg.
 extern "C" __attribute__((visibility("default"))) orvane::bass::Decoder* OrvaneOpenDecoder(
     std::shared_ptr<orvane::bass::ByteSource>* source, int* error) {
-  return orvane::bass::FfmpegDecoder::Open(*source, *error).release();
+  using namespace orvane::bass;
+  if ((*source)->SeekableWhileOpening()) {
+    if (MpcDecoder::Probe(**source)) {
+      if (std::unique_ptr<MpcDecoder> mpc = MpcDecoder::Open(*source, *error)) return mpc.release();
+    } else if (OpenmptDecoder::Probe(**source)) {
+      if (std::unique_ptr<OpenmptDecoder> module = OpenmptDecoder::Open(*source, *error)) return module.release();
+    }
+  }
+  if ((*source)->SeekableWhileOpening() && !(*source)->Seek(0)) {
+    *error = BASS_ERROR_FILEOPEN;
+    return nullptr;
+  }
+  return FfmpegDecoder::Open(*source, *error).release();
 }

@@ -38,14 +38,13 @@ class FfmpegDecoder final : public Decoder {
 
   // Index of the next frame Read returns.
   int64_t NextFrame() const override { return pendingPos; }
-  // Container duration in frames; -1 when unknown.
-  int64_t LengthFrames() const override { return lengthFrames; }
   // Average encoded bit rate, bits per second; 0 when unknown.
   int64_t BitRate() const override { return bitRate; }
-  // Metadata as the container delivered it (keys lower case; values raw bytes), container's first,
-  // then the audio stream's.
-  const std::map<std::string, std::string>& Tags() const override { return tags; }
   ByteSource& Source() override { return *source; }
+
+ protected:
+  // The container's duration in frames; -1 when unknown.
+  int64_t DecoderLengthFrames() const override { return lengthFrames; }
 
  private:
   FfmpegDecoder() = default;
@@ -95,7 +94,6 @@ class FfmpegDecoder final : public Decoder {
 
   int64_t lengthFrames = -1;
   int64_t bitRate = 0;
-  std::map<std::string, std::string> tags;
 };
 
 }  // namespace orvane::bass

@@ -12,12 +12,16 @@
 
 namespace orvane::bass {
 
+// What the headers showed the content to be.
+enum class AudioFormat { Unknown, Mpeg, Adts, Flac, Ogg, Wav, Aiff, Mp4, Asf, Musepack };
+
 struct FileTags {
   // Keys as the decoder names them (title, artist, album, genre, date, comment, track, composer,
   // copyright, album_artist, disc); values as the file holds them: UTF-8 where the format says
   // so, ID3v2 "Latin-1" text as Latin-1 read into UTF-8, ID3v1/RIFF/AIFF text as raw bytes.
   std::map<std::string, std::string> tags;
   double seconds = -1;  // length; -1 when the headers do not tell it
+  AudioFormat format = AudioFormat::Unknown;
 };
 
 // BASS_OK, or BASS_ERROR_FILEOPEN (missing, unreadable, or not a regular file: a FIFO, a device
