@@ -4,10 +4,11 @@
 //
 // Common formats at 44.1 kHz decode through the codec libraries the sound server's client library
 // loads anyway: MPEG audio on libmpg123 (MpegDecoder.h), FLAC on libFLAC (FlacDecoder.h), PCM WAV
-// and AIFF and Ogg Vorbis on libsndfile (SndfileDecoder.h). Everything else goes to FFmpeg
-// (FfmpegDecoder.h), which lives in a module of its own, liborvane_decode.so beside the
-// executable, loaded the first time such a stream is opened: FFmpeg pulls in some seventy
-// libraries, and a player that has not needed it should not carry them.
+// and AIFF and Ogg Vorbis on libsndfile (SndfileDecoder.h). Everything else goes to a module of
+// its own, liborvane_decode.so beside the executable, loaded the first time such a stream is
+// opened: FFmpeg (FfmpegDecoder.h), with Musepack on libmpcdec (MpcDecoder.h) and tracker modules
+// on libopenmpt (OpenmptDecoder.h) for their exact seeks. FFmpeg pulls in some seventy libraries,
+// and a player that has not needed them should not carry them.
 //
 // A file's length comes from its headers where they count it (TagsFile.h: Xing/VBRI/Info frame
 // counts, a scan of the frames, FLAC's STREAMINFO or its last frame, ...), since a codec's own

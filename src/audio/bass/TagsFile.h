@@ -1,8 +1,11 @@
 #pragma once
 // Tags and length of an audio file read from its headers alone, without a decoder: ID3v2, ID3v1
-// and APEv2 tags; MPEG audio (layers I to III, with Xing/Info/VBRI frame counts), ADTS AAC, FLAC,
-// Ogg (Vorbis, Opus, FLAC, Speex), WAV, AIFF, MP4/M4A and ASF/WMA. Other content (tracker modules,
-// Musepack) is handed to the decoder once, as every stream is.
+// and APEv2 tags; MPEG audio (layers I to III), ADTS AAC, FLAC, Ogg (Vorbis, Opus, FLAC, Speex),
+// WAV, AIFF, MP4/M4A, ASF/WMA and Musepack. Other content (tracker modules) is handed to the
+// decoder once, as every stream is. Streams take their length from here too (Decoder.h), so the
+// list and the seek bar agree with what plays: MPEG audio by the frame count of its Xing/Info/VBRI
+// header where that covers the data, else by a walk over its frame headers; ADTS by such a walk;
+// a FLAC stream that does not count its samples by its last frame.
 //
 // Threads: any thread; nothing is shared but the decoder module, which loads itself once.
 

@@ -158,12 +158,13 @@ VbrHeader ReadVbrHeader(std::string_view frame, const MpegFrame& f) {
 
 // A header's frame count is believed when its byte count (where it gives one) covers the data: a
 // file joined from several, or one cut short, carries the count of something else. Encoders
-// differ in whether that count includes the tags in front, so the data may lie between.
-bool CountCoversData(const VbrHeader& vbr, int64_t data, int64_t fileSize) {
+// differ in whether that count includes the tags in front, so it may exceed the data by those.
+bool CountCoversData(const VbrHeader& vbr, int64_t data, int64_t tagsInFront) {
   if (vbr.frames == 0) return false;
   if (vbr.bytes == 0) return true;
-  const int64_t slack = std::max<int64_t>(data / 100, 8 * 1024);
-  return static_cast<int64_t>(vbr.bytes) >= data - slack && static_cast<int64_t>(vbr.bytes) <= fileSize + slack;
+  const int64_t slack = std::max<int64_t>(data / 100, 4 * 1024);
+  const auto bytes = static_cast<int64_t>(vbr.bytes);
+  return bytes >= data - slack && bytes <= data + tagsInFront + slack;
 }
 
 }  // namespace
@@ -182,7 +183,7 @@ bool ReadMpegAudio(const TagFile& file, int64_t offset, int64_t end, double& sec
     const std::string frame = file.Read(pos, static_cast<size_t>(first.length));
     const VbrHeader vbr = ReadVbrHeader(frame, first);
     int64_t frames = vbr.frames;
-    if (!CountCoversData(vbr, end - pos, file.Size())) {
+    if (!CountCoversData(vbr, end - pos, pos)) {
       frames = CountFrames(walk, vbr.present ? pos + first.length : pos, first);
     }
     // Decoders leave out what the encoder added before and after the audio (gapless playback).
