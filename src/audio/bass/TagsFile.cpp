@@ -154,7 +154,11 @@ bool ReadSourceTags(ByteSource& source, FileTags& out) {
   const tags::TagFile file(source);
   try {
     out.format = tags::ReadKnownFormat(file, out.tags, out.seconds);
-    if (out.format != AudioFormat::Unknown) return true;
+    if (out.format != AudioFormat::Unknown) {
+      // As for a file's tags below: such a length is a damaged header's; the decoder's own stands.
+      if (out.seconds > static_cast<double>(file.Size())) out.seconds = -1;
+      return true;
+    }
   } catch (const std::exception&) {
     // Out of memory: the decoder that asked goes on without tags rather than fail the stream.
   }

@@ -8,8 +8,10 @@ namespace {
 
 // How far past the tags the first frame is looked for (some files carry padding or junk there).
 constexpr size_t kSyncWindow = 64 * 1024;
-// Frame walks read the file a block at a time.
-constexpr size_t kWalkBlock = 256 * 1024;
+// Frame walks read the file a block at a time: small at first (most files are recognised by a
+// few frames at the start), larger as a walk goes on.
+constexpr size_t kFirstBlock = 16 * 1024;
+constexpr size_t kLargestBlock = 256 * 1024;
 
 // The bytes of [0, end) of a file as a walk moving forward asks for them, a block at a time.
 class Walker {
@@ -21,7 +23,8 @@ class Walker {
     if (pos < 0 || pos + static_cast<int64_t>(count) > end) return {};
     if (pos < start || pos + static_cast<int64_t>(count) > start + static_cast<int64_t>(block.size())) {
       start = pos;
-      block = file.Read(pos, static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kWalkBlock), end - pos)));
+      block = file.Read(pos, static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(blockSize), end - pos)));
+      blockSize = std::min(blockSize * 2, kLargestBlock);
       if (block.size() < count) return {};
     }
     return std::string_view(block).substr(static_cast<size_t>(pos - start), count);
@@ -32,6 +35,7 @@ class Walker {
   const int64_t end;
   std::string block;  // bytes [start, start + block.size())
   int64_t start = 0;
+  size_t blockSize = kFirstBlock;
 };
 
 struct MpegFrame {
