@@ -32,7 +32,7 @@ struct FlacDecoder::Callbacks {
   }
   static FLAC__StreamDecoderWriteStatus Write(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
                                               const FLAC__int32* const buffer[], void* data) {
-    Self(data).TakeFrame(buffer, frame->header.blocksize, frame->header.bits_per_sample);
+    Self(data).TakeFrame(buffer, frame->header);
     return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
   }
   static void Metadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata, void* data) {
@@ -73,17 +73,15 @@ FlacDecoder::~FlacDecoder() {
   if (decoder != nullptr) FLAC__stream_decoder_delete(decoder);
 }
 
-void FlacDecoder::TakeFrame(const int32_t* const channelData[], uint32_t samples, uint32_t bits) {
-  const float scale = 1.0f / static_cast<float>(int64_t{1} << (std::clamp<uint32_t>(bits, 1, 32) - 1));
-  // Whatever the frame header says, the decoder's buffers hold the stream's channels.
+void FlacDecoder::TakeFrame(const int32_t* const channelData[], const FLAC__FrameHeader& header) {
+  const float scale = 1.0f / static_cast<float>(int64_t{1} << (std::clamp<uint32_t>(header.bits_per_sample, 1, 32) - 1));
+  // By the frame's own channel count: that is what libFLAC decoded, even in a damaged stream.
   const int32_t* left = channelData[0];
-  const int32_t* right = channels == 2 ? channelData[1] : channelData[0];  // mono at full level on both sides
+  const int32_t* right = header.channels >= 2 ? channelData[1] : channelData[0];  // mono at full level on both sides
   // Appended: after damage, one step of the decoder may bring the silence for the broken frame and
   // the next frame too.
-  const size_t start = pending.size();
-  pending.resize(start + size_t{samples} * kChannels);
-  float* to = pending.data() + start;
-  for (uint32_t i = 0; i < samples; ++i) {
+  float* to = pending.Append(header.blocksize);
+  for (uint32_t i = 0; i < header.blocksize; ++i) {
     to[2 * i] = static_cast<float>(left[i]) * scale;
     to[2 * i + 1] = static_cast<float>(right[i]) * scale;
   }
@@ -93,16 +91,8 @@ size_t FlacDecoder::Read(float* out, size_t frames, Status& status) {
   status = Status::Ok;
   size_t got = 0;
   while (got < frames) {
-    const size_t available = pending.size() / kChannels - pendingRead;
-    if (available > 0) {
-      const size_t take = std::min(available, frames - got);
-      std::copy_n(pending.data() + pendingRead * kChannels, take * kChannels, out + got * kChannels);
-      pendingRead += take;
-      got += take;
-      continue;
-    }
-    pending.clear();
-    pendingRead = 0;
+    got += pending.Take(out + got * kChannels, frames - got);
+    if (got == frames) break;
     if (atEnd || FLAC__stream_decoder_get_state(decoder) == FLAC__STREAM_DECODER_END_OF_STREAM ||
         !FLAC__stream_decoder_process_single(decoder)) {
       break;
@@ -115,8 +105,7 @@ size_t FlacDecoder::Read(float* out, size_t frames, Status& status) {
 
 bool FlacDecoder::Seek(int64_t frame) {
   if (frame < 0) return false;
-  pending.clear();
-  pendingRead = 0;
+  pending.Clear();
   if (totalFrames > 0 && frame >= totalFrames) {
     // The end itself (libFLAC refuses to go there): nothing more to read until the next seek.
     if (frame > totalFrames) return false;
@@ -127,7 +116,7 @@ bool FlacDecoder::Seek(int64_t frame) {
   // libFLAC lands on the exact sample: the frame that holds it comes back cut to start there.
   if (!FLAC__stream_decoder_seek_absolute(decoder, static_cast<FLAC__uint64>(frame))) {
     FLAC__stream_decoder_flush(decoder);
-    pending.clear();
+    pending.Clear();
     return false;
   }
   atEnd = false;

@@ -15,9 +15,9 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "BlockReader.h"
+#include "DecodedFrames.h"
 #include "Decoder.h"
 
 namespace orvane::bass {
@@ -43,7 +43,7 @@ class FlacDecoder final : public Decoder {
  private:
   struct Callbacks;
   explicit FlacDecoder(std::shared_ptr<ByteSource> source);
-  void TakeFrame(const int32_t* const channelData[], uint32_t samples, uint32_t bits);
+  void TakeFrame(const int32_t* const channelData[], const FLAC__FrameHeader& header);
 
   std::shared_ptr<ByteSource> source;
   BlockReader reader;
@@ -51,9 +51,7 @@ class FlacDecoder final : public Decoder {
   int channels = 0;
   int rate = 0;
   int64_t totalFrames = 0;  // 0 when STREAMINFO does not count them
-  // Decoded frames not handed out yet: pending[pendingRead * 2 …).
-  std::vector<float> pending;
-  size_t pendingRead = 0;
+  DecodedFrames pending;
   bool atEnd = false;  // sought to the last frame's end
   int64_t next = 0;
 };

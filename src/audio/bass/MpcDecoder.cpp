@@ -58,15 +58,8 @@ size_t MpcDecoder::Read(float* out, size_t frames, Status& status) {
   status = Status::Ok;
   size_t got = 0;
   while (got < frames) {
-    const size_t available = pending.size() / kChannels - pendingRead;
-    if (available > 0) {
-      const size_t take = std::min(available, frames - got);
-      std::copy_n(pending.data() + pendingRead * kChannels, take * kChannels, out + got * kChannels);
-      pendingRead += take;
-      got += take;
-      continue;
-    }
-    if (ended) break;
+    got += pending.Take(out + got * kChannels, frames - got);
+    if (got == frames || ended) break;
     MPC_SAMPLE_FORMAT samples[MPC_DECODER_BUFFER_LENGTH];
     mpc_frame_info frame{};
     frame.buffer = samples;
@@ -74,13 +67,13 @@ size_t MpcDecoder::Read(float* out, size_t frames, Status& status) {
       ended = true;
       break;
     }
-    pending.resize(size_t{frame.samples} * kChannels);
+    float* to = pending.Append(frame.samples);
+    const auto step = static_cast<size_t>(channels);
     for (size_t i = 0; i < frame.samples; ++i) {
       // Mono plays at full level on both sides.
-      pending[2 * i] = samples[i * static_cast<size_t>(channels)];
-      pending[2 * i + 1] = samples[i * static_cast<size_t>(channels) + static_cast<size_t>(channels - 1)];
+      to[2 * i] = samples[i * step];
+      to[2 * i + 1] = samples[i * step + step - 1];
     }
-    pendingRead = 0;
   }
   next += static_cast<int64_t>(got);
   if (got < frames) status = Status::End;
@@ -89,8 +82,7 @@ size_t MpcDecoder::Read(float* out, size_t frames, Status& status) {
 
 bool MpcDecoder::Seek(int64_t frame) {
   if (frame < 0 || (lengthFrames >= 0 && frame > lengthFrames)) return false;
-  pending.clear();
-  pendingRead = 0;
+  pending.Clear();
   if (mpc_demux_seek_sample(demux, static_cast<mpc_uint64_t>(frame)) != MPC_STATUS_OK) return false;
   ended = false;
   next = frame;

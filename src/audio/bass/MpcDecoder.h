@@ -10,9 +10,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "BlockReader.h"
+#include "DecodedFrames.h"
 #include "Decoder.h"
 
 namespace orvane::bass {
@@ -47,9 +47,7 @@ class MpcDecoder final : public Decoder {
   mpc_demux* demux = nullptr;
   int channels = 0;
   int64_t lengthFrames = -1;
-  // The last decoded frame's samples not handed out yet: pending[pendingRead * 2 …).
-  std::vector<float> pending;
-  size_t pendingRead = 0;
+  DecodedFrames pending;
   bool ended = false;
   int64_t next = 0;
 };
