@@ -401,6 +401,10 @@
         <source>选择歌曲缓存目录</source>
         <translation>Choose the folder for cached songs</translation>
     </message>
+    <message>
+        <source>纯音乐，请欣赏</source>
+        <translation>Instrumental — enjoy the music</translation>
+    </message>
 </context>
 <context>
     <name>orvane::bugreport::TBugReportDialog</name>
@@ -423,6 +427,17 @@
     <message>
         <source>关闭</source>
         <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::lyrics::TLrcResultModel</name>
+    <message>
+        <source>纯音乐</source>
+        <translation>Instrumental</translation>
+    </message>
+    <message>
+        <source>无时间轴</source>
+        <translation>No timing</translation>
     </message>
 </context>
 <context>
@@ -470,6 +485,14 @@
     <message>
         <source>歌词已下载</source>
         <translation>Lyrics downloaded</translation>
+    </message>
+    <message>
+        <source>歌词服务器出错，请稍后再试</source>
+        <translation>The lyrics server reported an error; please try again later</translation>
+    </message>
+    <message>
+        <source>这一项只有歌词文本，没有时间轴</source>
+        <translation>This result has only the words, without timing</translation>
     </message>
 </context>
 </TS>

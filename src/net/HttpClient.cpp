@@ -113,17 +113,27 @@ EasyHandle NewHandle(Transfer& transfer, const HttpOptions& options) {
   return handle;
 }
 
-// Runs the transfer; whatever arrived before a failure is the result.
-std::string Perform(CURL* handle, Transfer& transfer) {
+// Runs the transfer; whatever arrived before a failure is the body.
+HttpReply PerformReply(CURL* handle, Transfer& transfer) {
   transfer.lastActivity = Clock::now();
   const CURLcode result = curl_easy_perform(handle);
-  if (transfer.tooLong || result == CURLE_FILESIZE_EXCEEDED) return {};
-  return std::move(transfer.body);
+  HttpReply reply;
+  if (transfer.tooLong || result == CURLE_FILESIZE_EXCEEDED) return reply;
+  // A server that closes the connection short of the length it announced has still answered:
+  // what came is its answer. A time-out, a reset or a refusal is no answer.
+  reply.Answered = result == CURLE_OK || result == CURLE_PARTIAL_FILE;
+  if (reply.Answered) curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &reply.Status);
+  reply.Body = std::move(transfer.body);
+  return reply;
 }
+
+std::string Perform(CURL* handle, Transfer& transfer) { return PerformReply(handle, transfer).Body; }
 
 }  // namespace
 
-std::string HttpGetText(std::string_view url, const HttpOptions& options) {
+std::string HttpGetText(std::string_view url, const HttpOptions& options) { return HttpGet(url, options).Body; }
+
+HttpReply HttpGet(std::string_view url, const HttpOptions& options) {
   try {
     const std::string target = EscapeUrl(text::Trim(url));
     if (target.empty()) return {};
@@ -136,7 +146,7 @@ std::string HttpGetText(std::string_view url, const HttpOptions& options) {
     curl_easy_setopt(h, CURLOPT_USERAGENT, options.userAgent.c_str());
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, static_cast<long>(options.maxRedirects));
-    return Perform(h, transfer);
+    return PerformReply(h, transfer);
   } catch (...) {
     return {};
   }

@@ -54,13 +54,10 @@ class Decoder {
   void SetHeaderLength(int64_t frames) { headerLength = frames; }
   // Average encoded bit rate, bits per second; 0 when unknown.
   virtual int64_t BitRate() const = 0;
-  // Metadata as the container delivered it (keys lower case; values raw bytes), container's first,
-  // then the audio stream's: the decoder's own, else what the header reader found (TagsFile.h).
+  // The container's tags as readable UTF-8 (keys lower case, as FileTags in TagsFile.h has them).
+  // Open takes a file's tags from the header reader whichever decoder plays it, so a song shows
+  // the same texts in the list (TAGS_OpenFile) as while it plays.
   const std::map<std::string, std::string>& Tags() const { return tags; }
-  // The header reader's tags, for a decoder that found none itself (set by Open, for files).
-  void SetHeaderTags(std::map<std::string, std::string> found) {
-    if (tags.empty()) tags = std::move(found);
-  }
   virtual ByteSource& Source() = 0;
 
  protected:

@@ -82,8 +82,12 @@ std::unique_ptr<Decoder> Decoder::Open(std::shared_ptr<ByteSource> source, int& 
   }
   error = BASS_OK;
   if (known) {
-    decoder->SetHeaderTags(std::move(header.tags));
+    // The header reader knows which texts a format declares and which are raw bytes; FFmpeg's
+    // metadata no longer tells. So its tags are the stream's wherever it can read them.
+    decoder->tags = std::move(header.tags);
     if (header.seconds >= 0) decoder->SetHeaderLength(std::llround(header.seconds * kSampleRate));
+  } else {
+    MakeDecoderTagsReadable(decoder->tags);
   }
   return decoder;
 }
