@@ -52,8 +52,9 @@ class Decoder {
   int64_t LengthFrames() const { return headerLength >= 0 ? headerLength : DecoderLengthFrames(); }
   // The length the file's headers tell (set by Open, for files).
   void SetHeaderLength(int64_t frames) { headerLength = frames; }
-  // Average encoded bit rate, bits per second; 0 when unknown.
-  virtual int64_t BitRate() const = 0;
+  // Average encoded bit rate, bits per second; 0 when unknown. Only downloads need it (to know how
+  // much to buffer), and files are not read ahead.
+  virtual int64_t BitRate() const { return 0; }
   // The container's tags as readable UTF-8 (keys lower case, as FileTags in TagsFile.h has them).
   // Open takes a file's tags from the header reader whichever decoder plays it, so a song shows
   // the same texts in the list (TAGS_OpenFile) as while it plays.

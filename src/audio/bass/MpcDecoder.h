@@ -31,7 +31,6 @@ class MpcDecoder final : public Decoder {
   size_t Read(float* out, size_t frames, Status& status) override;
   bool Seek(int64_t frame) override;
   int64_t NextFrame() const override { return next; }
-  int64_t BitRate() const override { return 0; }
   ByteSource& Source() override { return *source; }
 
  protected:

@@ -33,7 +33,6 @@ class SndfileDecoder final : public Decoder {
   size_t Read(float* out, size_t frames, Status& status) override;
   bool Seek(int64_t frame) override;
   int64_t NextFrame() const override { return next; }
-  int64_t BitRate() const override { return 0; }  // files only: nothing waits for a download
   ByteSource& Source() override { return *source; }
 
  protected:

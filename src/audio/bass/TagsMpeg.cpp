@@ -98,24 +98,40 @@ bool IsConfirmedFrame(Walker& walk, int64_t pos, const MpegFrame& stream, MpegFr
   return !nextHead.empty() && ParseMpegHeader(Be32(nextHead, 0), after) && SameStream(stream, after);
 }
 
-// The frames of a stream from pos on, counted header by header. A stretch that is no frame of it
-// (damage, the tags between the parts of a joined file) is skipped to the next frame that the one
-// after it confirms, as a decoder resyncs; a frame cut off by the end is not counted.
-int64_t CountFrames(Walker& walk, int64_t pos, const MpegFrame& stream) {
-  int64_t frames = 0;
-  while (pos < walk.End()) {
-    MpegFrame frame;
-    const std::string_view head = walk.At(pos, 4);
-    if (!head.empty() && ParseMpegHeader(Be32(head, 0), frame) && SameStream(stream, frame) && frame.length > 0 &&
-        pos + frame.length <= walk.End()) {
-      ++frames;
-      pos += frame.length;
+// Walks a stream's frames from pos to end, header by header: frameAt(pos) counts the frame there
+// and gives its length (0 when no frame of the stream is there, or one cut off by the end). A
+// stretch that is no frame (damage, the tags between the parts of a joined file) is skipped to the
+// next place where confirmedAt finds a frame the one after it confirms, as a decoder resyncs.
+template <typename FrameAt, typename ConfirmedAt>
+void WalkFrames(int64_t pos, int64_t end, FrameAt frameAt, ConfirmedAt confirmedAt) {
+  while (pos < end) {
+    if (const int64_t length = frameAt(pos); length > 0) {
+      pos += length;
       continue;
     }
     do {
       ++pos;
-    } while (pos < walk.End() && !IsConfirmedFrame(walk, pos, stream, frame));
+    } while (pos < end && !confirmedAt(pos));
   }
+}
+
+int64_t CountFrames(Walker& walk, int64_t pos, const MpegFrame& stream) {
+  int64_t frames = 0;
+  auto frameAt = [&](int64_t at) -> int64_t {
+    MpegFrame frame;
+    const std::string_view head = walk.At(at, 4);
+    if (head.empty() || !ParseMpegHeader(Be32(head, 0), frame) || !SameStream(stream, frame) || frame.length == 0 ||
+        at + frame.length > walk.End()) {
+      return 0;
+    }
+    ++frames;
+    return frame.length;
+  };
+  auto confirmedAt = [&](int64_t at) {
+    MpegFrame frame;
+    return IsConfirmedFrame(walk, at, stream, frame);
+  };
+  WalkFrames(pos, walk.End(), frameAt, confirmedAt);
   return frames;
 }
 
@@ -224,22 +240,17 @@ bool ReadAdts(const TagFile& file, int64_t offset, int64_t end, double& seconds)
   const int64_t searchEnd = std::min<int64_t>(end, offset + static_cast<int64_t>(kSyncWindow));
   while (pos < searchEnd && !confirmed(pos, 0)) ++pos;
   if (pos >= searchEnd) return false;
-  // Every frame is counted; damage is skipped to the next confirmed frame, as the decoder does.
   int rate = 0, blocks = 0;
   int64_t length = 0;
   header(pos, rate, length, blocks);
   const int streamRate = rate;
   uint64_t samples = 0;
-  while (pos < end) {
-    if (header(pos, rate, length, blocks) && rate == streamRate) {
-      samples += 1024u * static_cast<unsigned>(blocks);
-      pos += length;
-      continue;
-    }
-    do {
-      ++pos;
-    } while (pos < end && !confirmed(pos, streamRate));
-  }
+  auto frameAt = [&](int64_t at) -> int64_t {
+    if (!header(at, rate, length, blocks) || rate != streamRate) return 0;
+    samples += 1024u * static_cast<unsigned>(blocks);
+    return length;
+  };
+  WalkFrames(pos, end, frameAt, [&](int64_t at) { return confirmed(at, streamRate); });
   seconds = static_cast<double>(samples) / streamRate;
   return true;
 }
