@@ -21,9 +21,12 @@ namespace orvane::bass {
 namespace {
 
 constexpr int kIoBufferSize = 64 * 1024;
-// Decoding starts this far before a seek target: gives codecs with inter-frame state (the MP3 bit
-// reservoir) a frame to settle, and lands before the target on containers that seek coarsely.
+// Decoding starts at least this far before a seek target, and at least kSeekPrerollCodecFrames of
+// the codec's frames: codecs with inter-frame state settle (the MP3 bit reservoir reaches back 511
+// bytes, which at low bit rates is eight frames and more; with less, they come out silent), and
+// containers that seek coarsely land before the target.
 constexpr int64_t kSeekPrerollFrames = kSampleRate / 10;
+constexpr int kSeekPrerollCodecFrames = 12;
 // A file whose first packets all fail to decode is not audio we can play.
 constexpr int kMaxBadPacketsAtOpen = 64;
 
@@ -126,6 +129,11 @@ int FfmpegDecoder::OpenStreams() {
   if (avcodec_parameters_to_context(codec, stream->codecpar) < 0) return BASS_ERROR_CODEC;
   codec->pkt_timebase = stream->time_base;
   if (avcodec_open2(codec, decoderCodec, nullptr) < 0) return BASS_ERROR_CODEC;
+  seekPreroll = kSeekPrerollFrames;
+  if (codec->frame_size > 0 && codec->sample_rate > 0) {
+    seekPreroll = std::max(seekPreroll, av_rescale(int64_t{kSeekPrerollCodecFrames} * codec->frame_size, kSampleRate,
+                                                   codec->sample_rate));
+  }
 
   if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
     lengthFrames = av_rescale_q(stream->duration, stream->time_base, kFrameRate);
@@ -317,7 +325,7 @@ size_t FfmpegDecoder::Read(float* out, size_t frames, Status& status) {
 bool FfmpegDecoder::Seek(int64_t target) {
   if (target < 0) return false;
   AVStream* stream = format->streams[streamIndex];
-  const int64_t start = std::max<int64_t>(target - kSeekPrerollFrames, 0);
+  const int64_t start = std::max<int64_t>(target - seekPreroll, 0);
   const int64_t timestamp = av_rescale_q(start, kFrameRate, stream->time_base) + (firstPtsKnown ? firstPts : 0);
 
   interrupted = false;

@@ -83,6 +83,7 @@ class FfmpegDecoder final : public Decoder {
 
   // Seek handling: the first frame decoded after a seek tells where we landed (by its time stamp,
   // relative to firstPts); everything before discardBefore is dropped.
+  int64_t seekPreroll = 0;  // frames decoded before a seek target (OpenStreams)
   bool syncToTimestamp = false;
   int64_t discardBefore = 0;
   int64_t firstPts = 0;
