@@ -281,7 +281,9 @@ bool ReadMusepack(const TagFile& file, int64_t offset, int64_t end, double& seco
       const std::string packet = file.Read(pos, 64);
       size_t at = 2;
       uint64_t size = 0;
-      if (packet.size() < 3 || !ReadVarint(packet, at, size) || size < at) return false;
+      if (packet.size() < 3 || !ReadVarint(packet, at, size) || size < at || size > static_cast<uint64_t>(end - pos)) {
+        return false;
+      }
       if (packet.compare(0, 2, "SH") == 0) {
         uint64_t count = 0, silence = 0;
         at += 4 + 1;  // CRC, stream version
