@@ -13,17 +13,23 @@ extern char** environ;
 
 namespace orvane::test {
 
-bool RunFfmpeg(const std::vector<std::string>& args) {
-  std::vector<std::string> all = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"};
-  all.insert(all.end(), args.begin(), args.end());
+bool RunProgram(const std::vector<std::string>& args) {
+  if (args.empty()) return false;
+  std::vector<std::string> copy = args;
   std::vector<char*> argv;
-  for (auto& arg : all) argv.push_back(arg.data());
+  for (auto& arg : copy) argv.push_back(arg.data());
   argv.push_back(nullptr);
   pid_t pid = 0;
-  if (posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, argv.data(), environ) != 0) return false;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
   int status = 0;
   if (waitpid(pid, &status, 0) != pid) return false;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool RunFfmpeg(const std::vector<std::string>& args) {
+  std::vector<std::string> all = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"};
+  all.insert(all.end(), args.begin(), args.end());
+  return RunProgram(all);
 }
 
 std::string MakeAudio(const TempDir& dir, const std::string& name, const std::string& lavfi,

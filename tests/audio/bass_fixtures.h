@@ -10,6 +10,10 @@
 
 namespace orvane::test {
 
+// Runs a program found on PATH (no shell) with the given arguments (argv[0] included); true when
+// it exited with 0.
+bool RunProgram(const std::vector<std::string>& argv);
+
 // Runs ffmpeg (no shell) with -y and the given arguments; true when it succeeded.
 bool RunFfmpeg(const std::vector<std::string>& args);
 

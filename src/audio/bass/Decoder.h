@@ -2,11 +2,18 @@
 // Decoding of one stream to the channel format (ChannelFormat.h), with exact seeking and the
 // container's tags.
 //
-// Common formats at 44.1 kHz (MPEG audio, FLAC, Ogg Vorbis, WAV, AIFF) decode through libsndfile
-// (SndfileDecoder.h), which the sound server's client library loads anyway. Everything else goes
-// to FFmpeg (FfmpegDecoder.h), which lives in a module of its own, liborvane_decode.so beside the
-// executable, loaded the first time such a stream is opened: FFmpeg pulls in some seventy
-// libraries, and a player that has not needed it should not carry them.
+// Common formats at 44.1 kHz decode through the codec libraries the sound server's client library
+// loads anyway: MPEG audio on libmpg123 (MpegDecoder.h), FLAC on libFLAC (FlacDecoder.h), PCM WAV
+// and AIFF and Ogg Vorbis on libsndfile (SndfileDecoder.h). Everything else goes to a module of
+// its own, liborvane_decode.so beside the executable, loaded the first time such a stream is
+// opened: FFmpeg (FfmpegDecoder.h), with Musepack on libmpcdec (MpcDecoder.h) and tracker modules
+// on libopenmpt (OpenmptDecoder.h) for their exact seeks. FFmpeg pulls in some seventy libraries,
+// and a player that has not needed them should not carry them.
+//
+// A file's length comes from its headers where they count it (TagsFile.h: Xing/VBRI/Info frame
+// counts, a scan of the frames, FLAC's STREAMINFO or its last frame, ...), since a codec's own
+// estimate may be far off (an MP3 without a Xing header, raw AAC); else from the decoder. Every
+// decoder reads to the last frame it can decode, whatever length was announced.
 //
 // A Decoder is used by one thread at a time: the stream's decoder thread, or whoever holds the
 // stream's decoder mutex (seeks, decoding channels). It never calls back into the library.
@@ -41,10 +48,13 @@ class Decoder {
 
   // Index of the next frame Read returns.
   virtual int64_t NextFrame() const = 0;
-  // Container duration in frames; -1 when unknown.
-  virtual int64_t LengthFrames() const = 0;
-  // Average encoded bit rate, bits per second; 0 when unknown.
-  virtual int64_t BitRate() const = 0;
+  // Length in frames: the one the file's headers tell, else the decoder's own; -1 when unknown.
+  int64_t LengthFrames() const { return headerLength >= 0 ? headerLength : DecoderLengthFrames(); }
+  // The length the file's headers tell (set by Open, for files).
+  void SetHeaderLength(int64_t frames) { headerLength = frames; }
+  // Average encoded bit rate, bits per second; 0 when unknown. Only downloads need it (to know how
+  // much to buffer), and files are not read ahead.
+  virtual int64_t BitRate() const { return 0; }
   // The container's tags as readable UTF-8 (keys lower case, as FileTags in TagsFile.h has them).
   // Open takes a file's tags from the header reader whichever decoder plays it, so a song shows
   // the same texts in the list (TAGS_OpenFile) as while it plays.
@@ -52,7 +62,13 @@ class Decoder {
   virtual ByteSource& Source() = 0;
 
  protected:
+  // The container's or codec's idea of the length, in frames; -1 when unknown.
+  virtual int64_t DecoderLengthFrames() const = 0;
+
   std::map<std::string, std::string> tags;
+
+ private:
+  int64_t headerLength = -1;
 };
 
 // The decoder module's one entry point: opens a decoder on *source (which it takes a copy of);

@@ -5,12 +5,16 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 
+#include "ChannelFormat.h"
 #include "Decoder.h"
+#include "FlacDecoder.h"
+#include "MpegDecoder.h"
 #include "SndfileDecoder.h"
 #include "TagsFile.h"
 #include "bass.h"
@@ -35,37 +39,53 @@ OpenDecoderFunction LoadModule() {
   return open;
 }
 
+// The decoders of the common formats (Decoder.h), for what the headers showed the content to be;
+// null when it is none of theirs.
+std::unique_ptr<Decoder> OpenCommon(const std::shared_ptr<ByteSource>& source, const FileTags& header) {
+  switch (header.format) {
+    case AudioFormat::Mpeg:
+      return MpegDecoder::Open(source);
+    case AudioFormat::Flac:
+      return FlacDecoder::Open(source);
+    case AudioFormat::Wav:
+    case AudioFormat::Aiff:
+    case AudioFormat::Ogg:
+      return SndfileDecoder::Open(source);
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<Decoder> Decoder::Open(std::shared_ptr<ByteSource> source, int& error) {
-  // The common formats first, without loading the module (SndfileDecoder.h). A download is left
-  // to the module, which can recognise it without jumping ahead.
+  // A file's headers first: what the content is and how long it lasts. A download is left to the
+  // module, which can recognise it without jumping ahead.
   FileTags header;
-  bool headerRead = false;
-  if (source->SeekableWhileOpening()) {
-    if (std::unique_ptr<Decoder> common = SndfileDecoder::Open(source)) {
-      error = BASS_OK;
-      return common;
-    }
-    // The header reader knows which texts a format declares and which are raw bytes; FFmpeg's
-    // metadata no longer tells. So its tags are the stream's wherever it can read them.
-    headerRead = source->Seek(0) && ReadSourceTags(*source, header);
-    if (!source->Seek(0)) {
+  const bool known = source->SeekableWhileOpening() && ReadSourceTags(*source, header);
+  std::unique_ptr<Decoder> decoder;
+  if (known) decoder = OpenCommon(source, header);
+  if (!decoder) {
+    if (source->SeekableWhileOpening() && !source->Seek(0)) {
       error = BASS_ERROR_FILEOPEN;
       return nullptr;
     }
+    static std::once_flag once;
+    static OpenDecoderFunction open = nullptr;
+    std::call_once(once, [] { open = LoadModule(); });
+    if (!open) {
+      error = BASS_ERROR_CODEC;
+      return nullptr;
+    }
+    decoder.reset(open(&source, &error));
+    if (!decoder) return nullptr;
   }
-  static std::once_flag once;
-  static OpenDecoderFunction open = nullptr;
-  std::call_once(once, [] { open = LoadModule(); });
-  if (!open) {
-    error = BASS_ERROR_CODEC;
-    return nullptr;
-  }
-  std::unique_ptr<Decoder> decoder(open(&source, &error));
-  if (!decoder) return nullptr;
-  if (headerRead) {
+  error = BASS_OK;
+  if (known) {
+    // The header reader knows which texts a format declares and which are raw bytes; FFmpeg's
+    // metadata no longer tells. So its tags are the stream's wherever it can read them.
     decoder->tags = std::move(header.tags);
+    if (header.seconds >= 0) decoder->SetHeaderLength(std::llround(header.seconds * kSampleRate));
   } else {
     MakeDecoderTagsReadable(decoder->tags);
   }

@@ -13,15 +13,20 @@ extern "C" {
 #include <cstring>
 
 #include "ChannelFormat.h"
+#include "MpcDecoder.h"
+#include "OpenmptDecoder.h"
 #include "bass.h"
 
 namespace orvane::bass {
 namespace {
 
 constexpr int kIoBufferSize = 64 * 1024;
-// Decoding starts this far before a seek target: gives codecs with inter-frame state (the MP3 bit
-// reservoir) a frame to settle, and lands before the target on containers that seek coarsely.
+// Decoding starts at least this far before a seek target, and at least kSeekPrerollCodecFrames of
+// the codec's frames: codecs with inter-frame state settle (the MP3 bit reservoir reaches back 511
+// bytes, which at low bit rates is eight frames and more; with less, they come out silent), and
+// containers that seek coarsely land before the target.
 constexpr int64_t kSeekPrerollFrames = kSampleRate / 10;
+constexpr int kSeekPrerollCodecFrames = 12;
 // A file whose first packets all fail to decode is not audio we can play.
 constexpr int kMaxBadPacketsAtOpen = 64;
 
@@ -124,6 +129,11 @@ int FfmpegDecoder::OpenStreams() {
   if (avcodec_parameters_to_context(codec, stream->codecpar) < 0) return BASS_ERROR_CODEC;
   codec->pkt_timebase = stream->time_base;
   if (avcodec_open2(codec, decoderCodec, nullptr) < 0) return BASS_ERROR_CODEC;
+  seekPreroll = kSeekPrerollFrames;
+  if (codec->frame_size > 0 && codec->sample_rate > 0) {
+    seekPreroll = std::max(seekPreroll, av_rescale(int64_t{kSeekPrerollCodecFrames} * codec->frame_size, kSampleRate,
+                                                   codec->sample_rate));
+  }
 
   if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
     lengthFrames = av_rescale_q(stream->duration, stream->time_base, kFrameRate);
@@ -315,7 +325,7 @@ size_t FfmpegDecoder::Read(float* out, size_t frames, Status& status) {
 bool FfmpegDecoder::Seek(int64_t target) {
   if (target < 0) return false;
   AVStream* stream = format->streams[streamIndex];
-  const int64_t start = std::max<int64_t>(target - kSeekPrerollFrames, 0);
+  const int64_t start = std::max<int64_t>(target - seekPreroll, 0);
   const int64_t timestamp = av_rescale_q(start, kFrameRate, stream->time_base) + (firstPtsKnown ? firstPts : 0);
 
   interrupted = false;
@@ -356,8 +366,22 @@ bool FfmpegDecoder::Seek(int64_t target) {
 
 }  // namespace orvane::bass
 
-// The module's entry point (see Decoder.h).
+// The module's entry point (see Decoder.h): Musepack decodes through libmpcdec (MpcDecoder.h) and
+// tracker modules render through libopenmpt (OpenmptDecoder.h), for their exact seeks; everything
+// else, and every download, goes through FFmpeg.
 extern "C" __attribute__((visibility("default"))) orvane::bass::Decoder* OrvaneOpenDecoder(
     std::shared_ptr<orvane::bass::ByteSource>* source, int* error) {
-  return orvane::bass::FfmpegDecoder::Open(*source, *error).release();
+  using namespace orvane::bass;
+  if ((*source)->SeekableWhileOpening()) {
+    if (MpcDecoder::Probe(**source)) {
+      if (std::unique_ptr<MpcDecoder> mpc = MpcDecoder::Open(*source, *error)) return mpc.release();
+    } else if (OpenmptDecoder::Probe(**source)) {
+      if (std::unique_ptr<OpenmptDecoder> module = OpenmptDecoder::Open(*source, *error)) return module.release();
+    }
+  }
+  if ((*source)->SeekableWhileOpening() && !(*source)->Seek(0)) {
+    *error = BASS_ERROR_FILEOPEN;
+    return nullptr;
+  }
+  return FfmpegDecoder::Open(*source, *error).release();
 }

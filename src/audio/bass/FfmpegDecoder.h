@@ -38,11 +38,13 @@ class FfmpegDecoder final : public Decoder {
 
   // Index of the next frame Read returns.
   int64_t NextFrame() const override { return pendingPos; }
-  // Container duration in frames; -1 when unknown.
-  int64_t LengthFrames() const override { return lengthFrames; }
   // Average encoded bit rate, bits per second; 0 when unknown.
   int64_t BitRate() const override { return bitRate; }
   ByteSource& Source() override { return *source; }
+
+ protected:
+  // The container's duration in frames; -1 when unknown.
+  int64_t DecoderLengthFrames() const override { return lengthFrames; }
 
  private:
   FfmpegDecoder() = default;
@@ -81,6 +83,7 @@ class FfmpegDecoder final : public Decoder {
 
   // Seek handling: the first frame decoded after a seek tells where we landed (by its time stamp,
   // relative to firstPts); everything before discardBefore is dropped.
+  int64_t seekPreroll = 0;  // frames decoded before a seek target (OpenStreams)
   bool syncToTimestamp = false;
   int64_t discardBefore = 0;
   int64_t firstPts = 0;

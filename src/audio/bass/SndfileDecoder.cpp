@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "ChannelFormat.h"
-#include "TagsFile.h"
 
 namespace orvane::bass {
 namespace {
@@ -12,8 +11,11 @@ namespace {
 bool IsPlayedHere(const SF_INFO& info) {
   const int type = info.format & SF_FORMAT_TYPEMASK;
   const int subtype = info.format & SF_FORMAT_SUBMASK;
-  const bool format = type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX || type == SF_FORMAT_RF64 ||
-                      type == SF_FORMAT_AIFF || type == SF_FORMAT_FLAC || type == SF_FORMAT_MPEG ||
+  const bool pcm = subtype == SF_FORMAT_PCM_S8 || subtype == SF_FORMAT_PCM_U8 || subtype == SF_FORMAT_PCM_16 ||
+                   subtype == SF_FORMAT_PCM_24 || subtype == SF_FORMAT_PCM_32 || subtype == SF_FORMAT_FLOAT ||
+                   subtype == SF_FORMAT_DOUBLE;
+  const bool format = ((type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX || type == SF_FORMAT_RF64 ||
+                        type == SF_FORMAT_AIFF) && pcm) ||
                       (type == SF_FORMAT_OGG && subtype == SF_FORMAT_VORBIS);
   // Other rates need resampling and more channels a down-mix: the FFmpeg module does both.
   return format && info.samplerate == kSampleRate && (info.channels == 1 || info.channels == 2);
@@ -21,61 +23,30 @@ bool IsPlayedHere(const SF_INFO& info) {
 
 }  // namespace
 
-sf_count_t SndfileDecoder::VirtualLength(void* user) { return static_cast<SndfileDecoder*>(user)->source->Size(); }
+SndfileDecoder::SndfileDecoder(std::shared_ptr<ByteSource> source) : source(std::move(source)), reader(*this->source) {}
+
+sf_count_t SndfileDecoder::VirtualLength(void* user) { return static_cast<SndfileDecoder*>(user)->reader.Size(); }
 
 sf_count_t SndfileDecoder::VirtualSeek(sf_count_t offset, int whence, void* user) {
-  auto* self = static_cast<SndfileDecoder*>(user);
+  BlockReader& reader = static_cast<SndfileDecoder*>(user)->reader;
   sf_count_t target = offset;
-  if (whence == SEEK_CUR) target += self->position;
-  if (whence == SEEK_END) target += self->source->Size();
-  if (target < 0 || target > self->source->Size()) return -1;
-  self->position = target;
-  return target;
+  if (whence == SEEK_CUR) target += reader.Tell();
+  if (whence == SEEK_END) target += reader.Size();
+  return reader.Seek(target) ? target : -1;
 }
 
 sf_count_t SndfileDecoder::VirtualRead(void* ptr, sf_count_t count, void* user) {
-  auto* self = static_cast<SndfileDecoder*>(user);
-  auto* bytes = static_cast<uint8_t*>(ptr);
-  sf_count_t got = 0;
-  while (got < count) {
-    const int64_t inBlock = self->position - self->blockStart;
-    if (inBlock >= 0 && inBlock < static_cast<int64_t>(self->block.size())) {
-      const size_t take = std::min<size_t>(static_cast<size_t>(count - got), self->block.size() - static_cast<size_t>(inBlock));
-      std::copy_n(self->block.data() + inBlock, take, bytes + got);
-      got += static_cast<sf_count_t>(take);
-      self->position += static_cast<int64_t>(take);
-      continue;
-    }
-    // Refill at the read position.
-    self->block.resize(kReadBlock);
-    self->blockStart = self->position;
-    size_t filled = 0;
-    if (self->source->Seek(self->position)) {
-      while (filled < kReadBlock) {
-        const int n = self->source->Read(self->block.data() + filled, static_cast<int>(kReadBlock - filled));
-        if (n <= 0) break;
-        filled += static_cast<size_t>(n);
-      }
-    }
-    self->block.resize(filled);
-    if (filled == 0) break;
-  }
-  return got;
+  if (count <= 0) return 0;
+  return static_cast<sf_count_t>(static_cast<SndfileDecoder*>(user)->reader.Read(ptr, static_cast<size_t>(count)));
 }
 
 sf_count_t SndfileDecoder::VirtualWrite(const void*, sf_count_t, void*) { return 0; }
 
-sf_count_t SndfileDecoder::VirtualTell(void* user) { return static_cast<SndfileDecoder*>(user)->position; }
+sf_count_t SndfileDecoder::VirtualTell(void* user) { return static_cast<SndfileDecoder*>(user)->reader.Tell(); }
 
 std::unique_ptr<SndfileDecoder> SndfileDecoder::Open(std::shared_ptr<ByteSource> source) {
-  if (!source || source->Size() <= 0) return nullptr;
-  std::unique_ptr<SndfileDecoder> decoder(new SndfileDecoder());
-  decoder->source = std::move(source);
-  // The same tags the header reader gives for the file; content it does not know is not ours.
-  FileTags found;
-  if (!ReadSourceTags(*decoder->source, found) || !decoder->source->Seek(0)) return nullptr;
-  decoder->tags = std::move(found.tags);
-
+  if (!source->Seek(0)) return nullptr;
+  std::unique_ptr<SndfileDecoder> decoder(new SndfileDecoder(std::move(source)));
   SF_VIRTUAL_IO io{&VirtualLength, &VirtualSeek, &VirtualRead, &VirtualWrite, &VirtualTell};
   SF_INFO info{};
   decoder->file = sf_open_virtual(&io, SFM_READ, &info, decoder.get());

@@ -109,7 +109,8 @@ bool IsMp4(std::string_view head) {
 
 namespace tags {
 
-bool ReadKnownFormat(const TagFile& file, TagMap& tags, double& seconds) {
+AudioFormat ReadKnownFormat(const TagFile& file, TagMap& tags, double& seconds) {
+  auto known = [](bool read, AudioFormat format) { return read ? format : AudioFormat::Unknown; };
   int64_t start = 0;
   // Some files carry more than one ID3v2 tag in front of the audio.
   for (int i = 0; i < 4; ++i) {
@@ -118,20 +119,26 @@ bool ReadKnownFormat(const TagFile& file, TagMap& tags, double& seconds) {
     start += size;
   }
   const std::string head = file.Read(start, 16);
-  if (StartsWith(head, "fLaC")) return ReadFlac(file, start, tags, seconds);
-  if (StartsWith(head, "OggS")) return ReadOgg(file, start, tags, seconds);
+  if (StartsWith(head, "fLaC")) return known(ReadFlac(file, start, tags, seconds), AudioFormat::Flac);
+  if (StartsWith(head, "OggS")) return known(ReadOgg(file, start, tags, seconds), AudioFormat::Ogg);
   if (start == 0 && head.size() >= 12) {
     const std::string_view kind = std::string_view(head).substr(8, 4);
-    if (StartsWith(head, "RIFF") && kind == "WAVE") return ReadWav(file, tags, seconds);
-    if (StartsWith(head, "FORM") && (kind == "AIFF" || kind == "AIFC")) return ReadAiff(file, tags, seconds);
+    if (StartsWith(head, "RIFF") && kind == "WAVE") return known(ReadWav(file, tags, seconds), AudioFormat::Wav);
+    if (StartsWith(head, "FORM") && (kind == "AIFF" || kind == "AIFC")) {
+      return known(ReadAiff(file, tags, seconds), AudioFormat::Aiff);
+    }
   }
   if (start == 0) {
-    if (IsMp4(head)) return ReadMp4(file, tags, seconds);
-    if (StartsWith(head, kAsfHeader)) return ReadAsf(file, tags, seconds);
+    if (IsMp4(head)) return known(ReadMp4(file, tags, seconds), AudioFormat::Mp4);
+    if (StartsWith(head, kAsfHeader)) return known(ReadAsf(file, tags, seconds), AudioFormat::Asf);
   }
   int64_t end = file.Size();
   ReadTrailingTags(file, end, tags);
-  return ReadMpegAudio(file, start, end, seconds) || ReadAdts(file, start, end, seconds);
+  if (StartsWith(head, "MPCK") || StartsWith(head, "MP+")) {
+    return known(ReadMusepack(file, start, end, seconds), AudioFormat::Musepack);
+  }
+  if (ReadMpegAudio(file, start, end, seconds)) return AudioFormat::Mpeg;
+  return known(ReadAdts(file, start, end, seconds), AudioFormat::Adts);
 }
 
 }  // namespace tags
@@ -164,7 +171,12 @@ bool ReadSourceTags(ByteSource& source, FileTags& out) {
   out = FileTags{};
   const tags::TagFile file(source);
   try {
-    if (tags::ReadKnownFormat(file, out.tags, out.seconds)) return true;
+    out.format = tags::ReadKnownFormat(file, out.tags, out.seconds);
+    if (out.format != AudioFormat::Unknown) {
+      // As for a file's tags below: such a length is a damaged header's; the decoder's own stands.
+      if (out.seconds > static_cast<double>(file.Size())) out.seconds = -1;
+      return true;
+    }
   } catch (const std::exception&) {
     // Out of memory: the decoder that asked goes on without tags rather than fail the stream.
   }
@@ -195,7 +207,8 @@ int ReadFileTags(const std::string& path, FileTags& out) {
   int error = BASS_OK;
   bool known = false;
   try {
-    known = tags::ReadKnownFormat(file, out.tags, out.seconds);
+    out.format = tags::ReadKnownFormat(file, out.tags, out.seconds);
+    known = out.format != AudioFormat::Unknown;
   } catch (const std::bad_alloc&) {
     out = FileTags{};
     return BASS_ERROR_MEM;

@@ -1,8 +1,11 @@
 #pragma once
 // Tags and length of an audio file read from its headers alone, without a decoder: ID3v2, ID3v1
-// and APEv2 tags; MPEG audio (layers I to III, with Xing/Info/VBRI frame counts), ADTS AAC, FLAC,
-// Ogg (Vorbis, Opus, FLAC, Speex), WAV, AIFF, MP4/M4A and ASF/WMA. Other content (tracker modules,
-// Musepack) is handed to the decoder once, as every stream is.
+// and APEv2 tags; MPEG audio (layers I to III), ADTS AAC, FLAC, Ogg (Vorbis, Opus, FLAC, Speex),
+// WAV, AIFF, MP4/M4A, ASF/WMA and Musepack. Other content (tracker modules) is handed to the
+// decoder once, as every stream is. Streams take their length from here too (Decoder.h), so the
+// list and the seek bar agree with what plays: MPEG audio by the frame count of its Xing/Info/VBRI
+// header where that covers the data, else by a walk over its frame headers; ADTS by such a walk;
+// a FLAC stream that does not count its samples by its last frame.
 //
 // Threads: any thread; nothing is shared but the decoder module, which loads itself once.
 
@@ -12,6 +15,9 @@
 
 namespace orvane::bass {
 
+// What the headers showed the content to be.
+enum class AudioFormat { Unknown, Mpeg, Adts, Flac, Ogg, Wav, Aiff, Mp4, Asf, Musepack };
+
 struct FileTags {
   // Keys as the decoder names them (title, artist, album, genre, date, comment, track, composer,
   // copyright, album_artist, disc); values as readable UTF-8 text, blanks kept, several values of
@@ -20,6 +26,7 @@ struct FileTags {
   // whichever their bytes show.
   std::map<std::string, std::string> tags;
   double seconds = -1;  // length; -1 when the headers do not tell it
+  AudioFormat format = AudioFormat::Unknown;
 };
 
 // BASS_OK, or BASS_ERROR_FILEOPEN (missing, unreadable, or not a regular file: a FIFO, a device

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ByteSource.h"
+#include "TagsFile.h"
 
 namespace orvane::bass::tags {
 
@@ -41,8 +42,8 @@ class TagFile {
 };
 
 // Recognises the content by its first bytes and reads it with the reader of its format below;
-// false when it is none of them.
-bool ReadKnownFormat(const TagFile& file, TagMap& tags, double& seconds);
+// Unknown when it is none of them.
+AudioFormat ReadKnownFormat(const TagFile& file, TagMap& tags, double& seconds);
 
 // Every value a reader adds is readable UTF-8: text the format declares (UTF-8, UTF-16) is decoded
 // as declared, and only raw bytes whose encoding the format leaves open are guessed at
@@ -92,9 +93,13 @@ void ParseId3v2(std::string_view tag, TagMap& tags);
 void ReadTrailingTags(const TagFile& file, int64_t& end, TagMap& tags);
 
 // ---- containers and streams; each returns false when the content is not its format ----
-// MPEG audio (layer I, II, III) or ADTS AAC frames from offset to end.
+// MPEG audio (layer I, II, III) or ADTS AAC frames from offset to end. The length is the frame
+// count of a Xing/Info/VBRI header where it covers the data, else a walk over every frame header
+// (past damaged stretches), less the encoder's delay and padding a LAME tag announces.
 bool ReadMpegAudio(const TagFile& file, int64_t offset, int64_t end, double& seconds);
 bool ReadAdts(const TagFile& file, int64_t offset, int64_t end, double& seconds);
+// Musepack (SV7, SV8) from offset to end.
+bool ReadMusepack(const TagFile& file, int64_t offset, int64_t end, double& seconds);
 bool ReadFlac(const TagFile& file, int64_t offset, TagMap& tags, double& seconds);
 bool ReadOgg(const TagFile& file, int64_t offset, TagMap& tags, double& seconds);
 bool ReadWav(const TagFile& file, TagMap& tags, double& seconds);

@@ -48,6 +48,24 @@ double Extended(std::string_view b, size_t at) {
   return std::ldexp(static_cast<double>(mantissa), exponent - 16383 - 63);
 }
 
+// Sample frames of AIFF audio. Codecs of fixed-size blocks are counted by their data, since
+// writers disagree on what COMM's count means for them: QuickTime's IMA ADPCM counts blocks of 64
+// samples, GSM files are found counting blocks of 160 samples or samples.
+double AiffFrames(std::string_view compression, int channels, uint32_t frames, int64_t soundBytes) {
+  struct Block {
+    std::string_view type;
+    int bytesPerChannel;
+    int frames;
+  };
+  static constexpr Block kBlocks[] = {{"ima4", 34, 64}, {"GSM ", 33, 160}, {"gsm ", 33, 160}};
+  for (const Block& block : kBlocks) {
+    if (compression != block.type || channels <= 0) continue;
+    if (soundBytes < 0) return static_cast<double>(frames) * (block.type == "ima4" ? block.frames : 1);
+    return static_cast<double>(soundBytes / (int64_t{block.bytesPerChannel} * channels)) * block.frames;
+  }
+  return frames;
+}
+
 }  // namespace
 
 bool ReadWav(const TagFile& file, TagMap& tags, double& seconds) {
@@ -100,6 +118,11 @@ bool ReadAiff(const TagFile& file, TagMap& tags, double& seconds) {
   };
   int64_t pos = 12;
   bool sawCommon = false;
+  int channels = 0;
+  uint32_t frames = 0;
+  double rate = 0;
+  std::string compression = "NONE";
+  int64_t soundBytes = -1;
   RawTexts raw;  // text chunks: raw bytes in the writer's code page
   for (int i = 0; i < kMaxChunks && pos + 8 <= file.Size(); ++i) {
     const std::string header = file.Read(pos, 8);
@@ -108,12 +131,16 @@ bool ReadAiff(const TagFile& file, TagMap& tags, double& seconds) {
     const int64_t size = Be32(header, 4);
     const int64_t body = pos + 8;
     if (id == "COMM") {
-      const std::string common = file.Read(body, 18);
+      const std::string common = file.Read(body, std::min<int64_t>(size, 22));
       if (common.size() < 18) return false;
-      const double rate = Extended(common, 8);
-      // A rate of a fraction of a hertz would make the length endless: such a header says nothing.
-      if (rate >= 1 && std::isfinite(rate)) seconds = Be32(common, 2) / rate;
+      channels = static_cast<int>(Be16(common, 0));
+      frames = Be32(common, 2);
+      rate = Extended(common, 8);
+      if (common.size() >= 22) compression = common.substr(18, 4);  // AIFF-C
       sawCommon = true;
+    } else if (id == "SSND" && size >= 8) {
+      const std::string offset = file.Read(body, 4);
+      if (offset.size() == 4) soundBytes = std::max<int64_t>(std::min(size, file.Size() - body) - 8 - Be32(offset, 0), 0);
     } else if (id == "ID3 " || id == "id3 ") {
       if (static_cast<size_t>(size) <= kMaxBlock) ParseId3v2(file.Read(body, static_cast<size_t>(size)), tags);
     } else if (const std::string_view key = KeyForChunk(kKeys, std::size(kKeys), id);
@@ -123,6 +150,8 @@ bool ReadAiff(const TagFile& file, TagMap& tags, double& seconds) {
     pos = body + size + (size & 1);
   }
   AddLegacyTags(tags, raw);
+  // A rate of a fraction of a hertz would make the length endless: such a header says nothing.
+  if (sawCommon && rate >= 1 && std::isfinite(rate)) seconds = AiffFrames(compression, channels, frames, soundBytes) / rate;
   return sawCommon;
 }
 

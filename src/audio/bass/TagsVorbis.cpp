@@ -27,14 +27,97 @@ std::string_view KeyForComment(std::string_view name) {
   return {};
 }
 
-// FLAC's STREAMINFO: the length in seconds, or -1 when it does not say (0 samples, bad rate).
-double StreamInfoSeconds(std::string_view info, int& rate) {
-  if (info.size() < 18) return -1;
+// What FLAC's STREAMINFO says; samples 0 when it does not count them (a stream writer's file).
+struct StreamInfo {
+  int rate = 0;
+  int channels = 0;
+  uint32_t maxBlock = 0;
+  uint32_t maxFrameBytes = 0;
+  uint64_t samples = 0;
+};
+
+bool ParseStreamInfo(std::string_view info, StreamInfo& out) {
+  if (info.size() < 18) return false;
+  out.maxBlock = Be16(info, 2);
+  out.maxFrameBytes = Be32(info, 6) & 0xFFFFFF;
   const uint64_t packed = Be64(info, 10);
-  rate = static_cast<int>(packed >> 44);
-  const uint64_t samples = packed & ((uint64_t{1} << 36) - 1);
-  if (rate <= 0 || samples == 0) return -1;
-  return static_cast<double>(samples) / rate;
+  out.rate = static_cast<int>(packed >> 44);
+  out.channels = static_cast<int>(packed >> 41 & 7) + 1;
+  out.samples = packed & ((uint64_t{1} << 36) - 1);
+  return true;
+}
+
+// A FLAC frame header at the start of b (sync, fields, CRC-8): its first sample, given the
+// stream's nominal block size for streams numbered by frame, and its block size.
+struct FlacFrame {
+  uint64_t first = 0;
+  uint32_t samples = 0;
+};
+
+bool ParseFlacFrame(std::string_view b, const StreamInfo& info, FlacFrame& frame) {
+  auto byte = [&](size_t i) { return static_cast<uint8_t>(b[i]); };
+  if (b.size() < 6 || byte(0) != 0xFF || (byte(1) & 0xFE) != 0xF8 || (byte(3) & 1) != 0) return false;
+  const bool bySample = (byte(1) & 1) != 0;
+  const int sizeCode = byte(2) >> 4, rateCode = byte(2) & 15, assignment = byte(3) >> 4;
+  if (sizeCode == 0 || rateCode == 15 || assignment > 10) return false;
+  if ((assignment < 8 ? assignment + 1 : 2) != info.channels) return false;
+  // The frame or sample number, coded like UTF-8 (up to 36 bits).
+  size_t at = 4;
+  uint64_t number = byte(at);
+  int more = 0;
+  if (number >= 0xFE) {
+    more = 6, number = 0;
+  } else if (number >= 0xC0) {
+    for (uint8_t mask = 0x20; (number & mask) != 0; mask >>= 1) ++more;
+    ++more;
+    number &= (0x3F >> more);
+  } else if (number >= 0x80) {
+    return false;
+  }
+  for (++at; more > 0; --more, ++at) {
+    if (at >= b.size() || (byte(at) & 0xC0) != 0x80) return false;
+    number = number << 6 | (byte(at) & 0x3F);
+  }
+  uint32_t samples = 0;
+  if (sizeCode == 1) samples = 192;
+  if (sizeCode >= 2 && sizeCode <= 5) samples = 576u << (sizeCode - 2);
+  if (sizeCode >= 8) samples = 256u << (sizeCode - 8);
+  if (sizeCode == 6 && at < b.size()) samples = byte(at++) + 1u;
+  if (sizeCode == 7 && at + 1 < b.size()) samples = Be16(b, at) + 1u, at += 2;
+  if (rateCode == 12) at += 1;
+  if (rateCode == 13 || rateCode == 14) at += 2;
+  if (samples == 0 || at >= b.size()) return false;
+  uint8_t crc = 0;
+  for (size_t i = 0; i < at; ++i) {
+    crc ^= byte(i);
+    for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint8_t>(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
+  }
+  if (crc != byte(at)) return false;
+  frame.samples = samples;
+  frame.first = bySample ? number : number * info.maxBlock;
+  return true;
+}
+
+// The sample count of a FLAC stream whose STREAMINFO does not give it: where its last frame ends.
+// That frame is the last header in the file's tail that an earlier header there leads up to (a
+// lone match inside the audio data could be chance).
+uint64_t SamplesUpToLastFrame(const TagFile& file, int64_t audioStart, const StreamInfo& info) {
+  const int64_t tailBytes = std::clamp<int64_t>(3 * int64_t{info.maxFrameBytes}, 256 * 1024, kMaxBlock);
+  const int64_t from = std::max(audioStart, file.Size() - tailBytes);
+  const std::string tail = file.Read(from, static_cast<size_t>(file.Size() - from));
+  std::vector<FlacFrame> frames;
+  for (size_t at = tail.find('\xFF'); at != std::string::npos; at = tail.find('\xFF', at + 1)) {
+    FlacFrame frame;
+    if (ParseFlacFrame(std::string_view(tail).substr(at, 16), info, frame)) frames.push_back(frame);
+  }
+  for (size_t last = frames.size(); last-- > 1;) {
+    for (size_t before = last; before-- > 0;) {
+      if (frames[before].first + frames[before].samples == frames[last].first) {
+        return frames[last].first + frames[last].samples;
+      }
+    }
+  }
+  return 0;
 }
 
 // The packets at the start of one Ogg logical stream.
@@ -150,6 +233,7 @@ void ParseVorbisComment(std::string_view block, TagMap& tags) {
 bool ReadFlac(const TagFile& file, int64_t offset, TagMap& tags, double& seconds) {
   int64_t pos = offset + 4;
   bool sawInfo = false;
+  StreamInfo info;
   for (int block = 0; block < 256; ++block) {
     const std::string header = file.Read(pos, 4);
     if (header.size() < 4) break;
@@ -158,17 +242,18 @@ bool ReadFlac(const TagFile& file, int64_t offset, TagMap& tags, double& seconds
     if (type == 0 || type == 4) {
       const std::string body = length <= kMaxBlock ? file.Read(pos + 4, length) : std::string();
       if (type == 0) {
-        int rate = 0;
-        seconds = StreamInfoSeconds(body, rate);
-        sawInfo = body.size() >= 18;
+        sawInfo = ParseStreamInfo(body, info);
       } else {
         ParseVorbisComment(body, tags);
       }
     }
-    if ((static_cast<uint8_t>(header[0]) & 0x80) != 0) break;  // the last metadata block
     pos += 4 + static_cast<int64_t>(length);
+    if ((static_cast<uint8_t>(header[0]) & 0x80) != 0) break;  // the last metadata block
   }
-  return sawInfo;
+  if (!sawInfo || info.rate <= 0) return sawInfo;
+  const uint64_t samples = info.samples > 0 ? info.samples : SamplesUpToLastFrame(file, pos, info);
+  if (samples > 0) seconds = static_cast<double>(samples) / info.rate;
+  return true;
 }
 
 bool ReadOgg(const TagFile& file, int64_t offset, TagMap& tags, double& seconds) {
@@ -187,7 +272,8 @@ bool ReadOgg(const TagFile& file, int64_t offset, TagMap& tags, double& seconds)
     preSkip = Le16(id, 10);
   } else if (id.size() >= 51 && id.compare(0, 5, "\x7F" "FLAC") == 0 && id.compare(9, 4, "fLaC") == 0) {
     codec = Codec::Flac;
-    StreamInfoSeconds(std::string_view(id).substr(17), rate);
+    StreamInfo info;
+    if (ParseStreamInfo(std::string_view(id).substr(17), info)) rate = info.rate;
   } else if (id.size() >= 40 && id.compare(0, 8, "Speex   ") == 0) {
     codec = Codec::Speex;
     rate = static_cast<int>(Le32(id, 36));

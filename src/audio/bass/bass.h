@@ -3,7 +3,8 @@
 // plug-ins behind the classic 2.4 C interface (names, types, record layouts and numeric values of
 // that interface), so code written against it compiles unchanged on either side.
 //
-// Built on libsndfile and FFmpeg (decoding), SDL2 audio (output) and libcurl (URL streams).
+// Built on libmpg123, libFLAC, libsndfile and FFmpeg (decoding), SDL2 audio (output) and libcurl
+// (URL streams).
 //
 // ---------------------------------------------------------------------------------------------
 // Channel format. Every stream, whatever its source, is decoded and resampled to ONE format:
@@ -15,8 +16,9 @@
 // first frame at or after s (so a position set in milliseconds reads back as the same
 // milliseconds): the two are exact inverses on frame boundaries.
 //
-// Length: the container's duration, until the decoder reaches the end of the stream; from then on
-// the exact number of frames decoded.
+// Length: what a file's headers count (an MPEG stream's Info frame or its frames themselves, FLAC's
+// STREAMINFO, ...), else the container's duration, until the decoder reaches the end of the
+// stream; from then on the exact number of frames decoded.
 //
 // Position: what is being heard — frames handed to the sound device minus what the device still
 // buffers (one device period, about 23 ms) — not what was decoded ahead.
