@@ -326,6 +326,20 @@ void TNimMain::ShowNotice(const std::string& text) {
   emit noticeTextChanged();
 }
 
+void TNimMain::ReplaceNotice(const QString& previous, const QString& text) {
+  if (!previous.isEmpty() && noticeText == previous) {
+    noticeText = text;
+    emit noticeTextChanged();
+    return;
+  }
+  const qsizetype waiting = previous.isEmpty() ? -1 : pendingNotices.indexOf(previous);
+  if (waiting >= 0) {
+    pendingNotices[waiting] = text;
+    return;
+  }
+  ShowNotice(text.toStdString());
+}
+
 void TNimMain::noticeShown() {
   if (noticeText.isEmpty()) return;
   noticeText = pendingNotices.isEmpty() ? QString() : pendingNotices.takeFirst();

@@ -411,6 +411,8 @@ class TNimMain : public QObject {
   QString NoticeText() const { return noticeText; }
   QString AddProgressText() const { return addProgressText; }
   void ShowNotice(const std::string& text);
+  // Puts text where previous is shown or waits; shows it as a new notice when previous is gone.
+  void ReplaceNotice(const QString& previous, const QString& text);
 
  signals:
   void titleTextChanged();
@@ -571,6 +573,7 @@ class TNimMain : public QObject {
   // Songs that failed to open since the last one played or the user last acted, told once each.
   std::set<std::string> unplayable;
   uint64_t unplayableSerial = 0;   // the userActionSerial that run belongs to
+  QString unplayableNotice;        // the last notice of that run
 
   std::deque<TCommand> queuedCommands;  // a burst's commands waiting their turn, in order
   bool commandDrainPosted = false;

@@ -173,11 +173,11 @@ void TNimMain::ReportUnplayable() {
     unplayableSerial = userActionSerial;
   }
   if (!unplayable.insert(entry.Location).second) return;
-  if (unplayable.size() == 1) {
-    ShowNotice(tr("无法播放：%1").arg(QString::fromStdString(entry.Caption)).toStdString());
-  } else {
-    ShowNotice(tr("无法播放：%1 首歌曲").arg(unplayable.size()).toStdString());
-  }
+  const QString text = unplayable.size() == 1 ? tr("无法播放：%1").arg(QString::fromStdString(entry.Caption))
+                                              : tr("无法播放：%1 首歌曲").arg(unplayable.size());
+  // The newest count takes the place of the earlier one rather than queueing behind it.
+  ReplaceNotice(unplayableNotice, text);
+  unplayableNotice = text;
 }
 
 void TNimMain::EngineError(int32_t code, int32_t detail) {
