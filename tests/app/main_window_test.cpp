@@ -688,7 +688,9 @@ TEST_F(MainWindowTest, ALyricBesideTheSongReachesTheDesktop) {
   app::TNimMain& main = Create();
   main.WMSharedCommand(app::CMD_PLAYFILE, song);
   ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; });
-  EXPECT_EQ(main.DeskLrc()->ShownText(), "...");
+  // "..." until the lyric is read, but a lyric on disk may be shown already: it waits for nothing.
+  const std::string shown = main.DeskLrc()->ShownText();
+  EXPECT_TRUE(shown == "..." || shown == "第一行") << shown;
   ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.LyricLookupRunning() && main.LrcDoc().Document().Count() > 0; }));
   EXPECT_EQ(main.LrcDoc().Document().Count(), 3);  // two lines and the closing line
   engine->Position = 2500;
