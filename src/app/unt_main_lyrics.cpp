@@ -3,6 +3,7 @@
 #include <QQmlEngine>
 #include <QQuickWindow>
 
+#include "app/MusicServerLink.h"
 #include "app/unt_main.h"
 #include "lyrics/UntLrcThread.h"
 #include "lyrics/Unt_Dlrc.h"
@@ -39,6 +40,7 @@ void TNimMain::StartLyricLookup() {
   auto lookup = std::make_shared<lyrics::TLrcTextThread>(*track, shell.LyricFolder, shell.OnlineLrc,
                                                          shell.Remote.OnlineFlag, shell.Remote.LyricUploadUrl,
                                                          lyricDownloader);
+  if (musicServer) lookup->FirstSource = musicServer->LyricSource(track->Location);
   if (workers.Start(lookup, [this](lyrics::TLrcTextThread& done) { LyricLookupDone(done); })) lyricThread = lookup;
 }
 

@@ -260,7 +260,9 @@ void TAudioEngine::Open(const std::string& newSource) {
   source = newSource;
   BASS_StreamFree(channel);  // the handle stays in Channel until the completion replaces it
   ++link->runSerial;
-  auto openWorker = std::make_shared<TStreamCreateURLThread>(newSource, net::StreamRequestUrl(newSource, musicBaseUrl));
+  std::string opened = OnResolveLocation ? OnResolveLocation(newSource) : std::string();
+  if (opened.empty()) opened = newSource;
+  auto openWorker = std::make_shared<TStreamCreateURLThread>(opened, net::StreamRequestUrl(opened, musicBaseUrl));
   std::thread(TEngineLink::RunOpenWorker, openWorker, link, counters).detach();
   worker = std::move(openWorker);
 }

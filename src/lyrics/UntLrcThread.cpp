@@ -61,6 +61,11 @@ TLrcTextThread::TLrcTextThread(TLyricTrack track, std::string lyricFolder, bool 
       Downloader(std::move(downloader)) {}
 
 void TLrcTextThread::Execute() {
+  if (FirstSource) {
+    ResultText = LinesWithCrLf(FirstSource());
+    if (!text::Trim(ResultText).empty()) return;
+    ResultText.clear();
+  }
   std::string candidate;
   if (IsFolder(LyricFolder)) candidate = FindInLyricFolder(LyricFolder, Title, Singer);
   const std::string beside = BesideFileName(Location);

@@ -76,6 +76,9 @@ class TLrcTextThread : public net::TWorker {
   std::string LyricUploadUrl;
   std::shared_ptr<const TLyricDownloader> Downloader;
   net::HttpOptions Http;
+  // Asked before anything else, on the worker: a music server's synced lyrics of its own song; ""
+  // when it has none.
+  std::function<std::string()> FirstSource;
 
   // Results.
   std::string ResultText;   // UTF-8, every line ended by CR LF; empty when nothing was found

@@ -33,6 +33,7 @@ struct Transfer {
   Clock::time_point lastActivity = Clock::now();
   curl_off_t lastUp = 0;
   std::chrono::milliseconds stallTimeout{0};
+  char error[CURL_ERROR_SIZE] = {};  // libcurl's detailed reason of a failure
 };
 
 // libcurl's global set-up is not to be raced; later calls of it are harmless but need not happen.
@@ -110,20 +111,53 @@ EasyHandle NewHandle(Transfer& transfer, const HttpOptions& options) {
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CheckStall);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, transfer.error);
   return handle;
 }
 
+HttpFailure FailureOf(CURLcode result) {
+  switch (result) {
+    case CURLE_OK:
+      return HttpFailure::None;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return HttpFailure::Resolve;
+    case CURLE_COULDNT_CONNECT:
+      return HttpFailure::Connect;
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_ABORTED_BY_CALLBACK:  // the stall check
+      return HttpFailure::Timeout;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+      return HttpFailure::Tls;
+    case CURLE_FILESIZE_EXCEEDED:
+      return HttpFailure::TooLong;
+    default:
+      return HttpFailure::Other;
+  }
+}
+
 // Runs the transfer; whatever arrived before a failure is the result.
-std::string Perform(CURL* handle, Transfer& transfer) {
+std::string Perform(CURL* handle, Transfer& transfer, HttpStatus* status = nullptr) {
   transfer.lastActivity = Clock::now();
   const CURLcode result = curl_easy_perform(handle);
+  if (status) {
+    status->Failure = transfer.tooLong ? HttpFailure::TooLong : FailureOf(result);
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status->Code);
+    if (result != CURLE_OK) status->Detail = transfer.error[0] ? transfer.error : curl_easy_strerror(result);
+  }
   if (transfer.tooLong || result == CURLE_FILESIZE_EXCEEDED) return {};
   return std::move(transfer.body);
 }
 
 }  // namespace
 
-std::string HttpGetText(std::string_view url, const HttpOptions& options) {
+std::string HttpGetText(std::string_view url, const HttpOptions& options, HttpStatus* status) {
+  if (status) *status = {HttpFailure::Other, 0, {}};
   try {
     const std::string target = EscapeUrl(text::Trim(url));
     if (target.empty()) return {};
@@ -136,7 +170,7 @@ std::string HttpGetText(std::string_view url, const HttpOptions& options) {
     curl_easy_setopt(h, CURLOPT_USERAGENT, options.userAgent.c_str());
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, static_cast<long>(options.maxRedirects));
-    return Perform(h, transfer);
+    return Perform(h, transfer, status);
   } catch (...) {
     return {};
   }

@@ -39,11 +39,21 @@ struct HttpOptions {
   std::string userAgent = "Internet Explorer";
 };
 
+// How an exchange ended, for callers that tell the user why nothing came (the music server). The
+// categories are what a user can act on; Detail is libcurl's own text.
+enum class HttpFailure { None, Resolve, Connect, Timeout, Tls, TooLong, Other };
+struct HttpStatus {
+  HttpFailure Failure = HttpFailure::None;
+  long Code = 0;       // the HTTP status of the last response, 0 when none came
+  std::string Detail;  // libcurl's error text, empty when the exchange succeeded
+};
+
 // GET of url with blanks and control bytes (0x00..0x20) trimmed off both ends, user agent
 // options.userAgent ("Internet Explorer" unless changed), no cookies, redirects followed; the empty text for an empty url. Only
 // http:// and https:// URLs are fetched. Blanks, control and non-ASCII bytes inside the URL are
 // sent percent-escaped, as a browser would.
-std::string HttpGetText(std::string_view url, const HttpOptions& options = {});
+// When status is given, it receives how the exchange ended.
+std::string HttpGetText(std::string_view url, const HttpOptions& options = {}, HttpStatus* status = nullptr);
 
 // POST of body (already form-encoded; sent as its bytes) to SplitHostPath(url): request line
 // "POST /<Path> HTTP/1.0" to Host on port 80, headers "Accept: */*",

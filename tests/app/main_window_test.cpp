@@ -633,7 +633,7 @@ TEST_F(MainWindowTest, MainMenuHasItsItemsInOrder) {
   };
   EXPECT_EQ(describe(menu), (std::vector<std::string>{"pmm_tallo Tallo音乐分享平台", "-", "pmf_openfile 添加音乐", "-",
                                                       "pmp_play 播放/暂停", "pmp_previous 上一首", "pmp_next 下一首", "-",
-                                                      " 帮助", "-", "pmm_close 退出"}));
+                                                      "pmm_server 连接音乐服务器…", "-", " 帮助", "-", "pmm_close 退出"}));
   QMenu* help = menu->findChild<QMenu*>("pmm_help");
   ASSERT_NE(help, nullptr);
   EXPECT_EQ(describe(help), (std::vector<std::string>{"pmm_tl Tallo官方群", "pmm_yj 寻求帮助", "-", "pmm_Orvane Orvane官网"}));
