@@ -544,18 +544,6 @@ TEST_F(MainWindowTest, ALateRandomListDoesNotTakeOverPlayback) {
   }
 }
 
-TEST_F(MainWindowTest, AFailedRandomFetchEmptiesTheListAndStops) {
-  WriteSavedLists(Songs(2), Songs(2, "http://h/r"));
-  app::TNimMain& main = Create();
-  PlayRow(1);
-  main.Shell().Remote.RandomListUrl = "http://127.0.0.1:1/none.xml";
-  main.btn_rndlistClick();
-  ASSERT_TRUE(ProcessEventsUntil([&main] { return main.lstRndMusic().Count() == 0; }));
-  EXPECT_EQ(engine->State(), audio::StateStopped);
-  EXPECT_EQ(main.Shell().ActiveList, 0);
-  EXPECT_EQ(main.Shell().CurrentIndex, 0);
-}
-
 TEST_F(MainWindowTest, ALyricBesideTheSongReachesTheDesktop) {
   TempDir songs;
   const std::string song = songs.File("歌曲.mp3");
