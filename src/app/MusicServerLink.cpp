@@ -1,3 +1,5 @@
+// Threads: the worker classes' Execute runs on workers of the link's host with their own copies;
+// everything else runs on the main thread (see MusicServerLink.h).
 #include "app/MusicServerLink.h"
 
 #include <QDateTime>

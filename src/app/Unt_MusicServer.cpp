@@ -1,3 +1,5 @@
+// Threads: the connection test and the keyring check run on workers of the dialog's host with
+// their own copies; everything else runs on the main thread (see Unt_MusicServer.h).
 #include "app/Unt_MusicServer.h"
 
 #include <QGuiApplication>

@@ -15,9 +15,10 @@
 // Threads: everything here runs on the main thread, except EngineDownloadData, which the engine
 // calls on the audio library's download thread (it only touches the song cache), and the engine's
 // ReadTags, which the adding of songs calls on its worker (TAddFilesThread). Workers (lyric lookup,
-// update check, usage report, random-list fetch, adding songs) hand their results back through
-// queued calls that carry a serial or are dropped once this object is gone; a lyric result is also
-// dropped when the row it was for is no longer the playing one.
+// update check, usage report, random-list fetch, adding songs, and the music server's requests in
+// TMusicServerLink) hand their results back through queued calls that carry a serial or are
+// dropped once this object is gone; a lyric result is also dropped when the row it was for is no
+// longer the playing one.
 
 #include <QObject>
 #include <QPointer>

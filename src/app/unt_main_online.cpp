@@ -1,5 +1,9 @@
 // The update check's completion, the usage report, the random-listening list and its sources (the
 // product's server, the user's music server, the Music folder), and the music server's link.
+//
+// Threads: TRandomListFetch::Execute runs on a worker with copies of everything it reads (the
+// session, the folder, the extensions, the decoder check, which is safe on any thread); everything
+// else here runs on the main thread, where the fetch's completion applies what it found.
 #include <QStandardPaths>
 
 #include "app/MusicServerLink.h"
