@@ -5,8 +5,10 @@
 #include <QDateTime>
 #include <QQuickWindow>
 #include <algorithm>
+#include <optional>
 
 #include "app/Unt_MusicServer.h"
+#include "audio/IAudioEngine.h"
 #include "net/MusicServerSecret.h"
 #include "net/WorkerHost.h"
 #include "store/UYmXMLCFG.h"
@@ -38,32 +40,30 @@ class TServerStart : public net::TWorker {
   net::TServerError Error;
 };
 
-class TStoreSecret : public net::TWorker {
+}  // namespace
+
+// Storing or forgetting a password: the old login's secret goes first, then the new one is kept.
+// One runs at a time, in the order they were asked for (both may touch the same fallback file).
+class TMusicServerLink::TSecretJob : public net::TWorker {
  public:
-  TStoreSecret(std::shared_ptr<net::ISecretStore> secrets, net::TSecretKey key, std::string password)
-      : Secrets(std::move(secrets)), Key(std::move(key)), Password(std::move(password)) {}
   void Execute() override {
-    if (Secrets) Result = Secrets->Store(Key, Password);
-    else Result.Error = "no password store";
+    if (!Secrets) {
+      Result.Error = "no password store";
+      return;
+    }
+    if (Forget) Secrets->Forget(*Forget);
+    if (Store) Result = Secrets->Store(*Store, Password);
   }
 
   std::shared_ptr<net::ISecretStore> Secrets;
-  net::TSecretKey Key;
+  std::optional<net::TSecretKey> Forget;
+  std::optional<net::TSecretKey> Store;
   std::string Password;
+  std::function<void(const net::TSecretResult&)> Done;
   net::TSecretResult Result;
 };
 
-class TForgetSecret : public net::TWorker {
- public:
-  TForgetSecret(std::shared_ptr<net::ISecretStore> secrets, net::TSecretKey key)
-      : Secrets(std::move(secrets)), Key(std::move(key)) {}
-  void Execute() override {
-    if (Secrets) Secrets->Forget(Key);
-  }
-
-  std::shared_ptr<net::ISecretStore> Secrets;
-  net::TSecretKey Key;
-};
+namespace {
 
 class TScrobble : public net::TWorker {
  public:
@@ -148,19 +148,20 @@ void TMusicServerLink::NoteLength(const std::string& location, int32_t lengthMs)
   if (lengthMs > 0) lengths[location] = lengthMs;
 }
 
-void TMusicServerLink::PlaybackChanged(bool playing, const std::string& location, uint64_t trackSerial,
+void TMusicServerLink::PlaybackChanged(int32_t state, const std::string& location, uint64_t trackSerial,
                                        int32_t lengthMs) {
   if (playClock.isValid()) {
     playedMs += playClock.elapsed();
     playClock.invalidate();
   }
   const std::string id = net::ServerSongId(location);
-  if (!playing) {
+  if (state != audio::StatePlaying) {
     scrobbleTimer.stop();
     // A song that ended between two checks still counts.
     ScrobbleTick();
-    // The next start of this row (a repeat, a double-click) is a new play.
-    if (trackSerial == playingSerial && id == playingId && submitted) playingSerial = 0;
+    // After an end or a stop, the next start of this row (a repeat, a double-click) is a new play;
+    // after a pause it is the same one.
+    if (state == audio::StateEnded || state == audio::StateStopped) playingSerial = 0;
     return;
   }
   if (id.empty()) {
@@ -232,12 +233,34 @@ void TMusicServerLink::OpenDialog() {
   dialog->Show();
 }
 
+void TMusicServerLink::RunSecretJob(std::shared_ptr<TSecretJob> job) {
+  job->Secrets = services.Secrets;
+  secretJobs.push_back(std::move(job));
+  if (secretJobs.size() == 1) StartSecretJob();
+}
+
+void TMusicServerLink::StartSecretJob() {
+  while (!secretJobs.empty()) {
+    const bool started = workers->Start(secretJobs.front(), [this](TSecretJob& done) {
+      if (done.Done) done.Done(done.Result);
+      secretJobs.pop_front();
+      StartSecretJob();
+    });
+    if (started) return;
+    if (secretJobs.front()->Done) secretJobs.front()->Done({});
+    secretJobs.pop_front();
+  }
+}
+
 void TMusicServerLink::SaveLogin(const std::string& address, const std::string& user, const std::string& password,
                                  bool scrobbleOn, const std::function<void(const net::TSecretResult&)>& stored) {
   const net::TMusicServerSession old = session;
+  auto job = std::make_shared<TSecretJob>();
   // Another server or user: what was kept for the old login goes.
-  if (old.Configured() && !SameLogin(old, address, user))
-    workers->Start(std::make_shared<TForgetSecret>(services.Secrets, net::TSecretKey{old.Address, old.User}), {});
+  if (old.Configured() && !SameLogin(old, address, user)) job->Forget = net::TSecretKey{old.Address, old.User};
+  job->Store = net::TSecretKey{address, user};
+  job->Password = password;
+  job->Done = stored;
   if (!SameLogin(old, address, user) || old.Password != password) {
     session = {};
     session.Address = address;
@@ -250,17 +273,15 @@ void TMusicServerLink::SaveLogin(const std::string& address, const std::string& 
   emit loginChanged();
   // The password is known now; what the server speaks is still to learn.
   Start();
-  auto store = std::make_shared<TStoreSecret>(services.Secrets, net::TSecretKey{address, user}, password);
-  const bool started = workers->Start(store, [stored](TStoreSecret& done) {
-    if (stored) stored(done.Result);
-  });
-  if (!started && stored) stored({});
+  RunSecretJob(std::move(job));
 }
 
 void TMusicServerLink::Disconnect() {
-  if (session.Configured())
-    workers->Start(std::make_shared<TForgetSecret>(services.Secrets, net::TSecretKey{session.Address, session.User}),
-                   {});
+  if (session.Configured()) {
+    auto job = std::make_shared<TSecretJob>();
+    job->Forget = net::TSecretKey{session.Address, session.User};
+    RunSecretJob(std::move(job));
+  }
   session = {};
   passwordKnown = false;
   playingId.clear();

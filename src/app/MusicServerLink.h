@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -70,9 +71,9 @@ class TMusicServerLink : public QObject {
   int32_t KnownLengthMs(const std::string& location) const;
   void NoteLength(const std::string& location, int32_t lengthMs);
 
-  // The playback state changed (main thread): a server song that starts is announced as playing
+  // The engine's state changed (main thread): a server song that starts is announced as playing
   // now, and its play is counted once half of it or four minutes have played.
-  void PlaybackChanged(bool playing, const std::string& location, uint64_t trackSerial, int32_t lengthMs);
+  void PlaybackChanged(int32_t state, const std::string& location, uint64_t trackSerial, int32_t lengthMs);
   bool Scrobbling() const { return scrobble; }
   bool ScrobbleSubmitted() const { return submitted; }
 
@@ -96,8 +97,11 @@ class TMusicServerLink : public QObject {
   void loginChanged();
 
  private:
+  class TSecretJob;
   void ScrobbleTick();
   void SendScrobble(bool submission);
+  void RunSecretJob(std::shared_ptr<TSecretJob> job);
+  void StartSecretJob();
 
   TServices services;
   net::TMusicServerSession session;
@@ -117,6 +121,7 @@ class TMusicServerLink : public QObject {
 
   std::unique_ptr<TNimMusicServer> dialog;
   std::unique_ptr<TNimMusicServer> closedDialog;  // freed once its close has returned
+  std::deque<std::shared_ptr<TSecretJob>> secretJobs;  // the first one runs
   std::unique_ptr<net::TWorkerHost> workers;
 };
 

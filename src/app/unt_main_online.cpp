@@ -225,8 +225,7 @@ void TNimMain::InitMusicServer() {
 void TNimMain::ServerPlaybackChanged() {
   if (!musicServer) return;
   const TPlayListItem* track = CurrentTrack();
-  musicServer->PlaybackChanged(PlayerState() == audio::StatePlaying, track ? track->Location : std::string(),
-                               trackSerial, LengthMs());
+  musicServer->PlaybackChanged(PlayerState(), track ? track->Location : std::string(), trackSerial, LengthMs());
 }
 
 void TNimMain::pmm_serverClick() {

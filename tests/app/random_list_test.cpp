@@ -236,6 +236,17 @@ TEST_F(RandomListTest, ScrobblesNowPlayingThenThePlay) {
   ASSERT_TRUE(ProcessEventsUntil([&server] { return Scrobbles(server).size() == 2; }, 5000));
   EXPECT_EQ(Scrobbles(server), (std::vector<std::string>{"s1 false", "s1 true"}));
   EXPECT_TRUE(main.MusicServer()->ScrobbleSubmitted());
+  // A pause and a resume are the same play; playing the row again is a new one.
+  main.btn_playClick();
+  main.btn_playClick();
+  ProcessEventsFor(1200);
+  EXPECT_EQ(Scrobbles(server).size(), 2u);
+  engine->EndTrack();  // normal mode: the next row, s2, starts
+  ASSERT_TRUE(ProcessEventsUntil([&server] { return Scrobbles(server).size() == 3; }));
+  main.lstRndMusic().SetSelectedIndex(0);
+  main.plst_listItemDblClick();
+  ASSERT_TRUE(ProcessEventsUntil([&server] { return Scrobbles(server).size() == 4; }));
+  EXPECT_EQ(Scrobbles(server), (std::vector<std::string>{"s1 false", "s1 true", "s2 false", "s1 false"}));
 
   server.ClearRequests();
   main.MusicServer()->SetScrobble(false);
