@@ -5,6 +5,8 @@
 // session, the folder, the extensions, the decoder check, which is safe on any thread); everything
 // else here runs on the main thread, where the fetch's completion applies what it found.
 #include <QStandardPaths>
+#include <algorithm>
+#include <climits>
 
 #include "app/MusicServerLink.h"
 #include "app/UntAddFiles.h"
@@ -76,8 +78,9 @@ class TRandomListFetch : public net::TWorker {
     const net::TFolderPick pick = net::PickRandomSongFiles(Folder, Extensions, kRandomSongCount, Decodes);
     for (const std::string& path : pick.Files) {
       const audio::TTags tags = audio::ReadFileTags(path);
-      Entries.push_back({TNimMain::TitleForFile(path, tags), tags.Artist, path,
-                         static_cast<int32_t>(tags.Duration * 86400000.0)});
+      // A length read from a damaged header may be anything.
+      const double lengthMs = std::clamp(tags.Duration * 86400000.0, 0.0, static_cast<double>(INT32_MAX));
+      Entries.push_back({TNimMain::TitleForFile(path, tags), tags.Artist, path, static_cast<int32_t>(lengthMs)});
     }
   }
 };

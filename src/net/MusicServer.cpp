@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <random>
 
@@ -88,6 +89,11 @@ TServerError NotConfigured() {
   TServerError error;
   error.Kind = TServerFailure::NotConfigured;
   return error;
+}
+
+// The version goes back into every request, so only what a version can be is taken.
+bool IsVersion(std::string_view text) {
+  return !text.empty() && text.size() <= 16 && text.find_first_not_of("0123456789.") == std::string_view::npos;
 }
 
 bool IsTrue(std::string_view text) { return text::EqualsNoCase(text::Trim(text), "true"); }
@@ -216,7 +222,7 @@ TServerError TSubsonicClient::Request(std::string_view method, std::string_view 
       rooted = true;
       ok = reader.Attribute("status") == "ok";
       const std::string version(text::Trim(reader.Attribute("version")));
-      if (!version.empty()) session.ApiVersion = version;
+      if (IsVersion(version)) session.ApiVersion = version;
       session.OpenSubsonic = IsTrue(reader.Attribute("openSubsonic"));
       session.ServerType = reader.Attribute("type");
       session.ServerVersion = reader.Attribute("serverVersion");
@@ -285,7 +291,8 @@ TServerError TSubsonicClient::Connect() {
 TServerError TSubsonicClient::RandomSongs(int count, std::vector<TServerSong>& songs) {
   songs.clear();
   TAnswer answer;
-  TServerError error = Call("getRandomSongs", "size=" + std::to_string(std::clamp(count, 1, 500)), answer);
+  const int wanted = std::clamp(count, 1, 500);  // the API's own limit
+  TServerError error = Call("getRandomSongs", "size=" + std::to_string(wanted), answer);
   if (!error.Ok()) return error;
   store::TXmlReader reader(answer.Body);
   while (reader.Next()) {
@@ -295,8 +302,10 @@ TServerError TSubsonicClient::RandomSongs(int count, std::vector<TServerSong>& s
     if (song.Id.empty() || IsTrue(reader.Attribute("isVideo"))) continue;
     song.Title = reader.Attribute("title");
     song.Artist = reader.Attribute("artist");
-    song.DurationSeconds = std::max(0, ToInt(reader.Attribute("duration")));
+    // Within what a length in milliseconds can hold.
+    song.DurationSeconds = std::clamp(ToInt(reader.Attribute("duration")), 0, INT32_MAX / 1000);
     songs.push_back(std::move(song));
+    if (songs.size() == static_cast<size_t>(wanted)) break;
   }
   return error;
 }

@@ -82,7 +82,7 @@ std::string ServerSongLocation(std::string_view songId);
 std::string ServerSongId(std::string_view location);
 
 // The stream address of a song with fresh credentials (a new salt each call); empty when the
-// session has no address or user. maxBitRate 0 leaves the song as it is stored.
+// session has no address or user. The song comes as the server stores it (no transcoding asked).
 std::string StreamUrl(const TMusicServerSession& session, std::string_view songId);
 
 // The lines of synced lyrics as LRC text ("[mm:ss.cc]line" ended by CR LF). offsetMs is the

@@ -214,6 +214,8 @@ TEST(SubsonicClient, TellsFailuresApart) {
   server.Serve("/wrong/rest/ping.view", Failed(40, "Wrong username or password."));
   server.Serve("/html/rest/ping.view", FixtureReply::Status(404, "<html><body>Not Found</body></html>"));
   server.Serve("/garbage/rest/ping.view", FixtureReply::Text("{\"subsonic-response\":{}}"));
+  // A "version" that would add parameters to every later request is no version.
+  server.Serve("/inject/rest/ping.view", Answer("", "1.16.1&amp;u=admin"));
   struct Case {
     std::string address;
     TServerFailure kind;
@@ -224,6 +226,7 @@ TEST(SubsonicClient, TellsFailuresApart) {
       {server.BaseUrl() + "/wrong", TServerFailure::Api, 40, 200, HttpFailure::None},
       {server.BaseUrl() + "/html", TServerFailure::NotAServer, 0, 404, HttpFailure::None},
       {server.BaseUrl() + "/garbage", TServerFailure::NotAServer, 0, 200, HttpFailure::None},
+      {server.BaseUrl() + "/inject", TServerFailure::NotAServer, 0, 200, HttpFailure::None},
       {"http://127.0.0.1:1", TServerFailure::NoAnswer, 0, 0, HttpFailure::Connect},
       {"", TServerFailure::NotConfigured, 0, 0, HttpFailure::None},
   };
