@@ -144,8 +144,11 @@ int32_t TMusicServerLink::KnownLengthMs(const std::string& location) const {
   return found == lengths.end() ? 0 : found->second;
 }
 
-void TMusicServerLink::NoteLength(const std::string& location, int32_t lengthMs) {
-  if (lengthMs > 0) lengths[location] = lengthMs;
+// Only the last list's songs: the map stays as small as a list however often "换歌" is pressed.
+void TMusicServerLink::NoteLengths(const std::vector<net::TRandomListEntry>& entries) {
+  lengths.clear();
+  for (const net::TRandomListEntry& entry : entries)
+    if (entry.LengthMs > 0) lengths[entry.Location] = entry.LengthMs;
 }
 
 void TMusicServerLink::PlaybackChanged(int32_t state, const std::string& location, uint64_t trackSerial,

@@ -19,9 +19,11 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/MusicServer.h"
 #include "net/MusicServerSecret.h"
+#include "net/RandomList.h"
 
 class QQmlEngine;
 
@@ -67,9 +69,9 @@ class TMusicServerLink : public QObject {
   // The stream address of a server song's location, with fresh credentials; empty for any other
   // location (and when no server is connected).
   std::string StreamUrlFor(const std::string& location) const;
-  // The server's length of a song it listed (ms), 0 when unknown.
+  // The server's length of a song of the last random list (ms), 0 when unknown.
   int32_t KnownLengthMs(const std::string& location) const;
-  void NoteLength(const std::string& location, int32_t lengthMs);
+  void NoteLengths(const std::vector<net::TRandomListEntry>& entries);
 
   // The engine's state changed (main thread): a server song that starts is announced as playing
   // now, and its play is counted once half of it or four minutes have played.

@@ -169,7 +169,7 @@ void TNimMain::RandomListFetched(TRandomListFetch& fetch, uint64_t userAction) {
     return;
   }
   SetRndMsg({}, false);
-  for (const net::TRandomListEntry& entry : fetch.Entries) musicServer->NoteLength(entry.Location, entry.LengthMs);
+  if (musicServer) musicServer->NoteLengths(fetch.Entries);
   if (userAction == userActionSerial) ApplyRandomList(fetch.Entries);
   else if (shell.ActiveList != 1) FillRandomList(fetch.Entries);
 }
