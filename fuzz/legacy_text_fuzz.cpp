@@ -36,6 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   const std::string legacy = FromLegacy(bytes);
   Check(IsValidUtf8(legacy), "FromLegacy gives UTF-8");
+  for (const std::string& text : FromLegacyTogether({std::string(bytes.substr(0, size / 2)), std::string(bytes.substr(size / 2))}))
+    Check(IsValidUtf8(text), "FromLegacyTogether gives UTF-8");
 
   std::string strict;
   const bool strictOk = DecodeGb18030(bytes, strict, OnError::Fail);

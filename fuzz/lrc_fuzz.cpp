@@ -2,6 +2,7 @@
 // current-line lookup agrees with the plain scan over the sorted lines.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "FuzzSupport.h"
@@ -37,6 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   lrc.SetOffset(offset);
   lrc.SetPosition(position);
   if (doc.Count() > 0) Check(lrc.CurrentLine() == LinearLookup(doc, offset, position), "lookup agrees with the scan");
+  // Lines sharing a stamp, joined or not: every word stamp lies inside the text shown.
+  for (const bool join : {true, false}) {
+    const auto shown = lrc.CurrentDisplay([join](const std::string&) { return join; });
+    if (!shown.Timing) continue;
+    Check(shown.Timing->Start < shown.Timing->End, "a shown line has time to be sung");
+    for (const auto& word : shown.Timing->Words) Check(word.Offset <= shown.Text.size(), "word stamps inside the text");
+  }
   lrc.AddClosingLine(position);
   lrc.SetPosition(position / 2);
   return 0;

@@ -460,6 +460,10 @@
         <source>没有找到可以随便听听的歌曲：在菜单“连接音乐服务器…”中连接服务器，或把歌曲放进音乐文件夹</source>
         <translation>No songs to shuffle: connect a server with “Connect to a music server…” in the menu, or put songs into your Music folder</translation>
     </message>
+    <message>
+        <source>纯音乐，请欣赏</source>
+        <translation>Instrumental — enjoy the music</translation>
+    </message>
 </context>
 <context>
     <name>orvane::app::TNimMusicServer</name>
@@ -553,7 +557,7 @@
     </message>
     <message>
         <source>请填写服务器的地址，例如 http://192.168.1.2:4533</source>
-        <translation>Enter the server's address, for example http://192.168.1.2:4533</translation>
+        <translation>Enter the server&apos;s address, for example http://192.168.1.2:4533</translation>
     </message>
     <message>
         <source>请填写用户名</source>
@@ -574,6 +578,10 @@
     <message>
         <source>密码没有保存成功（%1）：这次可以使用，下次启动时需要重新输入</source>
         <translation>The password could not be stored (%1): it works for now, but you will need to enter it again next time</translation>
+    </message>
+    <message>
+        <source>纯音乐，请欣赏</source>
+        <translation type="vanished">Instrumental — enjoy the music</translation>
     </message>
 </context>
 <context>
@@ -597,6 +605,17 @@
     <message>
         <source>关闭</source>
         <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::lyrics::TLrcResultModel</name>
+    <message>
+        <source>纯音乐</source>
+        <translation>Instrumental</translation>
+    </message>
+    <message>
+        <source>无时间轴</source>
+        <translation>No timing</translation>
     </message>
 </context>
 <context>
@@ -644,6 +663,14 @@
     <message>
         <source>歌词已下载</source>
         <translation>Lyrics downloaded</translation>
+    </message>
+    <message>
+        <source>歌词服务器出错，请稍后再试</source>
+        <translation>The lyrics server reported an error; please try again later</translation>
+    </message>
+    <message>
+        <source>这一项只有歌词文本，没有时间轴</source>
+        <translation>This result has only the words, without timing</translation>
     </message>
 </context>
 </TS>

@@ -490,7 +490,12 @@ class TNimMain : public QObject {
 
   // unt_main_lyrics.cpp
   void StartLyricLookup();
+  void LocalLyricLookupDone(lyrics::TLrcTextThread& thread);
+  void StartLyricDownload();
   void LyricLookupDone(lyrics::TLrcTextThread& thread);
+  // The current line as the desktop shows it, and whether a text fits the lyrics window's width.
+  lyrics::TLrcClass::TDisplayLine DesktopLine();
+  bool FitsDesktopLyric(const std::string& text);
   // The playing row as the lyric results know it; nothing when there is none.
   std::optional<lyrics::TLyricTrack> CurrentLyricTrack() const;
   void RefreshDesktopLyric();
@@ -528,7 +533,14 @@ class TNimMain : public QObject {
   std::shared_ptr<TCommandBlock> commandBlock;
 
   net::TWorkerHost workers;  // destroyed first among the workers' users: late completions are dropped
-  std::shared_ptr<lyrics::TLrcTextThread> lyricThread;
+  std::shared_ptr<lyrics::TLrcTextThread> lyricThread;        // the download under way, if any
+  std::shared_ptr<lyrics::TLrcTextThread> waitingLyricDownload;  // the next one, for the latest track
+  int localLyricLookups = 0;                                     // lyric file lookups under way
+  struct {
+    std::string Text;
+    int Width = -1;
+    bool Fits = false;
+  } lyricFit;  // the last answer of FitsDesktopLyric
   std::shared_ptr<net::TCheckUPDate> updateThread;
   std::shared_ptr<net::TPostThr> reportThread;
   std::unique_ptr<TMusicServerLink> musicServer;  // made at creation, once the data folder is known

@@ -2,9 +2,11 @@
 // the lyric search dialog and the karaoke wipe.
 #include <QQmlEngine>
 #include <QQuickWindow>
+#include <utility>
 
 #include "app/MusicServerLink.h"
 #include "app/unt_main.h"
+#include "lyrics/OutlinedText.h"
 #include "lyrics/UntLrcThread.h"
 #include "lyrics/Unt_Dlrc.h"
 #include "lyrics/Unt_DlrcButton.h"
@@ -21,7 +23,7 @@ constexpr int kKaraokeFrameMs = 36;
 
 }  // namespace
 
-bool TNimMain::LyricLookupRunning() const { return lyricThread != nullptr; }
+bool TNimMain::LyricLookupRunning() const { return localLyricLookups > 0 || lyricThread || waitingLyricDownload; }
 
 std::optional<lyrics::TLyricTrack> TNimMain::CurrentLyricTrack() const {
   if (!IsTrackIndex(shell.CurrentIndex)) return std::nullopt;
@@ -29,37 +31,88 @@ std::optional<lyrics::TLyricTrack> TNimMain::CurrentLyricTrack() const {
   return lyrics::TLyricTrack{shell.ActiveList, entry.Location, entry.Title, entry.Singer};
 }
 
-// One lookup at a time: while one runs, a track that starts playing waits for it to end; a result
-// for a row that is no longer the playing one is dropped and the lookup starts again for the row
-// that is. Provider downloads follow the user's "online lyrics" setting; the product server hears of
-// a lookup only when it is online.
+// A lyric on disk shows at once, whatever else runs: every track that starts has its files looked
+// at right away. Only downloads wait for each other, one at a time; while one runs, the latest
+// track that needs one waits for its turn, and a result for a row that is no longer the playing
+// one is dropped. Provider downloads follow the user's "online lyrics" setting; the product server
+// hears of a lookup only when it is online.
 void TNimMain::StartLyricLookup() {
-  if (lyricThread) return;
   const std::optional<lyrics::TLyricTrack> track = CurrentLyricTrack();
   if (!track) return;
-  auto lookup = std::make_shared<lyrics::TLrcTextThread>(*track, shell.LyricFolder, shell.OnlineLrc,
-                                                         shell.Remote.OnlineFlag, shell.Remote.LyricUploadUrl,
-                                                         lyricDownloader);
+  // A music server's song has the length the server knows; a stream's own may still be a guess.
+  const int32_t serverLength = musicServer ? musicServer->KnownLengthMs(track->Location) : 0;
+  auto lookup = std::make_shared<lyrics::TLrcTextThread>(
+      *track, shell.LyricFolder, shell.OnlineLrc, shell.Remote.OnlineFlag, shell.Remote.LyricUploadUrl,
+      lyricDownloader, serverLength > 0 ? serverLength : engine ? engine->GetLength() : 0, lyrics::TLookupStage::Local);
   if (musicServer) lookup->FirstSource = musicServer->LyricSource(track->Location);
-  if (workers.Start(lookup, [this](lyrics::TLrcTextThread& done) { LyricLookupDone(done); })) lyricThread = lookup;
+  if (workers.Start(lookup, [this](lyrics::TLrcTextThread& done) { LocalLyricLookupDone(done); })) ++localLyricLookups;
 }
 
+void TNimMain::LocalLyricLookupDone(lyrics::TLrcTextThread& thread) {
+  --localLyricLookups;
+  if (!thread.NeedsNetwork) {
+    LyricLookupDone(thread);
+    return;
+  }
+  const std::optional<lyrics::TLyricTrack> current = CurrentLyricTrack();
+  if (!current || !lyrics::SameRow(lyrics::TrackOf(thread), *current)) return;  // another row's lookup has it
+  // A download for this row already under way (the song resumed) brings its lyric.
+  if (lyricThread && lyrics::SameRow(lyrics::TrackOf(*lyricThread), *current)) return;
+  waitingLyricDownload = std::make_shared<lyrics::TLrcTextThread>(
+      lyrics::TrackOf(thread), thread.LyricFolder, thread.DownloadEnabled, thread.NetEnabled, thread.LyricUploadUrl,
+      thread.Downloader, thread.TrackLengthMs, lyrics::TLookupStage::Network);
+  StartLyricDownload();
+}
+
+void TNimMain::StartLyricDownload() {
+  if (lyricThread || !waitingLyricDownload) return;
+  const std::shared_ptr<lyrics::TLrcTextThread> next = std::exchange(waitingLyricDownload, nullptr);
+  const std::optional<lyrics::TLyricTrack> current = CurrentLyricTrack();
+  if (!current || !lyrics::SameRow(lyrics::TrackOf(*next), *current)) return;
+  if (workers.Start(next, [this](lyrics::TLrcTextThread& done) {
+        lyricThread.reset();
+        LyricLookupDone(done);
+        StartLyricDownload();
+      }))
+    lyricThread = next;
+}
+
+// A result for a row that is no longer playing is dropped: that row's own lookup, started when
+// the row began to play, brings the lyric that belongs to it.
 void TNimMain::LyricLookupDone(lyrics::TLrcTextThread& thread) {
-  lyricThread.reset();
   const int32_t length = engine ? engine->GetLength() : 0;
   const auto done = lyrics::LyricLookupDone(thread, CurrentLyricTrack(), length, shell.LyricFolder, lrcDoc);
-  if (done.Stale && engine && engine->State() == audio::StatePlaying) StartLyricLookup();
+  // The lyric shows now, not at the next refresh.
+  if (!done.Stale && showLrc) RefreshDesktopLyric();
+}
+
+bool TNimMain::FitsDesktopLyric(const std::string& text) {
+  if (!deskLrc) return false;
+  // Measured once per line, not on every step of the wipe.
+  if (text != lyricFit.Text || deskLrc->width() != lyricFit.Width) {
+    lyricFit.Text = text;
+    lyricFit.Width = deskLrc->width();
+    lyricFit.Fits = lyrics::FitsOneLine(lyricFit.Width, text, lyrics::TNimDeskTopLrc::FontName,
+                                        lyrics::TNimDeskTopLrc::FontSize);
+  }
+  return lyricFit.Fits;
+}
+
+lyrics::TLrcClass::TDisplayLine TNimMain::DesktopLine() {
+  return lrcDoc.CurrentDisplay([this](const std::string& text) { return FitsDesktopLyric(text); });
 }
 
 void TNimMain::RefreshDesktopLyric() {
   lrcDoc.SetPosition(engine ? engine->GetPosition() : 0);
-  std::string line = lrcDoc.CurrentLine();
+  lyrics::TLrcClass::TDisplayLine shown = DesktopLine();
+  std::string& line = shown.Text;
   if (text::Trim(line).empty()) line = ". . .";
   else if (line == lyrics::TLrcClass::kClosingLineText) line = WelcomeText().toStdString();
+  else if (line == lyrics::TLrcClass::kInstrumentalText) line = tr("纯音乐，请欣赏").toStdString();
   if (!deskLrc) return;
   deskLrc->ShowText(line);
   if (karaoke) {
-    deskLrc->SetLineTiming(lrcDoc.CurrentTiming());
+    deskLrc->SetLineTiming(shown.Timing);
     deskLrc->SetSungPosition(lrcDoc.Position());
   }
   UpdateKaraokeTimer();
@@ -104,7 +157,7 @@ void TNimMain::SetKaraoke(bool on) {
   if (deskLrc) {
     deskLrc->SetKaraoke(on);
     // The line on show gets its timing now, not at the next refresh.
-    deskLrc->SetLineTiming(on ? lrcDoc.CurrentTiming() : std::nullopt);
+    deskLrc->SetLineTiming(on ? DesktopLine().Timing : std::nullopt);
     deskLrc->SetSungPosition(engine ? engine->GetPosition() : 0);
   }
   if (dlrcButton) dlrcButton->SetKaraoke(on);

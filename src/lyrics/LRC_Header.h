@@ -38,15 +38,26 @@ inline constexpr LRC_GUID IID_LrcDown = {0x14c0620a, 0xe9d5, 0x43e5, {0xa4, 0x09
 inline constexpr LRC_GUID IID_LrcUnknown = {0x00000000, 0x0000, 0x0000, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 inline constexpr int32_t LRC_S_OK = 0;
+// What SearchLyrics and DownloadLyric return when they have no answer.
+inline constexpr int32_t LRC_E_CONNECT = -1;  // the server could not be reached or went silent
+inline constexpr int32_t LRC_E_ANSWER = -2;   // it answered with an error or with nothing readable
 inline constexpr int32_t LRC_E_NOINTERFACE = static_cast<int32_t>(0x80004002u);
 inline constexpr int32_t LRC_E_POINTER = static_cast<int32_t>(0x80004003u);
+
+// TLrcResult::Flags: what the record holds, as far as the search told.
+inline constexpr uint32_t LRC_RESULT_SYNCED = 1;        // a time-tagged lyric
+inline constexpr uint32_t LRC_RESULT_PLAIN = 2;         // the words without times
+inline constexpr uint32_t LRC_RESULT_INSTRUMENTAL = 4;  // a track without words
+// A result with none of them told nothing: its lyric shows only by downloading it.
 
 // One search result. Library memory, read only; a null text counts as empty.
 struct TLrcResult {
   const char* Title;   // the track's name
   const char* Singer;  // the artist
   const char* Extra;   // the album (the search dialog's "ss" column)
-  int32_t Id;          // what DownloadLyric takes
+  int64_t Id;          // what DownloadLyric takes; the service's record ids outgrow 32 bits
+  int32_t DurationMs;  // the recording's length; 0 when unknown
+  uint32_t Flags;      // LRC_RESULT_*
 };
 
 class ILrcUnknown {
@@ -78,15 +89,18 @@ class ILrcDown : public ILrcUnknown {
   virtual int32_t ClearResults() = 0;
   // Position 9: downloads the time-tagged lyric of result id into buffer (size bytes): as much of it
   // as fits whole UTF-8 characters into size − 1 bytes, then a zero; the empty text when the
-  // track has no time-tagged lyric. Returns the length in bytes of the whole lyric (without the
-  // zero), so a caller whose buffer was too small (result ≥ size) calls again with result + 1
-  // bytes — that call is answered from memory when nothing else was downloaded on the thread in
-  // between; −1 when the server could not be asked or gave no readable answer (buffer then "").
-  // A null buffer or size ≤ 0 only reports the length.
-  virtual int32_t DownloadLyric(int32_t id, char* buffer, int32_t size) = 0;
-  // Position 10: searches by title and singer (extra, when not empty, narrows by album; flags is
-  // not used) and replaces the calling thread's results. Returns the number of results, or −1
-  // when the server could not be asked or gave no readable answer (the list is then empty).
+  // record has no time-tagged lyric or the service has no such record. Returns the length in
+  // bytes of the whole lyric (without the zero), so a caller whose buffer was too small (result ≥
+  // size) calls again with result + 1 bytes — that call is answered from memory when nothing else
+  // was downloaded on the thread in between; LRC_E_CONNECT or LRC_E_ANSWER when there is no answer
+  // (buffer then ""). A null buffer or size ≤ 0 only reports the length.
+  virtual int32_t DownloadLyric(int64_t id, char* buffer, int32_t size) = 0;
+  // Position 10: searches and replaces the calling thread's results. With a title: by title and
+  // singer (extra, when not empty, narrows by album), and when that finds nothing and no singer
+  // was given, by the title as free text; without a title: the singer and extra as free text;
+  // with nothing to search for: no results, and the server is not asked. flags is not used.
+  // Returns the number of results, or LRC_E_CONNECT or LRC_E_ANSWER when there is no answer (the
+  // list is then empty).
   virtual int32_t SearchLyrics(const char* title, const char* singer, const char* extra, int32_t flags) = 0;
 
  protected:

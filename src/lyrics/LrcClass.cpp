@@ -9,6 +9,7 @@ void TLrcClass::Load(std::string_view text) {
   sourceText = std::string(text);
   currentLine.clear();
   currentIndex = -1;
+  closingLine = false;
   document.Parse(text);
   offset = document.Info().Offset;
   document.SortByTime();
@@ -22,23 +23,65 @@ void TLrcClass::SetPosition(int32_t ms) {
   currentIndex = index;
 }
 
-std::optional<TLineTiming> TLrcClass::CurrentTiming() const {
+TLrcClass::TDisplayLine TLrcClass::CurrentDisplay(const TFits& fits) const {
   const auto& items = document.Items();
-  if (currentIndex < 0 || static_cast<std::size_t>(currentIndex) + 1 >= items.size()) return std::nullopt;
-  const TLyricItem& line = items[static_cast<std::size_t>(currentIndex)];
-  const TLyricItem& next = items[static_cast<std::size_t>(currentIndex) + 1];
+  if (currentIndex < 0 || static_cast<std::size_t>(currentIndex) >= items.size()) return {currentLine, std::nullopt};
+
+  // The lines sharing the current line's stamp lie next to it (the sort keeps equal times together);
+  // the closing line never joins them.
+  const std::size_t lyricEnd = closingLine ? items.size() - 1 : items.size();
+  std::size_t first = static_cast<std::size_t>(currentIndex);
+  std::size_t last = first;
+  if (first < lyricEnd) {
+    const int32_t time = items[first].Time;
+    while (first > 0 && items[first - 1].Time == time) --first;
+    while (last + 1 < lyricEnd && items[last + 1].Time == time) ++last;
+  }
+
+  std::vector<const TLyricItem*> parts;
+  for (std::size_t k = first; k <= last; ++k) {
+    if (!items[k].Text.empty()) parts.push_back(&items[k]);
+  }
+  TDisplayLine shown;
+  std::vector<TWordStamp> words;
+  if (parts.empty()) {
+    shown.Text = items[static_cast<std::size_t>(currentIndex)].Text;
+  } else {
+    shown.Text = parts.front()->Text;
+    words = parts.front()->Words;
+    if (parts.size() > 1 && fits) {
+      std::string joined;
+      std::vector<TWordStamp> joinedWords;
+      for (const TLyricItem* part : parts) {
+        if (!joined.empty()) joined += "  ";
+        for (TWordStamp word : part->Words) {
+          word.Offset += static_cast<uint32_t>(joined.size());
+          joinedWords.push_back(word);
+        }
+        joined += part->Text;
+      }
+      if (fits(joined)) {
+        shown.Text = std::move(joined);
+        words = std::move(joinedWords);
+      }
+    }
+  }
+
+  if (last + 1 >= items.size()) return shown;
   // Clamped to 32 bits: an extreme offset must not wrap a time around.
   auto onScale = [this](int32_t time) {
     return static_cast<int32_t>(std::clamp<int64_t>(int64_t{time} - offset, INT32_MIN, INT32_MAX));
   };
-  TLineTiming timing{onScale(line.Time), onScale(next.Time), line.Words};
-  if (timing.End <= timing.Start) return std::nullopt;
+  TLineTiming timing{onScale(items[first].Time), onScale(items[last + 1].Time), std::move(words)};
+  if (timing.End <= timing.Start) return shown;
   for (TWordStamp& word : timing.Words) word.Time = onScale(word.Time);
-  return timing;
+  shown.Timing = std::move(timing);
+  return shown;
 }
 
 void TLrcClass::AddClosingLine(int32_t ms) {
   document.Add(TLyricItem{std::string(kClosingLineText), std::string(), ms, {}});
+  closingLine = true;
 }
 
 }  // namespace orvane::lyrics

@@ -3,6 +3,7 @@
 // Main thread only (the refresh, the toolbar and the lookup's completion all run there).
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,10 @@ class TLrcClass {
  public:
   // Text of the line that closes every lyric (and stands alone when a track has ended).
   static constexpr std::string_view kClosingLineText = "Orvane 不一样的音乐体验";
+  // The line of the lyric saved for an instrumental track (shown translated).
+  static constexpr std::string_view kInstrumentalText = "纯音乐，请欣赏";
+  // That lyric as a file holds it.
+  static std::string InstrumentalLyric() { return "[00:00.00]" + std::string(kInstrumentalText) + "\r\n"; }
 
   // Parses UTF-8 LRC text, takes its "offset" tag (or 0) as Offset, sorts the lines and empties
   // CurrentLine; Position is kept. Load("") clears the lyrics.
@@ -42,9 +47,19 @@ class TLrcClass {
   const std::string& CurrentLine() const { return currentLine; }
   // Index of the current line in Document (−1 before the first lookup that found one).
   int CurrentIndex() const { return currentIndex; }
-  // Timing of the current line; nothing when there is no current line, it is the last line (its
-  // end is unknown) or the next line does not start later.
-  std::optional<TLineTiming> CurrentTiming() const;
+  // What the desktop shows for the current line. Lines that share its stamp (an original and its
+  // translation, the usual shape of a bilingual lyric) are joined by two blanks, in text order and
+  // without blank ones, when fits says the joined text fits; otherwise the first of them shows.
+  // Timing: when the shown text is sung, its word stamps at their places in it; nothing when there
+  // is no current line, it is the last line (its end is unknown) or no later line follows.
+  struct TDisplayLine {
+    std::string Text;
+    std::optional<TLineTiming> Timing;
+  };
+  using TFits = std::function<bool(const std::string& text)>;
+  TDisplayLine CurrentDisplay(const TFits& fits = {}) const;
+  // The timing of CurrentDisplay's text when the first of its lines shows alone.
+  std::optional<TLineTiming> CurrentTiming() const { return CurrentDisplay().Timing; }
   const std::string& SourceText() const { return sourceText; }
   const TLyricHandle& Document() const { return document; }
 
@@ -55,6 +70,7 @@ class TLrcClass {
   int32_t offset = 0;
   std::string currentLine;
   int currentIndex = -1;
+  bool closingLine = false;  // the last item is the closing line
 };
 
 }  // namespace orvane::lyrics

@@ -16,6 +16,14 @@ std::string ZeroTerminated(const char* text) { return text ? std::string(text) :
 
 }  // namespace
 
+bool TLrcResultCopy::Instrumental() const {
+  return (Flags & LRC_RESULT_INSTRUMENTAL) != 0 && (Flags & LRC_RESULT_SYNCED) == 0;
+}
+
+bool TLrcResultCopy::PlainOnly() const {
+  return (Flags & LRC_RESULT_PLAIN) != 0 && (Flags & (LRC_RESULT_SYNCED | LRC_RESULT_INSTRUMENTAL)) == 0;
+}
+
 std::shared_ptr<TLyricDownloader> TLyricDownloader::Load(const std::string& appFolder) {
   std::string path = appFolder;
   if (!path.empty() && path.back() != '/') path += '/';
@@ -46,18 +54,24 @@ TLyricDownloader::~TLyricDownloader() {
 }
 
 std::optional<std::vector<TLrcResultCopy>> TLyricDownloader::Search(std::string_view title, std::string_view singer,
-                                                                    std::string_view extra) const {
+                                                                    std::string_view extra,
+                                                                    TProviderFailure* failure) const {
+  if (failure) *failure = TProviderFailure::NoConnection;
   try {
     const std::string t(title), s(singer), e(extra);
     object->ClearResults();
-    if (object->SearchLyrics(t.c_str(), s.c_str(), e.c_str(), 0) < 0) return std::nullopt;
+    const int32_t found = object->SearchLyrics(t.c_str(), s.c_str(), e.c_str(), 0);
+    if (found < 0) {
+      if (failure && found == LRC_E_ANSWER) *failure = TProviderFailure::BadAnswer;
+      return std::nullopt;
+    }
     std::vector<TLrcResultCopy> results;
     const int32_t count = object->ResultCount();
     for (int32_t i = 0; i < count; ++i) {
       const TLrcResult* result = object->ResultAt(i);
       if (!result) continue;
       results.push_back({ZeroTerminated(result->Title), ZeroTerminated(result->Singer), ZeroTerminated(result->Extra),
-                         result->Id});
+                         result->Id, result->DurationMs, result->Flags});
     }
     return results;
   } catch (...) {
@@ -65,7 +79,7 @@ std::optional<std::vector<TLrcResultCopy>> TLyricDownloader::Search(std::string_
   }
 }
 
-std::optional<std::string> TLyricDownloader::Download(int32_t id) const {
+std::optional<std::string> TLyricDownloader::Download(int64_t id) const {
   try {
     std::string buffer(kFirstBufferSize, '\0');
     int32_t length = object->DownloadLyric(id, buffer.data(), kFirstBufferSize);

@@ -28,7 +28,20 @@ struct TLrcResultCopy {
   std::string Title;
   std::string Singer;
   std::string Extra;
-  int32_t Id = 0;
+  int64_t Id = 0;
+  int32_t DurationMs = 0;  // 0: unknown
+  uint32_t Flags = 0;      // LRC_RESULT_* of LRC_Header.h
+
+  // A track without words.
+  bool Instrumental() const;
+  // Words without times only: nothing the desktop line could follow.
+  bool PlainOnly() const;
+};
+
+// Why the provider gave no answer.
+enum class TProviderFailure : uint8_t {
+  NoConnection,  // the server could not be reached or went silent
+  BadAnswer,     // it answered with an error or with nothing readable
 };
 
 class TLyricDownloader {
@@ -46,12 +59,14 @@ class TLyricDownloader {
   TLyricDownloader& operator=(const TLyricDownloader&) = delete;
 
   // ClearResults, SearchLyrics(title, singer, extra, 0) and a copy of every result; nothing when
-  // the library could not ask the server or understand its answer.
+  // the library could not ask the server or understand its answer (and then, when failure is
+  // given, why).
   std::optional<std::vector<TLrcResultCopy>> Search(std::string_view title, std::string_view singer,
-                                                    std::string_view extra = {}) const;
+                                                    std::string_view extra = {},
+                                                    TProviderFailure* failure = nullptr) const;
   // The whole time-tagged lyric of result id ("" when it has none), however long it is; nothing
   // when the download failed.
-  std::optional<std::string> Download(int32_t id) const;
+  std::optional<std::string> Download(int64_t id) const;
 
   // The object itself, for callers that need the raw calls; valid while this holder lives.
   ILrcDown* Object() const { return object; }

@@ -43,20 +43,33 @@ QString PictureText(const std::string& utf8) {
 
 namespace {
 
-// Glyph outlines of the text, each line centred in the width W and wrapped, the first line box
-// starting at y 5. The Windows string layout keeps 1/6 em free at both ends of every line so
-// overhanging glyphs are not cut; the wrap width leaves the same room.
-QPainterPath TextPath(const QString& text, const QFont& font, int W, int H, std::vector<TPictureLine>& lines) {
-  QPainterPath path;
+QFont LyricFont(const std::string& fontName, int P) {
+  QFont font(QString::fromStdString(ResolveLyricFontFamily(fontName)));
+  font.setPixelSize(P);  // em height P px
+  font.setBold(true);
+  return font;
+}
+
+// The Windows string layout keeps 1/6 em free at both ends of every line so overhanging glyphs are
+// not cut; the wrap width leaves the same room.
+qreal WrapWidth(const QFont& font, int W) { return std::max<qreal>(1, W - 2 * (font.pixelSize() / 6.0)); }
+
+void StartLayout(QTextLayout& layout) {
   QTextOption option(Qt::AlignHCenter);
   option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-  QTextLayout layout(text, font);
   layout.setTextOption(option);
-  const qreal padding = font.pixelSize() / 6.0;
-  const qreal wrapWidth = std::max<qreal>(1, W - 2 * padding);
+  layout.beginLayout();
+}
+
+// Glyph outlines of the text, each line centred in the width W and wrapped, the first line box
+// starting at y 5.
+QPainterPath TextPath(const QString& text, const QFont& font, int W, int H, std::vector<TPictureLine>& lines) {
+  QPainterPath path;
+  QTextLayout layout(text, font);
+  const qreal wrapWidth = WrapWidth(font, W);
 
   const qreal em = font.pixelSize();
-  layout.beginLayout();
+  StartLayout(layout);
   qreal y = 0;
   for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
     line.setLineWidth(wrapWidth);
@@ -170,6 +183,18 @@ std::string ResolveLyricFontFamily(const std::string& fontName) {
   return fontName;
 }
 
+bool FitsOneLine(int W, const std::string& textUtf8, const std::string& fontName, int P) {
+  if (W <= 0 || P <= 0) return false;
+  const QFont font = LyricFont(fontName, P);
+  QTextLayout layout(PictureText(textUtf8), font);
+  StartLayout(layout);
+  QTextLine line = layout.createLine();
+  if (line.isValid()) line.setLineWidth(WrapWidth(font, W));
+  const bool one = line.isValid() && !layout.createLine().isValid();
+  layout.endLayout();
+  return one;
+}
+
 QImage RenderOutlinedText(int W, int H, const std::string& textUtf8, const std::string& fontName, int P,
                           uint32_t fillTopColour, uint32_t fillBottomColour, uint32_t outlineColour,
                           uint8_t constantAlpha) {
@@ -191,9 +216,7 @@ TOutlinedText RenderOutlinedTextLines(int W, int H, const std::string& textUtf8,
     return out;
   }
 
-  QFont font(QString::fromStdString(ResolveLyricFontFamily(fontName)));
-  font.setPixelSize(P);  // em height P px
-  font.setBold(true);
+  const QFont font = LyricFont(fontName, P);
   const QPainterPath path = TextPath(PictureText(textUtf8), font, W, H, out.Lines);
 
   auto gradient = [P](uint32_t top, uint32_t bottom) {

@@ -70,6 +70,9 @@ void StrokeInPieces(QPainter& painter, const QPainterPath& path, const QPen& pen
 // Fills path with brush, exactly as QPainter::fillPath would, in pieces that share no pixel.
 void FillInPieces(QPainter& painter, const QPainterPath& path, const QBrush& brush);
 
+// Whether RenderOutlinedText(W, …, textUtf8, fontName, P, …) lays the text out on one line.
+bool FitsOneLine(int W, const std::string& textUtf8, const std::string& fontName, int P);
+
 // The text as the picture lays it out (line breaks become line separators); TPictureLine::Start
 // counts in its UTF-16 units.
 QString PictureText(const std::string& textUtf8);

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -26,6 +28,8 @@ constexpr int kFolderCandidate = 96;  // a file this similar to the track may be
 constexpr int kExactMatch = 100;
 constexpr size_t kUploadMinimum = 21;  // shorter texts are sent as the placeholder
 constexpr std::string_view kUploadPlaceholder = "nim_12345";
+// The service's own tolerance when it matches a recording by its length.
+constexpr int64_t kSameLengthMs = 2000;
 
 bool IsFile(const std::string& path) {
   std::error_code ec;
@@ -49,7 +53,8 @@ std::string InFolder(const std::string& folder, std::string_view name) {
 bool SameRow(const TLyricTrack& a, const TLyricTrack& b) { return a.List == b.List && a.Location == b.Location; }
 
 TLrcTextThread::TLrcTextThread(TLyricTrack track, std::string lyricFolder, bool downloadEnabled, bool netEnabled,
-                               std::string lyricUploadUrl, std::shared_ptr<const TLyricDownloader> downloader)
+                               std::string lyricUploadUrl, std::shared_ptr<const TLyricDownloader> downloader,
+                               int32_t trackLengthMs, TLookupStage stage)
     : List(track.List),
       Location(std::move(track.Location)),
       Title(std::move(track.Title)),
@@ -58,24 +63,21 @@ TLrcTextThread::TLrcTextThread(TLyricTrack track, std::string lyricFolder, bool 
       DownloadEnabled(downloadEnabled),
       NetEnabled(netEnabled),
       LyricUploadUrl(std::move(lyricUploadUrl)),
-      Downloader(std::move(downloader)) {}
+      Downloader(std::move(downloader)),
+      TrackLengthMs(trackLengthMs),
+      Stage(stage) {}
 
 void TLrcTextThread::Execute() {
-  if (FirstSource) {
-    ResultText = LinesWithCrLf(FirstSource());
-    if (!text::Trim(ResultText).empty()) return;
-    ResultText.clear();
+  const bool mayDownload = DownloadEnabled && Downloader;
+  if (Stage == TLookupStage::Network) {
+    NeedsNetwork = mayDownload;
+  } else {
+    NeedsNetwork = !FindLocal() && mayDownload;
+    // The network stage ends this lookup, and reports it.
+    if (Stage == TLookupStage::Local && NeedsNetwork) return;
   }
-  std::string candidate;
-  if (IsFolder(LyricFolder)) candidate = FindInLyricFolder(LyricFolder, Title, Singer);
-  const std::string beside = BesideFileName(Location);
-
-  if (IsFile(beside)) {
-    ResultText = ReadLyricFile(beside);
-  } else if (IsFile(candidate)) {
-    ResultText = ReadLyricFile(candidate);
-  } else if (DownloadEnabled && Downloader) {
-    if (std::optional<std::string> text = DownloadBestMatch(*Downloader, Title, Singer, SearchExtra)) {
+  if (NeedsNetwork) {
+    if (std::optional<std::string> text = DownloadBestMatch(*Downloader, Title, Singer, SearchExtra, TrackLengthMs)) {
       ResultText = std::move(*text);
       Downloaded = true;
     }
@@ -83,6 +85,54 @@ void TLrcTextThread::Execute() {
 
   // Every lookup reports to an online product server, whatever the source of its text.
   if (NetEnabled) net::HttpPostForm(LyricUploadUrl, UploadForm(Title, Singer, ResultText), Http);
+}
+
+bool TLrcTextThread::FindLocal() {
+  // A music server that keeps synced lyrics of its own song knows them best.
+  if (FirstSource) {
+    ResultText = LinesWithCrLf(FirstSource());
+    if (!text::Trim(ResultText).empty()) return true;
+    ResultText.clear();
+  }
+  if (const std::string beside = FindBesideFile(Location); !beside.empty()) {
+    ResultText = ReadLyricFile(beside);
+    return true;
+  }
+  const std::string candidate = IsFolder(LyricFolder) ? FindInLyricFolder(LyricFolder, Title, Singer) : std::string();
+  if (!IsFile(candidate)) return false;
+  ResultText = ReadLyricFile(candidate);
+  if (!IsStalePlaceholder(candidate, ResultText)) return true;
+  ResultText.clear();
+  return false;
+}
+
+std::string FindBesideFile(std::string_view location) {
+  const std::string exact = BesideFileName(location);
+  if (exact.empty()) return {};
+  if (IsFile(exact)) return exact;
+  const fs::path wanted(exact);
+  const std::string wantedName = wanted.filename().string();
+  std::vector<std::string> names;
+  std::error_code ec;
+  const fs::path folder = wanted.has_parent_path() ? wanted.parent_path() : fs::path(".");
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name.size() != wantedName.size() || !text::EqualsNoCase(name, wantedName)) continue;
+    std::error_code typeError;
+    if (it->is_regular_file(typeError)) names.push_back(std::move(name));
+  }
+  if (names.empty()) return {};
+  // In name order, so the choice does not depend on the order the file system lists files in.
+  std::sort(names.begin(), names.end());
+  return (wanted.parent_path() / names.front()).string();
+}
+
+bool IsStalePlaceholder(const std::string& path, std::string_view text) {
+  if (!text::Trim(text).empty()) return false;
+  std::error_code ec;
+  const auto written = fs::last_write_time(fs::path(path), ec);
+  if (ec) return false;
+  return fs::file_time_type::clock::now() - written > std::chrono::days(kPlaceholderRecheckDays);
 }
 
 std::string BesideFileName(std::string_view location) {
@@ -152,29 +202,63 @@ std::string LinesWithCrLf(std::string_view text) {
   return out;
 }
 
-std::optional<std::string> DownloadBestMatch(const TLyricDownloader& downloader, std::string_view title,
-                                             std::string_view singer, std::string_view extra) {
-  const std::optional<std::vector<TLrcResultCopy>> results = downloader.Search(title, singer, extra);
-  if (!results) return std::nullopt;
+namespace {
+
+// The order in which results are tried (see DownloadBestMatch).
+std::vector<size_t> CandidateOrder(const std::vector<TLrcResultCopy>& results, std::string_view title,
+                                   std::string_view singer, int32_t trackLengthMs) {
+  const std::string key = text::AsciiLower(std::string(title) + std::string(singer));
+  std::vector<int> similarity(results.size(), 0);
+  for (size_t i = 0; i < results.size(); ++i) {
+    // Words without times cannot follow the song.
+    if (!results[i].PlainOnly()) similarity[i] = Similarity(text::AsciiLower(results[i].Title + results[i].Singer), key, true);
+  }
 
   // Slot s holds the result that first reached similarity s; only results that beat the best so far
   // are recorded, so a result of similarity 0 is never tried.
-  const std::string key = text::AsciiLower(std::string(title) + std::string(singer));
   std::array<int, kExactMatch + 1> slotOf;
   slotOf.fill(-1);
   int best = 0;
-  for (size_t i = 0; i < results->size(); ++i) {
-    const TLrcResultCopy& result = (*results)[i];
-    const int similarity = Similarity(text::AsciiLower(result.Title + result.Singer), key, true);
-    if (similarity <= best) continue;
-    best = similarity;
-    slotOf[static_cast<size_t>(similarity)] = static_cast<int>(i);
+  for (size_t i = 0; i < results.size(); ++i) {
+    if (similarity[i] <= best) continue;
+    best = similarity[i];
+    slotOf[static_cast<size_t>(best)] = static_cast<int>(i);
   }
 
+  // A record of the track's length is the version playing (a live take or an edit differs by
+  // seconds), if its names are near enough to the best.
+  std::vector<size_t> order;
+  auto distance = [&](size_t i) { return std::llabs(int64_t{results[i].DurationMs} - trackLengthMs); };
+  if (trackLengthMs > 0) {
+    for (size_t i = 0; i < results.size(); ++i) {
+      if (similarity[i] > 0 && similarity[i] * 3 >= best * 2 && results[i].DurationMs > 0 && distance(i) <= kSameLengthMs)
+        order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+      if (distance(a) != distance(b)) return distance(a) < distance(b);
+      if (similarity[a] != similarity[b]) return similarity[a] > similarity[b];
+      return !results[a].Instrumental() && results[b].Instrumental();
+    });
+  }
   for (int k = best; k > 0; --k) {
     const int index = slotOf[static_cast<size_t>(k)];
-    if (index < 0) continue;
-    const std::optional<std::string> lyric = downloader.Download((*results)[static_cast<size_t>(index)].Id);
+    if (index >= 0 && std::find(order.begin(), order.end(), static_cast<size_t>(index)) == order.end())
+      order.push_back(static_cast<size_t>(index));
+  }
+  return order;
+}
+
+}  // namespace
+
+std::optional<std::string> DownloadBestMatch(const TLyricDownloader& downloader, std::string_view title,
+                                             std::string_view singer, std::string_view extra, int32_t trackLengthMs) {
+  const std::optional<std::vector<TLrcResultCopy>> results = downloader.Search(title, singer, extra);
+  if (!results) return std::nullopt;
+  for (const size_t index : CandidateOrder(*results, title, singer, trackLengthMs)) {
+    const TLrcResultCopy& result = (*results)[index];
+    // A track without words has a lyric of one line that says so, never an empty one.
+    if (result.Instrumental()) return TLrcClass::InstrumentalLyric();
+    const std::optional<std::string> lyric = downloader.Download(result.Id);
     if (!lyric) return std::nullopt;
     std::string lines = LinesWithCrLf(text::FromLegacy(*lyric));
     if (!text::Trim(lines).empty()) return lines;
@@ -259,7 +343,7 @@ TLrcListThread::TLrcListThread(std::string title, std::string singer,
 
 void TLrcListThread::Execute() {
   const std::optional<std::vector<TLrcResultCopy>> results =
-      Downloader ? Downloader->Search(Title, Singer, SearchExtra) : std::nullopt;
+      Downloader ? Downloader->Search(Title, Singer, SearchExtra, &Failure) : std::nullopt;
   if (!results) {
     Failed = true;
     return;
@@ -271,12 +355,17 @@ void TLrcListThread::Execute() {
   }
 }
 
-TGetLrcTextThread::TGetLrcTextThread(int resultIndex, int32_t resultId, std::optional<TLyricTrack> track,
+TGetLrcTextThread::TGetLrcTextThread(int resultIndex, TLrcResultCopy result, std::optional<TLyricTrack> track,
                                      std::shared_ptr<const TLyricDownloader> downloader)
-    : ResultIndex(resultIndex), ResultId(resultId), Track(std::move(track)), Downloader(std::move(downloader)) {}
+    : ResultIndex(resultIndex), Result(std::move(result)), Track(std::move(track)), Downloader(std::move(downloader)) {}
 
 void TGetLrcTextThread::Execute() {
-  const std::optional<std::string> text = Downloader ? Downloader->Download(ResultId) : std::nullopt;
+  if (Result.Instrumental()) {
+    LyricText = TLrcClass::InstrumentalLyric();
+    return;
+  }
+  if (Result.PlainOnly()) return;
+  const std::optional<std::string> text = Downloader ? Downloader->Download(Result.Id) : std::nullopt;
   if (!text) {
     Failed = true;
     return;

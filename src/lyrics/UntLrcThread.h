@@ -5,7 +5,8 @@
 // file, else a similarly named file in the lyric folder, else (when provider downloads are on) the
 // best-matching download from the lyric provider; what was found (or a placeholder) is then posted
 // to the product server's lyric collection address when that server is online. LyricLookupDone is
-// what the main window does with the result.
+// what the main window does with the result. The lookup can run in two stages, the files first and
+// the network after, so that a lyric on disk never waits for another song's download.
 //
 // The search dialog: TLrcListThread searches the provider and hands the results to the dialog one
 // row at a time; TGetLrcTextThread downloads the lyric of one result; SearchDownloadDone is what
@@ -53,15 +54,29 @@ struct TLyricTrack {
 // Whether two tracks are the same row as far as a lyric is concerned: the same list and location.
 bool SameRow(const TLyricTrack& a, const TLyricTrack& b);
 
+// Which part of the lookup a TLrcTextThread runs.
+enum class TLookupStage : uint8_t {
+  Whole,    // the files, then the network when they hold nothing
+  Local,    // the files only; NeedsNetwork tells that the network stage must finish the lookup
+  Network,  // the download step only
+};
+
+// A blank lyric file in the lyric folder is what a lookup that found nothing left behind; the
+// service gains lyrics every day, so after this long the track is looked up again.
+inline constexpr int kPlaceholderRecheckDays = 7;
+
 class TLrcTextThread : public net::TWorker {
  public:
   // downloadEnabled: the provider may be asked (the user's "online lyrics" setting); netEnabled:
   // the product server is online (what it knows is posted to it). downloader may be null (no
-  // provider library): then nothing is downloaded.
+  // provider library): then nothing is downloaded. trackLengthMs (0: unknown) picks the
+  // provider's record of the same length.
   TLrcTextThread(TLyricTrack track, std::string lyricFolder, bool downloadEnabled, bool netEnabled,
-                 std::string lyricUploadUrl, std::shared_ptr<const TLyricDownloader> downloader);
+                 std::string lyricUploadUrl, std::shared_ptr<const TLyricDownloader> downloader,
+                 int32_t trackLengthMs = 0, TLookupStage stage = TLookupStage::Whole);
 
-  // The lookup (worker thread).
+  // The lookup (worker thread). The product server hears of it when it ends: after the files when
+  // they held a lyric, else after the download step.
   void Execute() override;
 
   // Inputs, copied at creation.
@@ -75,15 +90,32 @@ class TLrcTextThread : public net::TWorker {
   bool NetEnabled = false;       // OnlineFlag at creation: post to the product server
   std::string LyricUploadUrl;
   std::shared_ptr<const TLyricDownloader> Downloader;
+  int32_t TrackLengthMs = 0;
+  TLookupStage Stage = TLookupStage::Whole;
   net::HttpOptions Http;
   // Asked before anything else, on the worker: a music server's synced lyrics of its own song; ""
   // when it has none.
   std::function<std::string()> FirstSource;
 
   // Results.
-  std::string ResultText;   // UTF-8, every line ended by CR LF; empty when nothing was found
-  bool Downloaded = false;  // the text came from the provider (also when it found nothing)
+  std::string ResultText;     // UTF-8, every line ended by CR LF; empty when nothing was found
+  bool Downloaded = false;    // the provider answered: the text came from it, or it has none
+  bool NeedsNetwork = false;  // the files held no lyric and the provider may be asked
+
+ private:
+  // The beside file or the lyric folder's file into ResultText; false when neither holds a lyric
+  // (an old placeholder counts as none).
+  bool FindLocal();
 };
+
+// The lyric file beside the audio file: BesideFileName when it exists, else a file in the same
+// folder whose name differs from it only in letter case ("song.LRC", "Song.Lrc"; the first in name
+// order); empty when there is none.
+std::string FindBesideFile(std::string_view location);
+
+// Whether a lyric folder's file is a placeholder left more than kPlaceholderRecheckDays ago: blank
+// and last written that long before now.
+bool IsStalePlaceholder(const std::string& path, std::string_view text);
 
 // The file beside the audio file: the location with its extension replaced by ".lrc"
 // ("song.mp3" → "song.lrc", "song.flac" → "song.lrc"; a name without extension gets ".lrc"
@@ -103,13 +135,17 @@ std::string ReadLyricFile(const std::string& path);
 // text split at CR LF, CR or LF, every line ended by CR LF; a final break adds no empty line.
 std::string LinesWithCrLf(std::string_view text);
 
-// The download step: the provider's results for title and singer ranked by Similarity of their
-// lower-cased title + singer with the track's; from the best down, the first whose lyric is not
-// blank. "" when the provider answered but nothing fits; nothing when it could not be asked (no
-// answer to the search, or a download that failed), so a passing network fault is not taken for
-// "this track has no lyrics".
+// The download step: the provider's results for title and singer. First the records whose length
+// is within 2 s of the track's (closest first, then the more similar, a lyric before an
+// instrumental) among those at least two thirds as similar as the best; then, from the best down,
+// the results that raised the best Similarity of their lower-cased title + singer with the
+// track's. Records with words but no times are passed over. The first whose lyric is not blank
+// wins; an instrumental record gives InstrumentalLyric. "" when the provider answered but nothing
+// fits; nothing when it could not be asked (no answer to the search, or a download that failed), so
+// a passing network fault is not taken for "this track has no lyrics".
 std::optional<std::string> DownloadBestMatch(const TLyricDownloader& downloader, std::string_view title,
-                                             std::string_view singer, std::string_view extra);
+                                             std::string_view singer, std::string_view extra,
+                                             int32_t trackLengthMs = 0);
 
 // "ltitle=…&lsinger=…&llrc=…", each value escaped from its GBK bytes (the product's server reads
 // GBK); a text of 20 bytes or less is sent as "nim_12345".
@@ -193,18 +229,21 @@ class TLrcListThread : public net::TWorker {
   int RowIndex = -1;     // the last row handed over
   int Found = 0;         // how many results the provider gave
   bool Failed = false;   // the provider could not be asked (or there is no provider library)
+  TProviderFailure Failure = TProviderFailure::NoConnection;  // why, when Failed
 };
 
-// The download of one result's lyric, for the track that was playing when it was asked for.
+// The download of one result's lyric, for the track that was playing when it was asked for. An
+// instrumental record needs no download: its lyric is InstrumentalLyric. A record with words but
+// no times is not downloaded either: it has nothing the desktop line could follow.
 class TGetLrcTextThread : public net::TWorker {
  public:
-  TGetLrcTextThread(int resultIndex, int32_t resultId, std::optional<TLyricTrack> track,
+  TGetLrcTextThread(int resultIndex, TLrcResultCopy result, std::optional<TLyricTrack> track,
                     std::shared_ptr<const TLyricDownloader> downloader);
 
   void Execute() override;
 
   int ResultIndex = -1;
-  int32_t ResultId = 0;
+  TLrcResultCopy Result;
   std::optional<TLyricTrack> Track;
   std::shared_ptr<const TLyricDownloader> Downloader;
 

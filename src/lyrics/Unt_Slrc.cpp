@@ -29,13 +29,16 @@ QVariant TLrcResultModel::data(const QModelIndex& index, int role) const {
       return QString::fromStdString(row.Singer);
     case SsRole:
       return QString::fromStdString(row.Extra);
+    case MarkRole:
+      if (row.Instrumental()) return tr("纯音乐");
+      return row.PlainOnly() ? tr("无时间轴") : QString();
     default:
       return {};
   }
 }
 
 QHash<int, QByteArray> TLrcResultModel::roleNames() const {
-  return {{LnoRole, "lno"}, {TitleRole, "title"}, {SingerRole, "singer"}, {SsRole, "ss"}};
+  return {{LnoRole, "lno"}, {TitleRole, "title"}, {SingerRole, "singer"}, {SsRole, "ss"}, {MarkRole, "mark"}};
 }
 
 void TLrcResultModel::AddRow(const TLrcResultCopy& result) {
@@ -164,8 +167,15 @@ void TNimSlrc::SearchDone(TLrcListThread& thread) {
   if (closedDown) return;
   searchThread.reset();
   emit searchCaptionChanged();
-  if (thread.Failed) SetStatus(services.Downloader ? tr("无法连接歌词服务器") : tr("歌词下载组件不可用"));
-  else if (thread.Found == 0) SetStatus(tr("没有找到歌词"));
+  if (!thread.Failed) {
+    if (thread.Found == 0) SetStatus(tr("没有找到歌词"));
+  } else if (!services.Downloader) {
+    SetStatus(tr("歌词下载组件不可用"));
+  } else if (thread.Failure == TProviderFailure::BadAnswer) {
+    SetStatus(tr("歌词服务器出错，请稍后再试"));
+  } else {
+    SetStatus(tr("无法连接歌词服务器"));
+  }
 }
 
 void TNimSlrc::lv_1DblClick() {
@@ -174,7 +184,7 @@ void TNimSlrc::lv_1DblClick() {
   if (downloadThread) return;
   if (selectedIndex < 0 || selectedIndex >= results.Count()) return;
   std::optional<TLyricTrack> track = services.CurrentTrack ? services.CurrentTrack() : std::nullopt;
-  auto download = std::make_shared<TGetLrcTextThread>(selectedIndex, results.Row(selectedIndex).Id, std::move(track),
+  auto download = std::make_shared<TGetLrcTextThread>(selectedIndex, results.Row(selectedIndex), std::move(track),
                                                       services.Downloader);
   if (!workers->Start(download, [this](TGetLrcTextThread& done) { DownloadDone(done); })) return;
   downloadThread = download;
@@ -192,6 +202,7 @@ void TNimSlrc::DownloadDone(TGetLrcTextThread& thread) {
                               *services.LrcDoc);
   }
   if (thread.Failed) SetStatus(tr("歌词下载失败，请稍后再试"));
+  else if (thread.Result.PlainOnly()) SetStatus(tr("这一项只有歌词文本，没有时间轴"));
   else if (text::Trim(thread.LyricText).empty()) SetStatus(tr("这一项没有可用的歌词"));
   else SetStatus(tr("歌词已下载"));
   emit downCaptionChanged();

@@ -33,13 +33,14 @@ namespace orvane::lyrics {
 class TLrcClass;
 
 // The result rows of lv_1: "lno" (row number from 1), "title", "singer", "ss" (the result's extra
-// text, its album).
+// text, its album), and "mark": what sets a record apart from a lyric to follow ("纯音乐" for an
+// instrumental, "无时间轴" for words without times; empty otherwise).
 class TLrcResultModel : public QAbstractListModel {
   Q_OBJECT
   Q_PROPERTY(int count READ Count NOTIFY countChanged)
 
  public:
-  enum Role { LnoRole = Qt::UserRole + 1, TitleRole, SingerRole, SsRole };
+  enum Role { LnoRole = Qt::UserRole + 1, TitleRole, SingerRole, SsRole, MarkRole };
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -65,59 +66,74 @@ struct TimeTag {
   std::size_t close = 0;  // position of its ']'
 };
 
-// Appends a field as two digits (fields are already cut to their last two digits).
-void AppendTwoDigits(std::string& out, int v) {
-  out += static_cast<char>('0' + v / 10);
-  out += static_cast<char>('0' + v % 10);
+// One run of digits of a time tag.
+struct Field {
+  int64_t whole = 0;        // its value, capped far beyond what 32-bit milliseconds can hold
+  int lastTwo = 0;          // its last two digits
+  int fractionMs = 0;       // read as a decimal fraction of a second: "5" 500, "50" 500, "311" 311
+};
+
+Field ReadField(std::string_view digits) {
+  constexpr int64_t kCap = 999'999'999;  // minutes or hours beyond any 32-bit time
+  Field f;
+  for (const char c : digits) {
+    const int d = c - '0';
+    f.whole = std::min(f.whole * 10 + d, kCap);
+    f.lastTwo = (f.lastTwo * 10 + d) % 100;
+  }
+  // Tenths, hundredths or thousandths by the number of digits; digits past the third are below a
+  // millisecond.
+  int scale = 100;
+  for (std::size_t k = 0; k < digits.size() && k < 3; ++k, scale /= 10) f.fractionMs += (digits[k] - '0') * scale;
+  return f;
 }
 
-// Time and rebuilt tag text from the tag's digits and separators, e.g. "01:02.5" → 62,050 ms and
-// "01:02.05": only the last two digits of a field count, and a fraction always counts hundredths.
+// Appends v with at least two digits.
+void AppendTwoDigits(std::string& out, int64_t v) {
+  if (v < 10) out += '0';
+  out += std::to_string(v);
+}
+
+// Time and rebuilt tag text from the tag's digits and separators. Hours and minutes count whole,
+// seconds by their last two digits, and a fraction as decimal: "01:02.5" is 62,500 ms and
+// "00:19.311" 19,311 ms. The tag text keeps two digits per field and whole hundredths
+// ("00:19.31"), the form the player has always written.
 TimeTag TimeFromTagText(std::string_view t) {
   const bool negative = !t.empty() && t.front() == '-';
   if (negative) t.remove_prefix(1);
 
-  std::array<int, 4> f{};
+  std::array<Field, 4> f{};
   int count = 0;
   char lastSeparator = 0;
   std::size_t i = 0;
   while (count < 4 && i < t.size()) {
-    int v = 0;
-    for (; i < t.size() && IsDigit(t[i]); ++i) v = (v * 10 + (t[i] - '0')) % 100;
+    const std::size_t start = i;
+    while (i < t.size() && IsDigit(t[i])) ++i;
+    f[count++] = ReadField(t.substr(start, i - start));
     if (i < t.size()) lastSeparator = t[i++];
-    f[count++] = v;
   }
+  if (count == 0) return {};
 
-  // How many fields make up the time, and the separator written after each.
-  int used = 1;
-  std::array<char, 4> joins{};
-  int64_t ms = 0;
-  if (lastSeparator == '.' && count >= 2) {
-    used = count;  // h:m:s.f, m:s.f or s.f
-    const int sec = count - 2;
-    ms = f[sec] * 1000 + f[sec + 1] * 10;
-    if (sec >= 1) ms += f[sec - 1] * 60000;
-    if (sec >= 2) ms += f[0] * 3600000LL;
-    for (int k = 0; k < sec; ++k) joins[k] = ':';
-    joins[sec] = '.';
-  } else if (count >= 3) {
-    used = 3;  // h:m:s; a fourth field is ignored
-    ms = f[0] * 3600000LL + f[1] * 60000 + f[2] * 1000;
-    joins = {':', ':'};
-  } else if (count == 2) {
-    used = 2;
-    ms = f[0] * 60000 + f[1] * 1000;
-    joins = {':'};
-  } else {
-    ms = f[0] * 1000;
-  }
+  // The fields that make up the time: hours and minutes (whole), seconds, and a fraction.
+  const bool fraction = lastSeparator == '.' && count >= 2;
+  const int secondsAt = fraction ? count - 2 : std::min(count, 3) - 1;
+  int64_t ms = int64_t{f[secondsAt].lastTwo} * 1000;
+  if (fraction) ms += f[count - 1].fractionMs;
+  if (secondsAt >= 1) ms += f[secondsAt - 1].whole * 60000;
+  if (secondsAt >= 2) ms += f[0].whole * 3600000;
+  ms = std::min<int64_t>(ms, std::numeric_limits<int32_t>::max());
 
   TimeTag tag;
   tag.time = static_cast<int32_t>(negative ? -ms : ms);
   if (negative && tag.time != 0) tag.tagText += '-';
-  for (int k = 0; k < used; ++k) {
-    AppendTwoDigits(tag.tagText, f[k]);
-    if (k + 1 < used) tag.tagText += joins[k];
+  for (int k = 0; k < secondsAt; ++k) {
+    AppendTwoDigits(tag.tagText, f[k].whole);
+    tag.tagText += ':';
+  }
+  AppendTwoDigits(tag.tagText, f[secondsAt].lastTwo);
+  if (fraction) {
+    tag.tagText += '.';
+    AppendTwoDigits(tag.tagText, f[count - 1].fractionMs / 10);
   }
   return tag;
 }
@@ -147,6 +163,8 @@ std::size_t WordStampLength(std::string_view s, std::size_t at) {
   return i + 1 - at;
 }
 
+bool IsWordBlank(char c) { return c == ' ' || c == '\t'; }
+
 struct StampedText {
   std::string text;
   std::vector<TWordStamp> words;
@@ -165,8 +183,14 @@ StampedText WithoutWordStamps(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
     const std::size_t stamp = s[i] == '<' ? WordStampLength(s, i) : 0;
     if (stamp > 0) {
-      out.words.push_back({static_cast<uint32_t>(raw.size()), TimeFromTagText(s.substr(i + 1, stamp - 2)).time});
+      // Stamps usually stand between blanks ("When <00:01.50> the"): the words keep one blank
+      // between them, and the stamp marks the word after it.
+      const int32_t time = TimeFromTagText(s.substr(i + 1, stamp - 2)).time;
       i += stamp;
+      const bool blankAfter = i < s.size() && IsWordBlank(s[i]);
+      while (i < s.size() && IsWordBlank(s[i])) ++i;
+      if (blankAfter && !raw.empty() && !IsWordBlank(raw.back())) raw += ' ';
+      out.words.push_back({static_cast<uint32_t>(raw.size()), time});
     } else {
       raw += s[i++];
     }

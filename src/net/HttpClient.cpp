@@ -141,23 +141,29 @@ HttpFailure FailureOf(CURLcode result) {
   }
 }
 
-// Runs the transfer; whatever arrived before a failure is the result.
-std::string Perform(CURL* handle, Transfer& transfer, HttpStatus* status = nullptr) {
+// Runs the transfer; whatever arrived before a failure is the body.
+HttpReply PerformReply(CURL* handle, Transfer& transfer) {
   transfer.lastActivity = Clock::now();
   const CURLcode result = curl_easy_perform(handle);
-  if (status) {
-    status->Failure = transfer.tooLong ? HttpFailure::TooLong : FailureOf(result);
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status->Code);
-    if (result != CURLE_OK) status->Detail = transfer.error[0] ? transfer.error : curl_easy_strerror(result);
-  }
-  if (transfer.tooLong || result == CURLE_FILESIZE_EXCEEDED) return {};
-  return std::move(transfer.body);
+  HttpReply reply;
+  reply.Failure = transfer.tooLong ? HttpFailure::TooLong : FailureOf(result);
+  if (result != CURLE_OK) reply.Detail = transfer.error[0] ? transfer.error : curl_easy_strerror(result);
+  if (transfer.tooLong || result == CURLE_FILESIZE_EXCEEDED) return reply;
+  // A server that closes the connection short of the length it announced has still answered:
+  // what came is its answer. A time-out, a reset or a refusal is no answer.
+  reply.Answered = result == CURLE_OK || result == CURLE_PARTIAL_FILE;
+  if (reply.Answered) curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &reply.Status);
+  reply.Body = std::move(transfer.body);
+  return reply;
 }
+
+std::string Perform(CURL* handle, Transfer& transfer) { return PerformReply(handle, transfer).Body; }
 
 }  // namespace
 
-std::string HttpGetText(std::string_view url, const HttpOptions& options, HttpStatus* status) {
-  if (status) *status = {HttpFailure::Other, 0, {}};
+std::string HttpGetText(std::string_view url, const HttpOptions& options) { return HttpGet(url, options).Body; }
+
+HttpReply HttpGet(std::string_view url, const HttpOptions& options) {
   try {
     const std::string target = EscapeUrl(text::Trim(url));
     if (target.empty()) return {};
@@ -170,7 +176,7 @@ std::string HttpGetText(std::string_view url, const HttpOptions& options, HttpSt
     curl_easy_setopt(h, CURLOPT_USERAGENT, options.userAgent.c_str());
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, static_cast<long>(options.maxRedirects));
-    return Perform(h, transfer, status);
+    return PerformReply(h, transfer);
   } catch (...) {
     return {};
   }

@@ -2,16 +2,16 @@
 // Blocking HTTP GET and form POST for the player's own exchanges (audio streams and the lyric
 // library make their own).
 //
-// Threads: both calls may run on any thread, several at once. Each call creates, uses and frees its
+// Threads: every call may run on any thread, several at once. Each call creates, uses and frees its
 // own libcurl handle and shares nothing with other calls; the library's process-wide set-up is done
-// once, thread-safely, on the first call. Both block the calling thread until the transfer ends,
+// once, thread-safely, on the first call. All block the calling thread until the transfer ends,
 // fails or stalls; callers that must keep a window responsive run them on a worker thread.
 //
-// Failures are not reported: the result is the empty text or the bytes read before the failure (the
-// empty text when the body was longer than HttpOptions::maxBodyBytes).
-// The HTTP status is not examined, so an error page comes back like any other body. Bodies are the
-// bytes as received (no character-set conversion, no content coding asked for). Neither call
-// throws.
+// HttpGetText and HttpPostForm report no failure: the result is the empty text or the bytes read
+// before the failure (the empty text when the body was longer than HttpOptions::maxBodyBytes), and
+// the HTTP status is not examined, so an error page comes back like any other body. HttpGet tells
+// the caller both. Bodies are the bytes as received (no character-set conversion, no content coding
+// asked for). No call throws.
 
 #include <string>
 #include <string_view>
@@ -39,21 +39,27 @@ struct HttpOptions {
   std::string userAgent = "Internet Explorer";
 };
 
-// How an exchange ended, for callers that tell the user why nothing came (the music server). The
-// categories are what a user can act on; Detail is libcurl's own text.
+// How an exchange failed, in the categories a user can act on (the music server's dialog says
+// which).
 enum class HttpFailure { None, Resolve, Connect, Timeout, Tls, TooLong, Other };
-struct HttpStatus {
-  HttpFailure Failure = HttpFailure::None;
-  long Code = 0;       // the HTTP status of the last response, 0 when none came
-  std::string Detail;  // libcurl's error text, empty when the exchange succeeded
-};
 
 // GET of url with blanks and control bytes (0x00..0x20) trimmed off both ends, user agent
 // options.userAgent ("Internet Explorer" unless changed), no cookies, redirects followed; the empty text for an empty url. Only
 // http:// and https:// URLs are fetched. Blanks, control and non-ASCII bytes inside the URL are
 // sent percent-escaped, as a browser would.
-// When status is given, it receives how the exchange ended.
-std::string HttpGetText(std::string_view url, const HttpOptions& options = {}, HttpStatus* status = nullptr);
+std::string HttpGetText(std::string_view url, const HttpOptions& options = {});
+
+// What a GET brought back, for callers that must tell an answer from a failure.
+struct HttpReply {
+  bool Answered = false;  // the server answered (any status) and ended its answer itself
+  long Status = 0;        // its HTTP status; 0 when none arrived
+  std::string Body;       // as HttpGetText gives it
+  HttpFailure Failure = HttpFailure::None;  // why the exchange failed
+  std::string Detail;                       // libcurl's own words for it; empty when it did not
+};
+
+// HttpGetText, also telling whether and how the server answered.
+HttpReply HttpGet(std::string_view url, const HttpOptions& options = {});
 
 // POST of body (already form-encoded; sent as its bytes) to SplitHostPath(url): request line
 // "POST /<Path> HTTP/1.0" to Host on port 80, headers "Accept: */*",

@@ -203,13 +203,13 @@ HttpOptions TSubsonicClient::DefaultHttpOptions() {
 TServerError TSubsonicClient::Request(std::string_view method, std::string_view parameters, TAnswer& answer,
                                       bool withLogin) {
   TServerError error;
-  HttpStatus status;
-  answer.Body = HttpGetText(RequestUrl(session, method, parameters, withLogin), http, &status);
-  error.Http = status.Failure;
-  error.HttpCode = status.Code;
-  if (answer.Body.empty() && status.Failure != HttpFailure::None) {
+  HttpReply reply = HttpGet(RequestUrl(session, method, parameters, withLogin), http);
+  answer.Body = std::move(reply.Body);
+  error.Http = reply.Failure;
+  error.HttpCode = reply.Status;
+  if (!reply.Answered) {
     error.Kind = TServerFailure::NoAnswer;
-    error.Message = status.Detail;
+    error.Message = reply.Detail;
     return error;
   }
   store::TXmlReader reader(answer.Body);

@@ -31,18 +31,83 @@ std::string FromWindows1252(std::string_view bytes) {
   return out;
 }
 
-// Decides whether non-UTF-8 bytes are really GBK text. Accented Latin-1 often forms valid GBK
-// pairs, but those pairs almost always have an ASCII trail byte ("Élan" is C9 6C), whereas real
-// Chinese text is mostly made of GB2312 characters whose both bytes lie in A1..FE. So the GBK
-// reading is taken only when it yields CJK characters and at least half of the double-byte
-// characters are GB2312-shaped. Latin-1 also leaves bytes that start no GBK character ("é " is E9
-// 20) or a lone last byte ("Beyoncé"); real Chinese text has such flaws rarely (a stray byte, a
-// field cut in half), so a reading with flaws must have more GB2312-shaped characters than flaws.
+bool IsAsciiLetter(uint8_t b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
+
+// Latin-1 letters: À..ÿ without × and ÷; capitals up to Þ.
+bool IsLatin1Letter(uint8_t b) { return b >= 0xC0 && b != 0xD7 && b != 0xF7; }
+bool IsLatin1Capital(uint8_t b) { return b >= 0xC0 && b <= 0xDE && b != 0xD7; }
+
+// Two bytes that read as two Latin-1 letters of one word ("åø", "çã", "ÇÃ"), not as a lower-case
+// letter followed by a capital, which no word holds.
+bool ReadsAsLatin1Word(uint8_t lead, uint8_t trail) {
+  return IsLatin1Letter(lead) && IsLatin1Letter(trail) && !(!IsLatin1Capital(lead) && IsLatin1Capital(trail));
+}
+
+// Counts, for bytes that are not UTF-8, the double-byte characters of their GBK reading that speak
+// for Chinese. Latin-1 text forms GBK pairs too, wherever two accented letters meet ("Größe" holds
+// F6 DF, "Coração" E7 E3) or an accented letter meets an ASCII one ("Élan" is C9 6C), but not the
+// pairs real Chinese text is made of: the common characters of GB2312's first level (leads B0..D7)
+// and its punctuation rows (A1..A9), both bytes in A1..FE. Two accented lower-case letters land in
+// the second level or beyond, so a pair there counts only when it cannot be read as two letters of
+// a word; a first-level pair counts unless it is a lone pair of letters inside an ASCII word (the
+// "ÇÃ" of "CORAÇÃO").
+struct GbkEvidence {
+  size_t pairs = 0;
+  size_t chinese = 0;
+};
+
+GbkEvidence WeighGbk(std::string_view s) {
+  GbkEvidence evidence;
+  const size_t n = s.size();
+  auto at = [&](size_t i) { return static_cast<uint8_t>(s[i]); };
+  size_t runStart = 0, runEnd = 0;  // the current run of bytes >= 0x80
+  for (size_t i = 0; i < n;) {
+    const uint8_t lead = at(i);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    if (i >= runEnd) {
+      runStart = runEnd = i;
+      while (runEnd < n && at(runEnd) >= 0x80) ++runEnd;
+    }
+    if (lead == 0x80 || lead == 0xFF || i + 1 >= n) {
+      ++i;
+      continue;
+    }
+    const uint8_t trail = at(i + 1);
+    if (trail >= 0x30 && trail <= 0x39) {  // a four-byte GB18030 character, or a broken byte
+      const bool fourByte = i + 3 < n && at(i + 2) >= 0x81 && at(i + 2) <= 0xFE && at(i + 3) >= 0x30 && at(i + 3) <= 0x39;
+      i += fourByte ? 4 : 1;
+      continue;
+    }
+    if (trail < 0x40 || trail == 0x7F || trail == 0xFF) {
+      ++i;
+      continue;
+    }
+    ++evidence.pairs;
+    const bool gb2312Shaped = lead >= 0xA1 && lead <= 0xF7 && trail >= 0xA1;
+    const bool common = (lead >= 0xB0 && lead <= 0xD7) || lead <= 0xA9;
+    const bool lonePairInWord = runEnd - runStart == 2 && ((runStart > 0 && IsAsciiLetter(at(runStart - 1))) ||
+                                                           (runEnd < n && IsAsciiLetter(at(runEnd))));
+    const bool latinWord = ReadsAsLatin1Word(lead, trail);
+    if (gb2312Shaped && !(latinWord && (lonePairInWord || !common))) ++evidence.chinese;
+    i += 2;
+  }
+  return evidence;
+}
+
+// Decides whether non-UTF-8 bytes are really GBK text: the GBK reading must yield CJK characters,
+// at least half of its double-byte characters must speak for Chinese (WeighGbk), and it must have
+// fewer flaws than those. Latin-1 also leaves bytes that start no GBK character ("é " is E9 20) or
+// a lone last byte ("Beyoncé"); real Chinese text has such flaws rarely (a stray byte, a field cut
+// in half).
 bool LooksLikeGbk(std::string_view bytes, std::string& utf8) {
   GbDecodeStats stats;
   if (!DecodeGb18030(bytes, utf8, OnError::Replace, &stats) || !stats.cjk || stats.twoByte == 0) return false;
+  const GbkEvidence evidence = WeighGbk(bytes);
   const size_t flaws = stats.broken + (stats.cutAtEnd ? 1 : 0);
-  return stats.gb2312Shaped * 2 >= stats.twoByte && flaws < stats.gb2312Shaped;
+  return evidence.chinese > 0 && evidence.chinese * 2 >= evidence.pairs && flaws < evidence.chinese;
 }
 
 // UTF-16 by hand: a surrogate without its partner becomes U+FFFD and a trailing odd byte, which
@@ -162,6 +227,35 @@ std::string FromLegacy(std::string_view bytes) {
   std::string gbk;
   if (LooksLikeGbk(bytes, gbk)) return gbk;
   return FromWindows1252(bytes);
+}
+
+std::vector<std::string> FromLegacyTogether(const std::vector<std::string>& texts) {
+  auto isLegacy = [](std::string_view t) {
+    const bool utf16 = t.size() >= 2 && (t.substr(0, 2) == "\xFF\xFE" || t.substr(0, 2) == "\xFE\xFF");
+    return !utf16 && !IsValidUtf8(t);
+  };
+  std::string legacy;
+  for (const std::string& t : texts) {
+    if (!isLegacy(t)) continue;
+    legacy += t;
+    legacy += '\n';  // a field cut inside a character counts as one flaw, as at the end of a text
+  }
+  std::string unused;
+  const bool gbk = !legacy.empty() && LooksLikeGbk(legacy, unused);
+  std::vector<std::string> out;
+  out.reserve(texts.size());
+  for (const std::string& t : texts) {
+    if (!isLegacy(t)) {
+      out.push_back(FromLegacy(t));
+    } else if (gbk) {
+      std::string utf8;
+      DecodeGb18030(t, utf8, OnError::Replace);
+      out.push_back(std::move(utf8));
+    } else {
+      out.push_back(FromWindows1252(t));
+    }
+  }
+  return out;
 }
 
 std::string RepairLatin1Misread(std::string_view utf8) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "text/TextConverter.h"
 
@@ -21,9 +22,16 @@ bool IsValidUtf8(std::string_view bytes);
 //   character: a stray byte becomes U+FFFD and a character cut off at the end (a 30-byte ID3v1
 //   field) is dropped, while every valid character survives. Short Latin-1 text often happens to
 //   decode as GBK too, so that reading is kept only when it yields CJK characters, most of its
-//   double-byte characters are shaped like GB2312 ones and it has fewer flaws than those;
-//   anything else is read as Windows-1252, which never fails.
+//   double-byte characters are common Chinese characters or punctuation that two accented Latin-1
+//   letters of a word do not form, and it has fewer flaws than those; anything else is read as
+//   Windows-1252, which never fails. So "Größe" and "Coração" stay Latin-1.
 std::string FromLegacy(std::string_view bytes);
+
+// Texts one program wrote together (the fields of an ID3v1 tag, the items of a RIFF INFO list),
+// each read as FromLegacy reads it, except that whether those that are not UTF-8 are GBK or
+// Latin-1 is decided once, over all of them: they share one encoding, and a short field alone
+// ("Björk", a one-character title) says little about it.
+std::vector<std::string> FromLegacyTogether(const std::vector<std::string>& texts);
 
 // UTF-8 that was produced by reading legacy bytes as Latin-1 (e.g. ID3v2 text frames marked
 // Latin-1 that really hold GBK or UTF-8) is turned back into its bytes and re-read as FromLegacy

@@ -13,6 +13,7 @@
 #include "main_window_fixture.h"
 #include "store/UYmXMLCFG.h"
 #include "support/fixture_server.h"
+#include "support/temp_dir.h"
 
 namespace orvane::test {
 namespace {
@@ -202,6 +203,68 @@ TEST_F(MainWindowLyricsTest, ALateLyricNeverLandsOnTheNextSong) {
     window.reset();
     fs::remove_all(DataFolder());
   }
+}
+
+// A lyric beside the song is found whatever the letter case of its name, so the network is not
+// asked and no placeholder is left for the song.
+TEST_F(MainWindowLyricsTest, ALyricBesideTheSongMatchesInAnyLetterCase) {
+  TempDir music;
+  test::WriteFileBytes(music.Path() / "Song.mp3", "audio");
+  test::WriteFileBytes(music.Path() / "song.LRC", "[00:01.00]beside the song\n");
+  WriteSavedLists({{"Title", "Singer", music.File("Song.mp3")}});
+  app::TNimMain& main = Create();
+  PlayRow(0);
+  ASSERT_TRUE(WaitForLookup(main));
+  EXPECT_EQ(LyricLines(main), (std::vector<std::string>{"beside the song", std::string(lyrics::TLrcClass::kClosingLineText)}));
+  EXPECT_EQ(main.DeskLrc()->ShownText(), "beside the song");
+  EXPECT_TRUE(provider.Requests().empty());
+  EXPECT_TRUE(fs::is_empty(main.Shell().LyricFolder));
+}
+
+// Song A's download hangs on a server that does not answer. Songs played meanwhile whose lyric is
+// on disk, beside the song or in the lyric folder, show it at once, not after A's download.
+TEST_F(MainWindowLyricsTest, ALyricOnDiskShowsWhileAnotherSongsDownloadHangs) {
+  ::setenv("ORVANE_LYRICS_TIMEOUT_MS", "2000", 1);
+  TempDir music;
+  test::WriteFileBytes(music.Path() / "b.mp3", "audio");
+  test::WriteFileBytes(music.Path() / "b.lrc", "[00:00.50]words of B\n");
+  WriteSavedLists({{"A", "S", "/music/a.mp3"}, {"B", "S", music.File("b.mp3")}, {"C", "S", "/music/c.mp3"}});
+  FixtureReply hanging = Json("[]");
+  hanging.delayMs = 10000;
+  provider.Serve("/api/search?track_name=A&artist_name=S", hanging);
+  app::TNimMain& main = Create();
+  // C's lyric in the lyric folder is an instrumental's.
+  test::WriteFileBytes(main.Shell().LyricFolder + "C S.lrc", lyrics::TLrcClass::InstrumentalLyric());
+
+  PlayRow(0);
+  ASSERT_TRUE(ProcessEventsUntil([this] { return !provider.Requests().empty(); }));  // A's download is under way
+  const std::pair<int, const char*> onDisk[] = {{1, "words of B"}, {2, "纯音乐，请欣赏"}};
+  for (const auto& [row, line] : onDisk) {
+    SCOPED_TRACE(line);
+    PlayRow(row);
+    ASSERT_TRUE(ProcessEventsUntil([&main, line = line] { return main.DeskLrc()->ShownText() == line; }, 1500));
+    EXPECT_TRUE(main.LyricLookupRunning());  // A's download still hangs
+  }
+  ASSERT_TRUE(WaitForLookup(main));
+  EXPECT_EQ(main.DeskLrc()->ShownText(), "纯音乐，请欣赏");  // A's late end changed nothing
+  EXPECT_FALSE(fs::exists(main.Shell().LyricFolder + "A S.lrc"));
+}
+
+// A bilingual lyric's original and translation share a stamp: both show on the desktop line when
+// they fit its width, else the original.
+TEST_F(MainWindowLyricsTest, LinesSharingAStampShareTheDesktopLineWhenTheyFit) {
+  WriteSavedLists(Songs(1));
+  app::TNimMain& main = Create();
+  PlayRow(0);
+  WaitForLookup(main);
+  const std::string longLine(200, 'w');
+  main.LrcDoc().Load("[00:01.00]Hello\r\n[00:01.00]你好\r\n[00:02.00]" + longLine + "\r\n[00:02.00]很长\r\n");
+  engine->Position = 1500;
+  Ticks(main, 1500);
+  EXPECT_EQ(main.DeskLrc()->ShownText(), "Hello  你好");
+  engine->Position = 2500;
+  Ticks(main, 2500);
+  EXPECT_EQ(main.DeskLrc()->ShownText(), longLine);
 }
 
 TEST_F(MainWindowLyricsTest, KaraokeWipeIsASavedSettingAndMovesOnlyWhileALineIsSung) {

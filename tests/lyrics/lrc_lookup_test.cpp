@@ -58,9 +58,9 @@ class LookupTest : public testing::Test {
 
   // online: the provider may be asked and the product server is told.
   TLrcTextThread Lookup(const TLyricTrack& track, bool online, std::shared_ptr<TLyricDownloader> provider,
-                        bool productServer) {
+                        bool productServer, int32_t lengthMs = 0, TLookupStage stage = TLookupStage::Whole) {
     TLrcTextThread lookup(track, lyricFolder, online, productServer, "http://127.0.0.1/lrc/up.aspx",
-                          std::move(provider));
+                          std::move(provider), lengthMs, stage);
     lookup.Http.postPort = server.Port();
     lookup.Execute();
     return lookup;
@@ -261,6 +261,48 @@ TEST_F(LookupTest, LyricFilesInLegacyEncodingsReadAsText) {
   EXPECT_EQ(ReadLyricFile(music.File("missing.lrc")), "");
 }
 
+// Lyric files as they are found in the wild, read from disk and loaded as the lookup loads them.
+TEST_F(LookupTest, RealLyricFileShapesLoadAsTheirLines) {
+  using Lines = std::vector<std::pair<int32_t, std::string>>;
+  const auto utf16 = [](const std::u16string& text, bool littleEndian) {
+    std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char16_t c : text) {
+      const char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
+      out += littleEndian ? std::string{low, high} : std::string{high, low};
+    }
+    return out;
+  };
+  const struct {
+    const char* shape;
+    std::string bytes;
+    Lines lines;
+  } cases[] = {
+      {"CRLF with tags and credits", "[ti:晴天]\r\n[ar:周杰伦]\r\n[by:]\r\n作词：周杰伦\r\n[00:00.00]晴天 - 周杰伦\r\n[00:29.34]故事的小黄花\r\n",
+       {{0, "晴天 - 周杰伦"}, {29340, "故事的小黄花"}}},
+      {"LF only, untagged lines between", "[00:01.00]one\nan untagged line\n[00:02.00]two\n", {{1000, "one"}, {2000, "two"}}},
+      {"CR only", "[00:01.00]one\r[00:02.00]two\r", {{1000, "one"}, {2000, "two"}}},
+      {"UTF-8 BOM, thousandths", "\xEF\xBB\xBF[00:19.311]一\r\n[00:21.5]二\r\n", {{19311, "一"}, {21500, "二"}}},
+      {"UTF-16LE BOM", utf16(u"[00:01.00]中文\r\n[01:02.03]第二行\r\n", true), {{1000, "中文"}, {62030, "第二行"}}},
+      {"UTF-16BE BOM", utf16(u"[00:01.00]中文\n", false), {{1000, "中文"}}},
+      {"GBK", text::ToGb18030("[00:01.00]后来\r\n[00:03.20]我总算学会了\r\n"), {{1000, "后来"}, {3200, "我总算学会了"}}},
+      {"repeated stamps", "[00:01.00][00:09.00]副歌\r\n[00:05.00]主歌\r\n", {{1000, "副歌"}, {5000, "主歌"}, {9000, "副歌"}}},
+      {"enhanced", "[00:01.00]<00:01.00> When <00:01.50> the <00:02.00> truth\r\n[00:03.00]end\r\n",
+       {{1000, "When the truth"}, {3000, "end"}}},
+      {"bilingual", "[00:01.00]Hello\r\n[00:01.00]你好\r\n[00:02.00]Bye\r\n[00:02.00]再见\r\n",
+       {{1000, "Hello"}, {1000, "你好"}, {2000, "Bye"}, {2000, "再见"}}},
+      {"offset tag and trailing blanks", "[offset:+500]\r\n[00:01.00]  line \t\r\n\r\n", {{1000, "line"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shape);
+    test::WriteFileBytes(music.Path() / "shape.lrc", c.bytes);
+    TLrcClass doc;
+    doc.Load(ReadLyricFile(music.File("shape.lrc")));
+    Lines lines;
+    for (const TLyricItem& item : doc.Document().Items()) lines.emplace_back(item.Time, item.Text);
+    EXPECT_EQ(lines, c.lines);
+  }
+}
+
 TEST_F(LookupTest, DownloadsTheBestMatchThatHasALyricAndSavesIt) {
   // Similarity with "晴天周杰伦": id 1 none, id 2 80, id 3 100 (but blank), id 4 93 (not better
   // than the best so far, so never tried).
@@ -314,6 +356,161 @@ TEST_F(LookupTest, NothingFoundIsSavedEmptyAndFoundNextTime) {
   EXPECT_FALSE(next.Downloaded);
   EXPECT_EQ(next.ResultText, "");
   EXPECT_THAT(Targets(), testing::ElementsAre("POST /lrc/up.aspx"));
+}
+
+// The service gains lyrics every day: a placeholder older than a week is looked up again, and
+// rewritten only when the service answers that it still has none.
+TEST_F(LookupTest, AWeekOldPlaceholderIsLookedUpAgain) {
+  const std::string placeholder = lyricFolder + "/Late Bloomer.lrc";
+  test::WriteFileBytes(placeholder, "");
+  const auto age = [&](int days) {
+    fs::last_write_time(placeholder, fs::file_time_type::clock::now() - std::chrono::days(days));
+  };
+  struct Case {
+    const char* what;
+    int days;
+    FixtureReply search;
+    bool asked;
+    std::string result;
+    std::string file;  // the placeholder's text afterwards
+    bool rewritten;
+  };
+  const Case cases[] = {
+      {"six days: still nothing to ask for", 6, Json("[]"), false, "", "", false},
+      {"the service cannot be asked: kept as it was", 8, FixtureReply::Status(500, "<html>down</html>"), true, "", "", false},
+      {"still nothing: written again", 8, Json("[]"), true, "", "", true},
+      {"found now", 8, Json(R"([{"id": 4, "trackName": "Late", "artistName": "Bloomer"}])"), true,
+       "[00:01.00]at last\r\n", "[00:01.00]at last\r\n", true},
+  };
+  server.Serve("/api/get/4", Json(R"({"id": 4, "syncedLyrics": "[00:01.00]at last"})"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::WriteFileBytes(placeholder, "");
+    age(c.days);
+    const auto before = fs::last_write_time(placeholder);
+    server.Serve("/api/search", c.search);
+    server.ClearRequests();
+    const TLrcTextThread lookup = Lookup(Track("Late", "Bloomer"), true, downloader, false);
+    EXPECT_EQ(!server.Requests().empty(), c.asked);
+    EXPECT_EQ(lookup.ResultText, c.result);
+    TLrcClass doc;
+    LyricLookupDone(lookup, TrackOf(lookup), 1000, lyricFolder, doc);
+    EXPECT_EQ(test::ReadFileBytes(placeholder), c.file);
+    EXPECT_EQ(fs::last_write_time(placeholder) != before, c.rewritten);
+  }
+}
+
+// The files are looked at on their own, so that a lyric on disk never waits behind a download; the
+// network stage then finishes the lookup, and only the stage that ends it reports to the server.
+TEST_F(LookupTest, TheFilesAndTheNetworkCanRunAsTwoStages) {
+  test::WriteFileBytes(fs::path(lyricFolder) / "On Disk.lrc", "[00:01.00]local words\n");
+  server.Serve("/api/search", Json(R"([{"id": 6, "trackName": "Not", "artistName": "Here"}])"));
+  server.Serve("/api/get/6", Json(R"({"id": 6, "syncedLyrics": "[00:01.00]downloaded"})"));
+
+  const TLrcTextThread disk = Lookup(Track("On", "Disk"), true, downloader, true, 0, TLookupStage::Local);
+  EXPECT_FALSE(disk.NeedsNetwork);
+  EXPECT_EQ(disk.ResultText, "[00:01.00]local words\r\n");
+  EXPECT_THAT(Targets(), testing::ElementsAre("POST /lrc/up.aspx"));
+
+  server.ClearRequests();
+  const TLrcTextThread files = Lookup(Track("Not", "Here"), true, downloader, true, 0, TLookupStage::Local);
+  EXPECT_TRUE(files.NeedsNetwork);
+  EXPECT_TRUE(server.Requests().empty());  // neither asked nor reported yet
+  const TLrcTextThread network = Lookup(Track("Not", "Here"), true, downloader, true, 0, TLookupStage::Network);
+  EXPECT_TRUE(network.Downloaded);
+  EXPECT_EQ(network.ResultText, "[00:01.00]downloaded\r\n");
+  EXPECT_THAT(Targets(), testing::ElementsAre(testing::StartsWith("GET /api/search?"), "GET /api/get/6", "POST /lrc/up.aspx"));
+
+  // Without provider downloads the files stage ends the lookup itself.
+  EXPECT_FALSE(Lookup(Track("Not", "Here"), false, downloader, false, 0, TLookupStage::Local).NeedsNetwork);
+}
+
+// The service keeps several records of one song (the album take, a live take, an edit); the one of
+// the playing track's length is the one in time with it. Records with words but no times are passed
+// over; an instrumental gives a lyric that says so.
+TEST_F(LookupTest, PicksTheRecordOfTheTracksLength) {
+  const auto record = [](int id, double seconds, const char* lyric) {
+    std::string json = R"({"id": )" + std::to_string(id) + R"(, "trackName": "晴天", "artistName": "周杰伦", "duration": )" +
+                       std::to_string(seconds);
+    if (std::string(lyric) == "instrumental") return json + R"(, "instrumental": true, "syncedLyrics": null, "plainLyrics": null})";
+    if (std::string(lyric) == "plain") return json + R"(, "instrumental": false, "syncedLyrics": null, "plainLyrics": "words"})";
+    return json + R"(, "instrumental": false, "syncedLyrics": "[00:01.00]id )" + std::to_string(id) + R"(", "plainLyrics": "x"})";
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::string> records;
+    int32_t lengthMs;
+    std::vector<std::string> downloads;
+    std::string result;
+  };
+  const std::string instrumental = TLrcClass::InstrumentalLyric();
+  const Case cases[] = {
+      {"a live take listed first", {record(1, 301, "synced"), record(2, 269, "synced")}, 269000, {"/api/get/2"},
+       "[00:01.00]id 2\r\n"},
+      {"the length unknown: the first best name", {record(1, 301, "synced"), record(2, 269, "synced")}, 0,
+       {"/api/get/1"}, "[00:01.00]id 1\r\n"},
+      {"within two seconds, the closest", {record(1, 271, "synced"), record(2, 268.5, "synced"), record(3, 300, "synced")},
+       269000, {"/api/get/2"}, "[00:01.00]id 2\r\n"},
+      {"as close: a lyric before an instrumental", {record(1, 268, "instrumental"), record(2, 270, "synced")}, 269000,
+       {"/api/get/2"}, "[00:01.00]id 2\r\n"},
+      {"words without times passed over", {record(1, 269, "plain"), record(2, 301, "synced")}, 269000, {"/api/get/2"},
+       "[00:01.00]id 2\r\n"},
+      {"an instrumental", {record(1, 269, "instrumental"), record(2, 301, "synced")}, 269000, {}, instrumental},
+      {"only words without times: none", {record(1, 269, "plain")}, 269000, {}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string json = "[";
+    for (const std::string& r : c.records) json += (json.size() > 1 ? "," : "") + r;
+    server.Serve("/api/search", Json(json + "]"));
+    for (int id = 1; id <= 3; ++id)
+      server.Serve("/api/get/" + std::to_string(id), Json(R"({"syncedLyrics": "[00:01.00]id )" + std::to_string(id) + "\"}"));
+    server.ClearRequests();
+    // A fresh object: the library keeps the last lyric it downloaded.
+    const TLrcTextThread lookup =
+        Lookup(Track("晴天", "周杰伦"), true, TLyricDownloader::LoadFile(kLibrary), false, c.lengthMs);
+    std::vector<std::string> downloads;
+    for (const auto& request : server.Requests())
+      if (request.Path().starts_with("/api/get/")) downloads.push_back(request.target);
+    EXPECT_EQ(downloads, c.downloads);
+    EXPECT_TRUE(lookup.Downloaded);
+    EXPECT_EQ(lookup.ResultText, c.result);
+  }
+
+  // An instrumental is saved as that one line, never as an empty lyric, and shows on load.
+  std::string one = record(1, 269, "instrumental");
+  one.insert(0, 1, '[');
+  server.Serve("/api/search", Json(one + "]"));
+  const TLrcTextThread lookup = Lookup(Track("晴天", "周杰伦"), true, downloader, false, 269000);
+  TLrcClass doc;
+  const auto done = LyricLookupDone(lookup, TrackOf(lookup), 269000, lyricFolder, doc);
+  EXPECT_EQ(test::ReadFileBytes(done.SavedFile), instrumental);
+  doc.SetPosition(1000);
+  EXPECT_EQ(doc.CurrentLine(), TLrcClass::kInstrumentalText);
+}
+
+TEST_F(LookupTest, TheBesideFileIsFoundInAnyLetterCase) {
+  struct Case {
+    std::vector<std::string> files;
+    std::string found;  // empty: none
+  };
+  const Case cases[] = {
+      {{"song.LRC"}, "song.LRC"},
+      {{"Song.lrc", "song.lrc"}, "Song.lrc"},  // the exact name first
+      {{"song.lrc", "SONG.LRC"}, "SONG.LRC"},  // else the first in name order
+      {{"Song.lrc.bak", "Songs.lrc", "Song.mp3.lrc"}, ""},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const fs::path folder = music.Path() / std::to_string(++n);
+    fs::create_directories(folder);
+    test::WriteFileBytes(folder / "Song.mp3", "audio");
+    for (const std::string& file : c.files) test::WriteFileBytes(folder / file, "[00:01.00]x\n");
+    EXPECT_EQ(FindBesideFile((folder / "Song.mp3").string()), c.found.empty() ? "" : (folder / c.found).string())
+        << c.files.front();
+  }
+  fs::create_directories(music.Path() / "dir" / "song.LRC");  // a folder is no lyric
+  EXPECT_EQ(FindBesideFile((music.Path() / "dir" / "Song.mp3").string()), "");
 }
 
 TEST_F(LookupTest, AProviderThatCannotBeAskedIsNotTakenForNoLyrics) {

@@ -48,15 +48,26 @@ TEST(LyricHandle, ParsesTagsAndTexts) {
       {"[01:02:03]x", {{3723000, "01:02:03", "x"}}},
       {"[01:02:03.45]x", {{3723450, "01:02:03.45", "x"}}},
       {"[12]abc", {{12000, "12", "abc"}}},
-      {"[3.5]abc", {{3050, "03.05", "abc"}}},
-      {"[01:02.5]x", {{62050, "01:02.05", "x"}}},
-      {"[01:02.50]x", {{62500, "01:02.50", "x"}}},
-      {"[123:02]x", {{1382000, "23:02", "x"}}},  // only a field's last two digits count
-      {"[12]x", {}},                              // '[' followed by four bytes only
-      {"[00:01.500]x", {{1000, "00:01.00", "x"}}},
+      {"[12]x", {}},  // '[' followed by four bytes only
       {"[-00:01.00]x", {{-1000, "-00:01.00", "x"}}},
       {"[-00:00.00]x", {{0, "00:00.00", "x"}}},
-      {"[00:01.00.50]x", {{1500, "00:01.50", "x"}}},
+      // A fraction is decimal by its number of digits; hours and minutes count whole, seconds by
+      // their last two digits. The rebuilt tag keeps two digits per field and whole hundredths.
+      {"[3.5]abc", {{3500, "03.50", "abc"}}},
+      {"[01:02.5]x", {{62500, "01:02.50", "x"}}},
+      {"[01:02.50]x", {{62500, "01:02.50", "x"}}},
+      {"[01:02.05]x", {{62050, "01:02.05", "x"}}},
+      {"[00:19.311]x", {{19311, "00:19.31", "x"}}},
+      {"[00:01.500]x", {{1500, "00:01.50", "x"}}},
+      {"[00:01.9999]x", {{1999, "00:01.99", "x"}}},  // below a millisecond: dropped
+      {"[-00:01.5]x", {{-1500, "-00:01.50", "x"}}},
+      {"[123:45.67]x", {{7425670, "123:45.67", "x"}}},
+      {"[123:02]x", {{7382000, "123:02", "x"}}},
+      {"[1:02:03.4]x", {{3723400, "01:02:03.40", "x"}}},
+      {"[2:120:00]x", {{14400000, "02:120:00", "x"}}},
+      {"[00:123.00]x", {{23000, "00:23.00", "x"}}},
+      {"[99999999999999:00]x", {{2147483647, "999999999:00", "x"}}},  // beyond 32 bits: the latest time
+      {"[00:01.00.50]x", {{1005, "00:01.00", "x"}}},  // the second '.' dropped: .0050 s
       {"[ 00:01.00]x", {}},
       {"[00 : 01 . 00]x", {{1000, "00:01.00", "x"}}},
       {"[00:01a]xyz", {}},
@@ -79,6 +90,7 @@ TEST(LyricHandle, ParsesTagsAndTexts) {
       {"[00:01.00]你好[00:02.00]世界", {{1000, "00:01.00", "你好"}, {2000, "00:02.00", "世界"}}},
       // Enhanced LRC word stamps are not shown; other angle brackets are text.
       {"[00:01.00]<00:01.00>Hello <00:01.50>world <01:02:03>!", {{1000, "00:01.00", "Hello world !"}}},
+      {"[00:01.00]<00:01.00> When <00:01.50> the <00:02.00> truth", {{1000, "00:01.00", "When the truth"}}},
       {"[00:01.00]I <3 you <b>", {{1000, "00:01.00", "I <3 you <b>"}}},
   };
   for (const ParseCase& c : cases) {
@@ -102,6 +114,9 @@ TEST(LyricHandle, KeepsWordStampsWithTheWordsTheyStandBefore) {
       // Blanks trimmed off the front move the offsets with the text.
       {"[00:01.00]  <00:01.20> 晴天 <00:02.00>雨", "晴天 雨", {{0, 1200}, {7, 2000}}},
       {"[00:01.00]<1:02:03>x", "x", {{0, 3723000}}},
+      // One blank where a stamp stood between blanks, and the stamp on the word after it.
+      {"[00:01.00]<00:01.000> When <00:01.500> the <00:02.5>  truth", "When the truth", {{0, 1000}, {5, 1500}, {9, 2500}}},
+      {"[00:01.00]When<00:01.50> the", "When the", {{5, 1500}}},
       {"[00:01.00]plain", "plain", {}},
       {"[00:01.00]I <3 you", "I <3 you", {}},
   };
@@ -155,7 +170,8 @@ TEST(LyricHandle, SortIsStableAndIndexErrorsThrow) {
 }
 
 // Random text made of the pieces tags are built from (under the sanitizers this is where a read past
-// the end would show). Every item's rebuilt TagText must read back as the same time.
+// the end would show). Every item's rebuilt TagText must read back as the same time, to the
+// hundredth it keeps.
 TEST(LyricHandle, RandomTagSoupParsesConsistently) {
   const std::vector<std::string> pieces = {"[00:12.34]", "[-1.2]", "[1:2:3", "[0", "[", "]", "]", ":", ".",
                                            ".", "-", "0", "7", "12", "345", " ", "ti", "offset", "\r\n", "\n",
@@ -172,7 +188,8 @@ TEST(LyricHandle, RandomTagSoupParsesConsistently) {
       TLyricHandle again;
       again.Parse("[" + item.TagText + "]xx");
       ASSERT_EQ(again.Count(), 1) << text;
-      EXPECT_EQ(again.GetItem(0).Time, item.Time) << text;
+      const bool latest = item.Time == std::numeric_limits<int32_t>::max() || item.Time == -std::numeric_limits<int32_t>::max();
+      EXPECT_EQ(again.GetItem(0).Time, latest ? item.Time : item.Time / 10 * 10) << text;
       EXPECT_EQ(again.GetItem(0).TagText, item.TagText) << text;
       ++itemsSeen;
     }
@@ -246,6 +263,59 @@ TEST(LrcClass, CurrentTimingRunsToTheNextLineWithTheOffsetApplied) {
   lrc.Load("");
   EXPECT_EQ(lrc.CurrentIndex(), -1);
   EXPECT_EQ(lrc.CurrentTiming(), std::nullopt);
+}
+
+// A bilingual lyric gives its original and its translation one stamp: both show, joined, when they
+// fit the desktop line, else the original; the karaoke wipe keeps the words' stamps.
+TEST(LrcClass, LinesSharingAStampShowTogetherWhenTheyFit) {
+  TLrcClass lrc;
+  lrc.Load("[00:01.00]Hello\r\n[00:01.00]你好\r\n[00:03.00]<00:03.00>Bye <00:03.50>now\r\n[00:03.00]再见\r\n"
+           "[00:05.00]\r\n[00:05.00]只有译文\r\n[00:07.00]end");
+  lrc.AddClosingLine(7000);
+  std::vector<std::string> asked;
+  const auto fitsAll = [&](const std::string& text) {
+    asked.push_back(text);
+    return true;
+  };
+  const auto fitsNone = [](const std::string&) { return false; };
+  struct Step {
+    int32_t position;
+    std::string joined, alone;
+    std::optional<TLineTiming> joinedTiming, aloneTiming;
+  };
+  const Step steps[] = {
+      {0, "Hello  你好", "Hello", TLineTiming{1000, 3000, {}}, TLineTiming{1000, 3000, {}}},  // before the first line
+      {2000, "Hello  你好", "Hello", TLineTiming{1000, 3000, {}}, TLineTiming{1000, 3000, {}}},
+      {4000, "Bye now  再见", "Bye now", TLineTiming{3000, 5000, {{0, 3000}, {4, 3500}}},
+       TLineTiming{3000, 5000, {{0, 3000}, {4, 3500}}}},
+      {6000, "只有译文", "只有译文", TLineTiming{5000, 7000, {}}, TLineTiming{5000, 7000, {}}},  // a blank line leaves
+      {7500, std::string(TLrcClass::kClosingLineText), std::string(TLrcClass::kClosingLineText), std::nullopt, std::nullopt},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.position);
+    lrc.SetPosition(s.position);
+    const TLrcClass::TDisplayLine joined = lrc.CurrentDisplay(fitsAll);
+    EXPECT_EQ(joined.Text, s.joined);
+    EXPECT_EQ(joined.Timing, s.joinedTiming);
+    const TLrcClass::TDisplayLine alone = lrc.CurrentDisplay(fitsNone);
+    EXPECT_EQ(alone.Text, s.alone);
+    EXPECT_EQ(alone.Timing, s.aloneTiming);
+    EXPECT_EQ(lrc.CurrentDisplay().Text, s.alone);
+  }
+  // Only texts of more than one line are measured.
+  EXPECT_EQ(asked, (std::vector<std::string>{"Hello  你好", "Hello  你好", "Bye now  再见"}));
+
+  // The closing line never joins a line of its time.
+  lrc.Load("[00:01.00]a");
+  lrc.AddClosingLine(1000);
+  lrc.SetPosition(0);
+  EXPECT_EQ(lrc.CurrentDisplay(fitsAll).Text, "a");
+
+  // Word stamps of a later line move with it in the joined text.
+  lrc.Load("[00:01.00]原文\r\n[00:01.00]<00:01.00>Trans <00:01.50>lation\r\n[00:02.00]x");
+  lrc.SetPosition(1500);
+  EXPECT_EQ(lrc.CurrentDisplay(fitsAll).Timing, (TLineTiming{1000, 2000, {{8, 1000}, {14, 1500}}}));
+  EXPECT_EQ(lrc.CurrentDisplay(fitsNone).Timing, (TLineTiming{1000, 2000, {}}));
 }
 
 TEST(LrcClass, ClosingLineStaysLastAndEmptyDocumentKeepsLine) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,7 +57,16 @@ class LrcDownTest : public testing::Test {
 
 std::vector<std::string> Describe(const std::vector<TLrcResultCopy>& results) {
   std::vector<std::string> out;
-  for (const auto& r : results) out.push_back(r.Title + "|" + r.Singer + "|" + r.Extra + "|" + std::to_string(r.Id));
+  for (const auto& r : results) {
+    out.push_back(r.Title + "|" + r.Singer + "|" + r.Extra + "|" + std::to_string(r.Id) + "|" +
+                  std::to_string(r.DurationMs) + "|" + std::to_string(r.Flags));
+  }
+  return out;
+}
+
+std::vector<std::string> Targets(FixtureServer& server) {
+  std::vector<std::string> out;
+  for (const auto& request : server.Requests()) out.push_back(request.target);
   return out;
 }
 
@@ -122,62 +132,135 @@ TEST(LrcDownInterface, CreatesOnlyForItsInterfaceAndCountsReferences) {
   ::dlclose(library);
 }
 
+// Records as the service documents them: ids beyond 32 bits, lengths in seconds (whole or not),
+// the instrumental mark and the two lyric fields, each possibly null.
 TEST_F(LrcDownTest, SearchesByTitleAndSingerAndCopiesTheResults) {
   server.Serve("/api/search", Json(R"json([
     {"id": 101, "trackName": "晴天", "artistName": "周杰伦", "albumName": "叶惠美", "duration": 269,
-     "syncedLyrics": "[00:01.00]x", "plainLyrics": "x"},
-    {"id": 102, "trackName": "\u6674\u5929 (Live)", "artistName": "Jay", "albumName": null, "duration": 270.5},
+     "instrumental": false, "syncedLyrics": "[00:01.00]x", "plainLyrics": "x"},
+    {"id": 3000000000, "trackName": "\u6674\u5929 (Live)", "artistName": "Jay", "albumName": null, "duration": 270.5,
+     "instrumental": false, "syncedLyrics": null, "plainLyrics": "x"},
+    {"id": 9007199254740993, "trackName": "Intro", "duration": 61.25, "instrumental": true,
+     "syncedLyrics": null, "plainLyrics": null},
     {"trackName": "no id"},
     {"id": 1.5, "trackName": "not a whole id"},
     "not an object",
-    {"id": 103}
+    {"id": 103, "duration": "long"}
   ])json"));
   const auto results = downloader->Search("晴天", "周杰伦");
   ASSERT_TRUE(results);
-  EXPECT_EQ(Describe(*results), (std::vector<std::string>{"晴天|周杰伦|叶惠美|101", "晴天 (Live)|Jay||102", "|||103"}));
+  EXPECT_EQ(Describe(*results), (std::vector<std::string>{"晴天|周杰伦|叶惠美|101|269000|3",
+                                                          "晴天 (Live)|Jay||3000000000|270500|2",
+                                                          "Intro|||9007199254740993|61250|4", "|||103|0|0"}));
+  EXPECT_FALSE((*results)[0].PlainOnly());
+  EXPECT_TRUE((*results)[1].PlainOnly());
+  EXPECT_TRUE((*results)[2].Instrumental());
+  EXPECT_FALSE((*results)[3].PlainOnly() || (*results)[3].Instrumental());  // told nothing: try it
 
   const auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].target, "/api/search?track_name=%E6%99%B4%E5%A4%A9&artist_name=%E5%91%A8%E6%9D%B0%E4%BC%A6");
-  EXPECT_EQ(requests[0].Header("User-Agent"),
-            std::string("Orvane ") + orvane::kVersion + " (http://" + orvane::net::HomeHost() + ")");
+  EXPECT_THAT(requests[0].Header("User-Agent"), testing::StartsWith(std::string("Orvane ") + orvane::kVersion));
 
   // The raw calls see the same list on this thread.
   ILrcDown* object = downloader->Object();
-  EXPECT_EQ(object->ResultCount(), 3);
+  EXPECT_EQ(object->ResultCount(), 4);
   EXPECT_STREQ(object->ResultAt(1)->Title, "晴天 (Live)");
-  EXPECT_EQ(object->ResultAt(3), nullptr);
+  EXPECT_EQ(object->ResultAt(2)->Id, 9007199254740993);
+  EXPECT_EQ(object->ResultAt(4), nullptr);
   EXPECT_EQ(object->ResultAt(-1), nullptr);
   object->ClearResults();
   EXPECT_EQ(object->ResultCount(), 0);
 }
 
+// The service asks clients to name themselves: the program and its version, and the home page only
+// when the build names a real one (an unconfigured build carries a reserved example name).
+TEST_F(LrcDownTest, TheUserAgentNamesAHomePageOnlyWhenTheBuildHasOne) {
+  const std::pair<const char*, std::string> homes[] = {
+      {"www.orvane.org", " (https://www.orvane.org/)"}, {"home.orvane.example", ""}, {"Player.TEST", ""},
+      {"localhost:8080", ""}, {"127.0.0.1:8080", " (https://127.0.0.1:8080/)"}};
+  server.Serve("/api/search", Json("[]"));
+  for (const auto& [home, page] : homes) {
+    ::setenv("ORVANE_HOME_HOST", home, 1);
+    server.ClearRequests();
+    ASSERT_TRUE(TLyricDownloader::LoadFile(kLibrary)->Search("a", "b"));
+    EXPECT_EQ(server.Requests().at(0).Header("User-Agent"), std::string("Orvane ") + orvane::kVersion + page) << home;
+  }
+  ::unsetenv("ORVANE_HOME_HOST");
+}
+
+// What the user typed is searched as the service documents: a title by title (and singer), a
+// singer or other words alone as free text; a title that finds nothing alone is tried as free text.
+TEST_F(LrcDownTest, SearchesFreeTextWithQ) {
+  server.Serve("/api/search?q=%E5%91%A8%E6%9D%B0%E4%BC%A6", Json(R"([{"id": 1, "trackName": "晴天"}])"));
+  server.Serve("/api/search?q=%E6%99%B4%E5%A4%A9%20%E5%91%A8%E6%9D%B0%E4%BC%A6", Json(R"([{"id": 2, "trackName": "晴天"}])"));
+  server.Serve("/api/search?track_name=%E6%99%B4%E5%A4%A9%20%E5%91%A8%E6%9D%B0%E4%BC%A6", Json("[]"));
+  server.Serve("/api/search?track_name=x&artist_name=y", Json("[]"));
+  struct Case {
+    const char* title;
+    const char* singer;
+    std::vector<std::string> targets;
+    std::vector<int64_t> ids;
+  };
+  const Case cases[] = {
+      {"", "周杰伦", {"/api/search?q=%E5%91%A8%E6%9D%B0%E4%BC%A6"}, {1}},
+      {" 晴天 周杰伦 ", "",
+       {"/api/search?track_name=%E6%99%B4%E5%A4%A9%20%E5%91%A8%E6%9D%B0%E4%BC%A6",
+        "/api/search?q=%E6%99%B4%E5%A4%A9%20%E5%91%A8%E6%9D%B0%E4%BC%A6"},
+       {2}},
+      {"x", "y", {"/api/search?track_name=x&artist_name=y"}, {}},  // a title and a singer: no guessing
+      {"", "", {}, {}},                                              // nothing to search for
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.title) + "/" + c.singer);
+    server.ClearRequests();
+    const auto results = downloader->Search(c.title, c.singer);
+    ASSERT_TRUE(results);
+    std::vector<int64_t> ids;
+    for (const auto& r : *results) ids.push_back(r.Id);
+    EXPECT_EQ(ids, c.ids);
+    EXPECT_EQ(Targets(server), c.targets);
+  }
+}
+
 TEST_F(LrcDownTest, NoResultsDiffersFromNoAnswer) {
   FixtureReply stalled = Json(R"([{"id": 1, "trackName": "a"}])");
   stalled.stallAfter = 5;
+  using orvane::lyrics::TProviderFailure;
   struct Case {
     std::string title;
     FixtureReply reply;
-    bool answered;
+    std::optional<TProviderFailure> failure;  // nothing: answered
   };
   const Case cases[] = {
-      {"empty", Json("[]"), true},
-      {"missing", Json(R"({"code":404,"name":"NotFound","message":"Failed to find specified track"})", 404), false},
-      {"malformed", Json(R"([{"id": 1, "trackName": "a")"), false},
-      {"html", FixtureReply::Status(500, "<html>Internal error</html>"), false},
-      {"stalled", stalled, false},
+      {"empty", Json("[]"), std::nullopt},  // its free-text retry is not served: still no results
+      {"missing", Json(R"({"code":404,"name":"NotFound","message":"Failed to find specified track"})", 404),
+       TProviderFailure::BadAnswer},
+      {"malformed", Json(R"([{"id": 1, "trackName": "a")"), TProviderFailure::BadAnswer},
+      {"html", FixtureReply::Status(500, "<html>Internal error</html>"), TProviderFailure::BadAnswer},
+      {"jsonerror", Json(R"([])", 503), TProviderFailure::BadAnswer},
+      {"stalled", stalled, TProviderFailure::NoConnection},
   };
   server.Serve("/api/search?track_name=earlier", Json(R"([{"id": 1, "trackName": "earlier"}])"));
   for (const Case& c : cases) {
     server.Serve("/api/search?track_name=" + c.title, c.reply);
     ASSERT_EQ(downloader->Object()->SearchLyrics("earlier", "", "", 0), 1);
-    const auto results = downloader->Search(c.title, "");
-    EXPECT_EQ(results.has_value(), c.answered) << c.title;
+    TProviderFailure failure{};
+    const auto results = downloader->Search(c.title, "", "", &failure);
+    EXPECT_EQ(results.has_value(), !c.failure) << c.title;
     if (results) {
       EXPECT_TRUE(results->empty()) << c.title;
+    } else {
+      EXPECT_EQ(failure, *c.failure) << c.title;
     }
     EXPECT_EQ(downloader->Object()->ResultCount(), 0) << c.title;  // the earlier results are gone either way
   }
+
+  // Nobody listening.
+  ::setenv("ORVANE_LYRICS_URL", "http://127.0.0.1:9", 1);
+  TProviderFailure failure = TProviderFailure::BadAnswer;
+  EXPECT_FALSE(TLyricDownloader::LoadFile(kLibrary)->Search("a", "b", "", &failure));
+  EXPECT_EQ(failure, TProviderFailure::NoConnection);
 }
 
 TEST_F(LrcDownTest, DownloadsTheTimeTaggedLyricWhole) {
@@ -190,6 +273,8 @@ TEST_F(LrcDownTest, DownloadsTheTimeTaggedLyricWhole) {
   server.Serve("/api/get/8", Json(R"({"id": 8, "syncedLyrics": null, "plainLyrics": "only plain"})"));
   server.Serve("/api/get/9", Json(R"({"code":404,"name":"TrackNotFound","message":"Failed to find specified track"})", 404));
   server.Serve("/api/get/10", Json(R"({"id": 10, "syncedLyrics": ")"));
+  server.Serve("/api/get/12", Json(R"({"code":500,"name":"ServerError","message":"Try again"})", 500));
+  server.Serve("/api/get/9007199254740993", Json(R"({"id": 9007199254740993, "syncedLyrics": "[00:01.00]big"})"));
   std::string escaped;
   for (const char c : longLyric) escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
   server.Serve("/api/get/11", Json(R"({"id": 11, "syncedLyrics": ")" + escaped + R"("})"));
@@ -198,6 +283,8 @@ TEST_F(LrcDownTest, DownloadsTheTimeTaggedLyricWhole) {
   EXPECT_EQ(downloader->Download(8), std::optional<std::string>(""));
   EXPECT_EQ(downloader->Download(9), std::optional<std::string>(""));  // not found: answered, no lyric
   EXPECT_EQ(downloader->Download(10), std::nullopt);
+  EXPECT_EQ(downloader->Download(12), std::nullopt);  // a server error is no "no lyric"
+  EXPECT_EQ(downloader->Download(9007199254740993), std::optional<std::string>("[00:01.00]big"));
   server.ClearRequests();
   EXPECT_EQ(downloader->Download(11), std::optional<std::string>(longLyric));
   EXPECT_EQ(server.Requests().size(), 1u);  // the second, larger call is answered from memory

@@ -212,6 +212,21 @@ TEST_F(RenderTest, PaintedRectangleHoldsThePicture) {
   EXPECT_TRUE(RenderOutlinedTextLines(kWidth, kHeight, "", kFont, kSize, kTop, kBottom, kOutline).Painted.isEmpty());
 }
 
+// The desktop joins an original and its translation only when the joined line fits: the answer must
+// be the picture's own layout, one line or more.
+TEST_F(RenderTest, FitsOneLineAgreesWithThePicture) {
+  const std::string texts[] = {"Hello  你好", Repeat("很长的歌词", 12), "a\nb", Repeat("word ", 40),
+                               Repeat("x", 54), Repeat("x", 58)};
+  for (const int width : {kWidth, 500, 60}) {
+    for (const std::string& text : texts) {
+      const size_t lines = RenderOutlinedTextLines(width, 400, text, kFont, kSize, kTop, kBottom, kOutline).Lines.size();
+      EXPECT_EQ(FitsOneLine(width, text, kFont, kSize), lines == 1) << width << " " << text;
+    }
+  }
+  EXPECT_TRUE(FitsOneLine(kWidth, "Hello  你好", kFont, kSize));
+  EXPECT_FALSE(FitsOneLine(kWidth, Repeat("很长的歌词", 12), kFont, kSize));
+}
+
 TEST_F(RenderTest, PiecesDrawTheWholePath) {
   // Glyphs far apart, glyphs touching, a line wider than any piece, and glyphs that reach over
   // their neighbours.

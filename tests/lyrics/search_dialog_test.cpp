@@ -159,9 +159,64 @@ TEST_F(SearchDialogTest, ResultsArriveInOrderAndTheButtonFollowsTheSearch) {
   Search();
   EXPECT_EQ(dlg.lv_1().Count(), 0);
   EXPECT_EQ(dlg.StatusText(), "没有找到歌词");
+  // A server that answers with an error is not "no connection"; a server nobody runs is.
   server.Serve("/api/search", FixtureReply::Status(500));
   Search();
-  EXPECT_EQ(dlg.StatusText(), "无法连接歌词服务器");
+  EXPECT_EQ(dlg.StatusText(), "歌词服务器出错，请稍后再试");
+  ::setenv("ORVANE_LYRICS_URL", "http://127.0.0.1:9", 1);
+  downloader = TLyricDownloader::LoadFile(kLibrary);
+  TNimSlrc& offline = Open();
+  Search();
+  EXPECT_EQ(offline.StatusText(), "无法连接歌词服务器");
+}
+
+// A singer alone is searched as free text, and what the service answers is shown as such.
+TEST_F(SearchDialogTest, ASingerAloneIsSearchedAsFreeText) {
+  server.Serve("/api/search?q=%E5%91%A8%E6%9D%B0%E4%BC%A6", Json(Results(2)));
+  server.Serve("/api/search?q=nobody", Json("[]"));
+  TNimSlrc& dlg = Open();
+  dlg.SetTitle(QString());
+  dlg.SetSinger(QStringLiteral("周杰伦"));
+  Search();
+  EXPECT_EQ(dlg.lv_1().Count(), 2);
+  EXPECT_EQ(dlg.StatusText(), "");
+  dlg.SetSinger(QStringLiteral("nobody"));
+  Search();
+  EXPECT_EQ(dlg.lv_1().Count(), 0);
+  EXPECT_EQ(dlg.StatusText(), "没有找到歌词");
+}
+
+// Instrumental records and records with words but no times are marked in the list. Choosing an
+// instrumental gives a lyric that says so; choosing words without times changes nothing, as there
+// is nothing the desktop line could follow, and says why.
+TEST_F(SearchDialogTest, InstrumentalAndUntimedRecordsAreMarkedAndHandledApart) {
+  server.Serve("/api/search", Json(R"([
+      {"id": 101, "trackName": "歌", "instrumental": false, "syncedLyrics": "[00:01.00]词", "plainLyrics": "词"},
+      {"id": 102, "trackName": "纯", "instrumental": true, "syncedLyrics": null, "plainLyrics": null},
+      {"id": 103, "trackName": "文", "instrumental": false, "syncedLyrics": null, "plainLyrics": "只有文字"}])"));
+  const std::string saved = lyricFolder + "/What AB.lrc";
+  test::WriteFileBytes(saved, "[00:01.00]the good one\r\n");
+  doc.Load("[00:01.00]the good one");
+  TNimSlrc& dlg = Open();
+  Search();
+  ASSERT_EQ(dlg.lv_1().Count(), 3);
+  std::vector<std::string> marks;
+  for (int i = 0; i < 3; ++i)
+    marks.push_back(dlg.lv_1().data(dlg.lv_1().index(i), TLrcResultModel::MarkRole).toString().toStdString());
+  EXPECT_EQ(marks, (std::vector<std::string>{"", "纯音乐", "无时间轴"}));
+
+  server.ClearRequests();
+  const TSearchDownloadDoneResult untimed = Download(2);
+  EXPECT_FALSE(untimed.Loaded);
+  EXPECT_EQ(dlg.StatusText(), "这一项只有歌词文本，没有时间轴");
+  EXPECT_EQ(Texts(doc), std::vector<std::string>{"the good one"});
+  EXPECT_EQ(test::ReadFileBytes(saved), "[00:01.00]the good one\r\n");
+
+  const TSearchDownloadDoneResult instrumental = Download(1);
+  EXPECT_TRUE(instrumental.Loaded);
+  EXPECT_EQ(Texts(doc), std::vector<std::string>{std::string(TLrcClass::kInstrumentalText)});
+  EXPECT_EQ(test::ReadFileBytes(saved), TLrcClass::InstrumentalLyric());
+  EXPECT_TRUE(server.Requests().empty());  // the search told all there was to know
 }
 
 TEST_F(SearchDialogTest, StopEndsTheSearchAfterTheRowBeingAdded) {

@@ -146,6 +146,47 @@ TEST(HttpGetText, BrokenTransferGivesTheBytesReadSoFar) {
   }
 }
 
+// A caller that must not take a failure for an answer (the lyric provider: "no lyric" is written
+// down, a failure is tried again) learns whether the server answered, and with what status.
+TEST(HttpGet, TellsAnAnswerFromAFailure) {
+  FixtureServer server;
+  RefusingPort refusing;
+  FixtureReply shortOfItsLength = FixtureReply::Text("[]");
+  shortOfItsLength.announcedLength = 20;  // what came is its answer
+  FixtureReply reset = FixtureReply::Text(std::string(5000, 'x'));
+  reset.resetAfter = 100;
+  FixtureReply stalled = FixtureReply::Text("[1,2,3]");
+  stalled.stallAfter = 2;
+  server.Serve("/ok", FixtureReply::Text("[]"));
+  server.Serve("/missing", FixtureReply::Status(404, "{}"));
+  server.Serve("/error", FixtureReply::Status(500, "<html>down</html>"));
+  server.Serve("/short", shortOfItsLength);
+  server.Serve("/reset", reset);
+  server.Serve("/stalled", stalled);
+  const struct {
+    std::string url;
+    bool answered;
+    long status;
+    std::string body;
+  } cases[] = {
+      {server.Url("/ok"), true, 200, "[]"},
+      {server.Url("/missing"), true, 404, "{}"},
+      {server.Url("/error"), true, 500, "<html>down</html>"},
+      {server.Url("/short"), true, 200, "[]"},
+      {server.Url("/reset"), false, 0, std::string(100, 'x')},
+      {server.Url("/stalled"), false, 0, "[1"},
+      {"http://127.0.0.1:" + std::to_string(refusing.port) + "/x", false, 0, ""},
+  };
+  for (const auto& c : cases) {
+    const HttpReply reply = HttpGet(c.url, QuickOptions());
+    EXPECT_EQ(reply.Answered, c.answered) << c.url;
+    if (c.answered) {
+      EXPECT_EQ(reply.Status, c.status) << c.url;
+    }
+    EXPECT_EQ(reply.Body, c.body) << c.url;
+  }
+}
+
 TEST(HttpGetText, ABodyOverTheCapFailsWholeAndADripEndsInTime) {
   FixtureServer server;
   HttpOptions options = QuickOptions();

@@ -32,12 +32,33 @@ TEST(FromLegacy, DecodesEachKindOfInput) {
       // Latin-1 with flaws under a GBK reading stays Latin-1.
       {"latin1 accent pair then cut", "\xE0\xE9 \xFC", "àé ü"},
       {"latin1 accents and blanks", "D\xE9j\xE0 vu \xE0 Z\xFCrich", "Déjà vu à Zürich"},
+      // Two accented letters side by side form pairs of GB2312's second level ("Bl屮jet Gr鲞e"),
+      // capitals inside a word one of its first level ("CORA敲O"): still Latin-1.
+      {"latin1 letter pairs", "Bl\xE5\xF8jet Gr\xF6\xDF" "e", "Blåøjet Größe"},
+      {"latin1 c cedilla and a tilde", "Cora\xE7\xE3o", "Coração"},
+      {"latin1 capitals inside a word", "CORA\xC7\xC3O", "CORAÇÃO"},
+      {"latin1 pair before sharp s", "M\xFC\xDFiggang \xC6r\xF8sk\xF8" "bing", "Müßiggang Ærøskøbing"},
+      // Chinese that is not made of first-level characters, or sits right after a word.
+      {"gbk second level", "\xF7\xD2\xF7\xD1", "饕餮"},
+      {"gbk after a word", "Live\xB0\xE6", "Live版"},
+      {"gbk in book-title marks", "\xA1\xB6\xC6\xDF\xC0\xEF\xCF\xE3\xA1\xB7", "《七里香》"},
       {"utf16le bom", std::string("\xFF\xFE\x2D\x4E\x41\x00", 6), "中A"},
       {"utf16be bom", std::string("\xFE\xFF\x4E\x2D\x00\x41", 6), "中A"},
       {"utf16 odd tail", std::string("\xFF\xFE\x41\x00\x42", 5), "A"},
       {"empty", "", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(FromLegacy(c.bytes), c.expected) << c.name;
+}
+
+TEST(FromLegacyTogether, DecidesTheEncodingOverAllTexts) {
+  // A lone character right after a word says little ("HiÖÐ" is as likely); the tag's other
+  // fields say it is GBK. UTF-8 and UTF-16 fields stay as they are.
+  EXPECT_EQ(FromLegacyTogether({"Hi\xD6\xD0", "\xD6\xDC\xBD\xDC\xC2\xD7", "Caf\xC3\xA9", "", "2004"}),
+            (std::vector<std::string>{"Hi中", "周杰伦", "Café", "", "2004"}));
+  EXPECT_EQ(FromLegacy("Hi\xD6\xD0"), "HiÖÐ");
+  // And Latin-1 the other way: one field alone reads as a Chinese character, the others do not.
+  EXPECT_EQ(FromLegacyTogether({"\xC0\xC9", "Caf\xE9 Tacuba", std::string("\xFF\xFE\x41\x00", 4)}),
+            (std::vector<std::string>{"ÀÉ", "Café Tacuba", "A"}));
 }
 
 TEST(FromLegacy, AlwaysReturnsValidUtf8ForRandomBytes) {

@@ -45,10 +45,14 @@ class Decoder {
   virtual int64_t LengthFrames() const = 0;
   // Average encoded bit rate, bits per second; 0 when unknown.
   virtual int64_t BitRate() const = 0;
-  // Metadata as the container delivered it (keys lower case; values raw bytes), container's first,
-  // then the audio stream's.
-  virtual const std::map<std::string, std::string>& Tags() const = 0;
+  // The container's tags as readable UTF-8 (keys lower case, as FileTags in TagsFile.h has them).
+  // Open takes a file's tags from the header reader whichever decoder plays it, so a song shows
+  // the same texts in the list (TAGS_OpenFile) as while it plays.
+  const std::map<std::string, std::string>& Tags() const { return tags; }
   virtual ByteSource& Source() = 0;
+
+ protected:
+  std::map<std::string, std::string> tags;
 };
 
 // The decoder module's one entry point: opens a decoder on *source (which it takes a copy of);

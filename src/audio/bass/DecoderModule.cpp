@@ -12,6 +12,7 @@
 
 #include "Decoder.h"
 #include "SndfileDecoder.h"
+#include "TagsFile.h"
 #include "bass.h"
 #include "text/ProgramFolders.h"
 
@@ -39,11 +40,16 @@ OpenDecoderFunction LoadModule() {
 std::unique_ptr<Decoder> Decoder::Open(std::shared_ptr<ByteSource> source, int& error) {
   // The common formats first, without loading the module (SndfileDecoder.h). A download is left
   // to the module, which can recognise it without jumping ahead.
+  FileTags header;
+  bool headerRead = false;
   if (source->SeekableWhileOpening()) {
     if (std::unique_ptr<Decoder> common = SndfileDecoder::Open(source)) {
       error = BASS_OK;
       return common;
     }
+    // The header reader knows which texts a format declares and which are raw bytes; FFmpeg's
+    // metadata no longer tells. So its tags are the stream's wherever it can read them.
+    headerRead = source->Seek(0) && ReadSourceTags(*source, header);
     if (!source->Seek(0)) {
       error = BASS_ERROR_FILEOPEN;
       return nullptr;
@@ -56,7 +62,14 @@ std::unique_ptr<Decoder> Decoder::Open(std::shared_ptr<ByteSource> source, int& 
     error = BASS_ERROR_CODEC;
     return nullptr;
   }
-  return std::unique_ptr<Decoder>(open(&source, &error));
+  std::unique_ptr<Decoder> decoder(open(&source, &error));
+  if (!decoder) return nullptr;
+  if (headerRead) {
+    decoder->tags = std::move(header.tags);
+  } else {
+    MakeDecoderTagsReadable(decoder->tags);
+  }
+  return decoder;
 }
 
 }  // namespace orvane::bass

@@ -42,9 +42,6 @@ class FfmpegDecoder final : public Decoder {
   int64_t LengthFrames() const override { return lengthFrames; }
   // Average encoded bit rate, bits per second; 0 when unknown.
   int64_t BitRate() const override { return bitRate; }
-  // Metadata as the container delivered it (keys lower case; values raw bytes), container's first,
-  // then the audio stream's.
-  const std::map<std::string, std::string>& Tags() const override { return tags; }
   ByteSource& Source() override { return *source; }
 
  private:
@@ -95,7 +92,6 @@ class FfmpegDecoder final : public Decoder {
 
   int64_t lengthFrames = -1;
   int64_t bitRate = 0;
-  std::map<std::string, std::string> tags;
 };
 
 }  // namespace orvane::bass

@@ -34,7 +34,6 @@ class SndfileDecoder final : public Decoder {
   int64_t NextFrame() const override { return next; }
   int64_t LengthFrames() const override { return lengthFrames; }
   int64_t BitRate() const override { return 0; }  // files only: nothing waits for a download
-  const std::map<std::string, std::string>& Tags() const override { return tags; }
   ByteSource& Source() override { return *source; }
 
  private:
@@ -59,7 +58,6 @@ class SndfileDecoder final : public Decoder {
   int64_t lengthFrames = -1;
   int64_t next = 0;
   std::vector<float> mono;  // a mono file's samples before they go to both sides
-  std::map<std::string, std::string> tags;
 };
 
 }  // namespace orvane::bass

@@ -12,7 +12,6 @@
 #include "Errors.h"
 #include "Library.h"
 #include "TagsFile.h"
-#include "text/Legacy.h"
 
 struct TAGS_FILE {
   orvane::bass::FileTags file;
@@ -23,29 +22,21 @@ namespace {
 
 struct Field {
   std::string_view code;
-  std::string_view keys[2];  // FFmpeg's metadata keys, in order of preference
+  std::string_view keys[2];  // metadata keys, in order of preference
 };
 
 constexpr Field kFields[] = {
-    {"TITL", {"title", ""}},       {"ARTI", {"artist", ""}},      {"ALBM", {"album", ""}},
+    {"TITL", {"title", ""}},       {"ARTI", {"artist", "author"}}, {"ALBM", {"album", ""}},
     {"GNRE", {"genre", ""}},       {"YEAR", {"date", "year"}},    {"CMNT", {"comment", ""}},
     {"TRCK", {"track", ""}},       {"COMP", {"composer", ""}},    {"COPY", {"copyright", ""}},
     {"AART", {"album_artist", ""}}, {"DISC", {"disc", ""}},
 };
 
-// FFmpeg hands ID3v1 text over as the raw bytes (GBK from Chinese Windows is not UTF-8), and
-// ID3v2 frames marked Latin-1 converted from Latin-1 (GBK bytes then read as accented letters).
-// Both are turned into the text they really are; genuine Latin-1 accents stay.
-std::string Readable(const std::string& raw) {
-  if (orvane::text::IsValidUtf8(raw)) return orvane::text::RepairLatin1Misread(raw);
-  return orvane::text::FromLegacy(raw);
-}
-
 std::string Lookup(const std::map<std::string, std::string>& tags, const Field& field) {
   for (std::string_view key : field.keys) {
     if (key.empty()) continue;
     const auto it = tags.find(std::string(key));
-    if (it != tags.end()) return Readable(it->second);
+    if (it != tags.end()) return it->second;
   }
   return {};
 }

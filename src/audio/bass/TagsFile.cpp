@@ -44,15 +44,27 @@ std::string TagFile::Read(int64_t offset, size_t count) const {
 }
 
 void AddTag(TagMap& tags, const std::string& key, std::string value) {
-  while (!value.empty() && (value.back() == '\0' || value.back() == ' ')) value.pop_back();
+  while (!value.empty() && value.back() == '\0') value.pop_back();
   if (value.empty() || value.size() > kMaxTextItem) return;
   tags.emplace(key, std::move(value));
 }
 
-std::string Latin1ToUtf8(std::string_view bytes) {
-  std::string out;
-  for (const char c : bytes) text::AppendUtf8(out, static_cast<uint8_t>(c));
-  return out;
+void AddLegacyTags(TagMap& tags, const RawTexts& raw) {
+  std::vector<std::string> bytes;
+  bytes.reserve(raw.size());
+  for (const auto& item : raw) bytes.push_back(item.second);
+  std::vector<std::string> texts = text::FromLegacyTogether(bytes);
+  for (size_t i = 0; i < raw.size(); ++i) AddTag(tags, raw[i].first, std::move(texts[i]));
+}
+
+void AppendValue(std::string& joined, std::string_view value) {
+  if (value.empty()) return;
+  if (!joined.empty()) joined += kValueSeparator;
+  joined += value;
+}
+
+std::string DeclaredUtf8(std::string_view bytes) {
+  return text::IsValidUtf8(bytes) ? std::string(bytes) : text::FromLegacy(bytes);
 }
 
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
@@ -141,6 +153,12 @@ int ReadWithDecoder(const std::string& path, FileTags& out) {
 }
 
 }  // namespace
+
+void MakeDecoderTagsReadable(std::map<std::string, std::string>& tags) {
+  for (auto& [key, value] : tags) {
+    value = text::IsValidUtf8(value) ? text::RepairLatin1Misread(value) : text::FromLegacy(value);
+  }
+}
 
 bool ReadSourceTags(ByteSource& source, FileTags& out) {
   out = FileTags{};

@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "ByteSource.h"
 
@@ -42,8 +44,24 @@ class TagFile {
 // false when it is none of them.
 bool ReadKnownFormat(const TagFile& file, TagMap& tags, double& seconds);
 
+// Every value a reader adds is readable UTF-8: text the format declares (UTF-8, UTF-16) is decoded
+// as declared, and only raw bytes whose encoding the format leaves open are guessed at
+// (AddLegacyTags). Values keep their blanks: a title is shown as the tag has it.
+
 // Sets key unless it already has a value: the first tag found wins (ID3v2 before APE before ID3v1).
+// Trailing NULs (terminators, padding) are dropped; an empty value is no value.
 void AddTag(TagMap& tags, const std::string& key, std::string value);
+
+// Raw texts of one tag in an encoding the format does not declare (ID3v1, ID3v2 frames marked
+// Latin-1, RIFF INFO, AIFF text chunks), as key and bytes: decoded together (text::FromLegacyTogether:
+// GBK from Chinese Windows, UTF-8 from newer taggers, else Latin-1) and added in order.
+using RawTexts = std::vector<std::pair<std::string, std::string>>;
+void AddLegacyTags(TagMap& tags, const RawTexts& raw);
+
+// Several values of one field in one item (NUL-separated ID3v2.4 and APE values, repeated Vorbis
+// comments, several MP4 data boxes) are shown together, joined by this.
+inline constexpr std::string_view kValueSeparator = " / ";
+void AppendValue(std::string& joined, std::string_view value);
 
 inline uint32_t Be16(std::string_view b, size_t at) {
   return static_cast<uint32_t>(static_cast<uint8_t>(b[at]) << 8 | static_cast<uint8_t>(b[at + 1]));
@@ -56,9 +74,10 @@ inline uint32_t Le16(std::string_view b, size_t at) {
 inline uint32_t Le32(std::string_view b, size_t at) { return Le16(b, at) | Le16(b, at + 2) << 16; }
 inline uint64_t Le64(std::string_view b, size_t at) { return Le32(b, at) | uint64_t{Le32(b, at + 4)} << 32; }
 
-// Text helpers: Latin-1 bytes to UTF-8; UTF-16 (little- or big-endian) to UTF-8, up to the first
-// NUL, lone surrogates becoming U+FFFD; bytes up to the first NUL.
-std::string Latin1ToUtf8(std::string_view bytes);
+// Text helpers: text declared UTF-8 (bytes that are not UTF-8 were written by a program that
+// declared what it did not write, and are read as legacy text); UTF-16 (little- or big-endian) to
+// UTF-8, up to the first NUL, lone surrogates becoming U+FFFD; bytes up to the first NUL.
+std::string DeclaredUtf8(std::string_view bytes);
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
 std::string UpToNul(std::string_view bytes);
 

@@ -73,12 +73,12 @@ size_t TextEnd(int encoding, std::string_view bytes) {
   return nul == std::string_view::npos ? bytes.size() : nul;
 }
 
+// One text of the given encoding (a byte-order mark first for encoding 1), up to its terminator.
 std::string DecodeText(int encoding, std::string_view bytes) {
   bytes = bytes.substr(0, TextEnd(encoding, bytes));
   switch (encoding) {
     case 0:
-      // The decoder hands Latin-1 frames over read as Latin-1; the GBK repair happens on the way out.
-      return Latin1ToUtf8(bytes);
+      return std::string(bytes);  // raw: "Latin-1" frames often hold GBK or UTF-8 (AddLegacyTags)
     case 1: {
       bool bigEndian = false;  // without a byte-order mark, as Windows writes it
       if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFE && static_cast<uint8_t>(bytes[1]) == 0xFF) {
@@ -93,31 +93,46 @@ std::string DecodeText(int encoding, std::string_view bytes) {
     case 2:
       return Utf16ToUtf8(bytes, true);
     case 3:
-      return std::string(bytes);
+      return DeclaredUtf8(bytes);
     default:
       return {};
   }
 }
 
-// The text of a text frame, or of a comment frame without a description (comments with one are
+struct FrameText {
+  bool raw = false;  // encoding 0: bytes whose encoding is left to the guess
+  std::string text;
+};
+
+// The text of a text frame: its values (NUL-separated in ID3v2.4, and so written into 2.3 tags by
+// some taggers) joined. Of a comment frame, only one without a description (comments with one are
 // players' private notes, such as loudness data).
-std::string FrameText(std::string_view id, std::string_view data) {
-  if (data.empty()) return {};
+FrameText ReadFrameText(std::string_view id, std::string_view data) {
+  FrameText result;
+  if (data.empty()) return result;
   const int encoding = static_cast<uint8_t>(data[0]);
+  const size_t terminator = (encoding == 1 || encoding == 2) ? 2 : 1;
+  result.raw = encoding == 0;
   data.remove_prefix(1);
   if (id == "COMM" || id == "COM") {
-    if (data.size() < 3) return {};
+    if (data.size() < 3) return result;
     data.remove_prefix(3);  // language
-    const size_t descriptionEnd = TextEnd(encoding, data);
-    if (descriptionEnd != 0) return {};
-    data.remove_prefix(std::min(data.size(), descriptionEnd + ((encoding == 1 || encoding == 2) ? 2 : 1)));
+    if (TextEnd(encoding, data) != 0) return result;
+    data.remove_prefix(std::min(data.size(), terminator));
+    result.text = DecodeText(encoding, data);
+    return result;
   }
-  return DecodeText(encoding, data);
+  while (!data.empty()) {
+    const size_t end = TextEnd(encoding, data);
+    AppendValue(result.text, DecodeText(encoding, data.substr(0, end)));
+    data.remove_prefix(std::min(data.size(), end + terminator));
+  }
+  return result;
 }
 
 // The frames of a tag body; get(offset, count) gives bytes of the body.
 template <typename Get>
-void ParseFrames(int version, int flags, int64_t limit, Get get, TagMap& tags) {
+void ParseFrames(int version, int flags, int64_t limit, Get get, TagMap& tags, RawTexts& raw) {
   int64_t pos = 0;
   if (version >= 3 && (flags & 0x40) != 0) {
     const std::string extended = get(0, 4);
@@ -133,7 +148,7 @@ void ParseFrames(int version, int flags, int64_t limit, Get get, TagMap& tags) {
     if (!IsFrameId(id)) return;
     int64_t size;
     if (version == 2) {
-      size = int64_t{Be32(header, 2) >> 8};
+      size = int64_t{Be32(header, 2) & 0xFFFFFF};  // three bytes after the three-letter name
     } else if (version == 3 || !IsSyncSafe(header, 4)) {
       size = Be32(header, 4);
     } else {
@@ -166,7 +181,14 @@ void ParseFrames(int version, int flags, int64_t limit, Get get, TagMap& tags) {
         if (readable && (frameFlags & 0x0002) != 0) data = Deunsync(data);
         if (readable && (frameFlags & 0x0001) != 0) data.erase(0, std::min<size_t>(4, data.size()));
       }
-      if (readable) AddTag(tags, std::string(key), FrameText(id, data));
+      if (readable) {
+        FrameText text = ReadFrameText(id, data);
+        if (text.raw) {
+          raw.emplace_back(key, std::move(text.text));
+        } else {
+          AddTag(tags, std::string(key), std::move(text.text));
+        }
+      }
     }
     pos = next;
   }
@@ -174,7 +196,7 @@ void ParseFrames(int version, int flags, int64_t limit, Get get, TagMap& tags) {
 
 // The body of a tag whose header is header (10 bytes); get reads the body.
 template <typename Get>
-void ParseTag(std::string_view header, int64_t available, Get get, TagMap& tags) {
+void ParseTagFrames(std::string_view header, int64_t available, Get get, TagMap& tags, RawTexts& raw) {
   const int version = static_cast<uint8_t>(header[3]);
   const int flags = static_cast<uint8_t>(header[5]);
   const int64_t size = std::min<int64_t>(SyncSafe(header, 6), available);
@@ -186,10 +208,20 @@ void ParseTag(std::string_view header, int64_t available, Get get, TagMap& tags)
     auto fromBody = [&body](int64_t at, size_t count) {
       return at < static_cast<int64_t>(body.size()) ? body.substr(static_cast<size_t>(at), count) : std::string();
     };
-    ParseFrames(version, flags, static_cast<int64_t>(body.size()), fromBody, tags);
+    ParseFrames(version, flags, static_cast<int64_t>(body.size()), fromBody, tags, raw);
     return;
   }
-  ParseFrames(version, flags, size, get, tags);
+  ParseFrames(version, flags, size, get, tags, raw);
+}
+
+// The frames of a tag's body into tags; those marked Latin-1 are decoded together at the end.
+template <typename Get>
+void ParseTagBody(std::string_view header, int64_t available, Get get, TagMap& tags) {
+  TagMap own;
+  RawTexts raw;
+  ParseTagFrames(header, available, get, own, raw);
+  AddLegacyTags(own, raw);
+  for (auto& [key, value] : own) AddTag(tags, key, std::move(value));
 }
 
 bool IsId3v2Header(std::string_view header) {
@@ -219,8 +251,15 @@ void ReadApe(std::string_view items, uint32_t count, TagMap& tags) {
     pos = keyEnd + 1 + size;
     if ((flags & 0x06) != 0) continue;  // binary or a link, not text
     for (const ApeKey& k : kKeys) {
-      // Several values of one item are separated by NULs: the first is shown.
-      if (k.name == name) AddTag(tags, std::string(k.key), UpToNul(value));
+      if (k.name != name) continue;
+      // UTF-8; several values of one item are separated by NULs.
+      std::string text;
+      for (std::string_view rest = value; !rest.empty();) {
+        const size_t end = std::min(rest.find('\0'), rest.size());
+        AppendValue(text, DeclaredUtf8(rest.substr(0, end)));
+        rest.remove_prefix(std::min(rest.size(), end + 1));
+      }
+      AddTag(tags, std::string(k.key), std::move(text));
     }
   }
 }
@@ -234,7 +273,7 @@ int64_t ReadId3v2(const TagFile& file, int64_t offset, TagMap& tags) {
   const bool footer = header[3] == 4 && (static_cast<uint8_t>(header[5]) & 0x10) != 0;
   const int64_t body = offset + 10;
   auto fromFile = [&file, body](int64_t at, size_t count) { return file.Read(body + at, count); };
-  ParseTag(header, std::max<int64_t>(0, file.Size() - body), fromFile, tags);
+  ParseTagBody(header, std::max<int64_t>(0, file.Size() - body), fromFile, tags);
   return 10 + size + (footer ? 10 : 0);
 }
 
@@ -245,25 +284,28 @@ void ParseId3v2(std::string_view tag, TagMap& tags) {
     return at < static_cast<int64_t>(body.size()) ? std::string(body.substr(static_cast<size_t>(at), count))
                                                   : std::string();
   };
-  ParseTag(tag, static_cast<int64_t>(body.size()), fromBody, tags);
+  ParseTagBody(tag, static_cast<int64_t>(body.size()), fromBody, tags);
 }
 
 void ReadTrailingTags(const TagFile& file, int64_t& end, TagMap& tags) {
-  TagMap v1;
+  RawTexts v1;
   if (end >= 128) {
     const std::string tag = file.Read(end - 128, 128);
     if (tag.size() == 128 && tag.compare(0, 3, "TAG") == 0) {
-      // Raw bytes, as Chinese Windows wrote them (GBK); the repair happens on the way out.
+      // Raw bytes in whatever the writer's code page was (GBK on Chinese Windows). Fields are
+      // padded with NULs or, by many writers, with blanks: neither belongs to the text.
       const std::string_view t(tag);
-      AddTag(v1, "title", UpToNul(t.substr(3, 30)));
-      AddTag(v1, "artist", UpToNul(t.substr(33, 30)));
-      AddTag(v1, "album", UpToNul(t.substr(63, 30)));
-      AddTag(v1, "date", UpToNul(t.substr(93, 4)));
+      auto field = [&t](size_t at, size_t size) {
+        std::string text = UpToNul(t.substr(at, size));
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        return text;
+      };
+      v1 = {{"title", field(3, 30)}, {"artist", field(33, 30)}, {"album", field(63, 30)}, {"date", field(93, 4)}};
       if (t[125] == '\0' && t[126] != '\0') {  // ID3v1.1: the last comment byte is the track
-        AddTag(v1, "comment", UpToNul(t.substr(97, 28)));
-        AddTag(v1, "track", std::to_string(static_cast<uint8_t>(t[126])));
+        v1.emplace_back("comment", field(97, 28));
+        v1.emplace_back("track", std::to_string(static_cast<uint8_t>(t[126])));
       } else {
-        AddTag(v1, "comment", UpToNul(t.substr(97, 30)));
+        v1.emplace_back("comment", field(97, 30));
       }
       end -= 128;
     }
@@ -281,7 +323,7 @@ void ReadTrailingTags(const TagFile& file, int64_t& end, TagMap& tags) {
       }
     }
   }
-  for (auto& [key, value] : v1) AddTag(tags, key, std::move(value));
+  AddLegacyTags(tags, v1);
 }
 
 }  // namespace orvane::bass::tags

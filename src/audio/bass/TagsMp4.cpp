@@ -74,6 +74,7 @@ void ReadItem(const TagFile& file, const Box& item, TagMap& tags) {
     if (k.type == item.type) key = k.key;
   }
   if (key.empty()) return;
+  std::string text;  // several data boxes are several values
   ForEachBox(file, item.body, item.end, [&](const Box& data) {
     const int64_t size = data.end - data.body;
     if (data.type != "data" || size < 8 || static_cast<size_t>(size) > kMaxTextItem) return;
@@ -84,18 +85,19 @@ void ReadItem(const TagFile& file, const Box& item, TagMap& tags) {
     if (key == "track" || key == "disc") {
       // Binary: two reserved bytes, the number, the total.
       if (value.size() < 4 || Be16(value, 2) == 0) return;
-      std::string text = std::to_string(Be16(value, 2));
+      std::string number = std::to_string(Be16(value, 2));
       if (value.size() >= 6 && Be16(value, 4) != 0) {
-        text += '/';
-        text += std::to_string(Be16(value, 4));
+        number += '/';
+        number += std::to_string(Be16(value, 4));
       }
-      AddTag(tags, std::string(key), text);
+      AddTag(tags, std::string(key), number);
     } else if (kind == 1) {
-      AddTag(tags, std::string(key), std::string(value));
+      AppendValue(text, DeclaredUtf8(value));
     } else if (kind == 2) {
-      AddTag(tags, std::string(key), Utf16ToUtf8(value, true));
+      AppendValue(text, Utf16ToUtf8(value, true));
     }
   });
+  AddTag(tags, std::string(key), std::move(text));
 }
 
 // A meta box: a full box (four bytes of version and flags before its children) in the ISO layout,

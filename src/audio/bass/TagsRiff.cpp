@@ -21,21 +21,23 @@ std::string_view KeyForChunk(const ChunkKey* keys, size_t count, std::string_vie
   return {};
 }
 
-// A RIFF LIST/INFO chunk's body after "INFO": its text items, raw bytes as written.
+// A RIFF LIST/INFO chunk's body after "INFO": its text items, raw bytes in the writer's code page.
 void ParseInfo(std::string_view list, TagMap& tags) {
   static constexpr ChunkKey kKeys[] = {
       {"INAM", "title"}, {"IART", "artist"},  {"IPRD", "album"},     {"ICMT", "comment"}, {"ICRD", "date"},
       {"IGNR", "genre"}, {"ITRK", "track"},   {"IPRT", "track"},     {"ICOP", "copyright"},
   };
+  RawTexts raw;
   size_t pos = 0;
   while (pos + 8 <= list.size()) {
     const std::string_view id = list.substr(pos, 4);
     const uint32_t size = Le32(list, pos + 4);
-    if (size > list.size() - pos - 8) return;
+    if (size > list.size() - pos - 8) break;
     const std::string_view key = KeyForChunk(kKeys, std::size(kKeys), id);
-    if (!key.empty()) AddTag(tags, std::string(key), UpToNul(list.substr(pos + 8, size)));
+    if (!key.empty()) raw.emplace_back(key, UpToNul(list.substr(pos + 8, size)));
     pos += 8 + size + (size & 1);
   }
+  AddLegacyTags(tags, raw);
 }
 
 // An IEEE 754 80-bit extended number (AIFF's sample rate).
@@ -98,6 +100,7 @@ bool ReadAiff(const TagFile& file, TagMap& tags, double& seconds) {
   };
   int64_t pos = 12;
   bool sawCommon = false;
+  RawTexts raw;  // text chunks: raw bytes in the writer's code page
   for (int i = 0; i < kMaxChunks && pos + 8 <= file.Size(); ++i) {
     const std::string header = file.Read(pos, 8);
     if (header.size() < 8) break;
@@ -115,10 +118,11 @@ bool ReadAiff(const TagFile& file, TagMap& tags, double& seconds) {
       if (static_cast<size_t>(size) <= kMaxBlock) ParseId3v2(file.Read(body, static_cast<size_t>(size)), tags);
     } else if (const std::string_view key = KeyForChunk(kKeys, std::size(kKeys), id);
                !key.empty() && static_cast<size_t>(size) <= kMaxTextItem) {
-      AddTag(tags, std::string(key), UpToNul(file.Read(body, static_cast<size_t>(size))));
+      raw.emplace_back(key, UpToNul(file.Read(body, static_cast<size_t>(size))));
     }
     pos = body + size + (size & 1);
   }
+  AddLegacyTags(tags, raw);
   return sawCommon;
 }
 

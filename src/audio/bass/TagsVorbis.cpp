@@ -126,19 +126,25 @@ void ParseVorbisComment(std::string_view block, TagMap& tags) {
   size_t pos = 4 + vendor;
   const uint32_t count = Le32(block, pos);
   pos += 4;
+  // A field named more than once (two ARTIST comments) has several values, shown together; of
+  // names that mean the same field (DATE, YEAR) the first one wins.
+  std::vector<std::pair<std::string, std::string>> fields;  // name, values, in order of appearance
   for (uint32_t i = 0; i < count && pos + 4 <= block.size(); ++i) {
     const uint32_t length = Le32(block, pos);
     pos += 4;
-    if (length > block.size() - pos) return;
+    if (length > block.size() - pos) break;
     const std::string_view entry = block.substr(pos, length);
     pos += length;
     const size_t equals = entry.find('=');
     if (equals == std::string_view::npos) continue;
     std::string name(entry.substr(0, equals));
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const std::string_view key = KeyForComment(name);
-    if (!key.empty()) AddTag(tags, std::string(key), std::string(entry.substr(equals + 1)));
+    if (KeyForComment(name).empty()) continue;
+    auto field = std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return f.first == name; });
+    if (field == fields.end()) field = fields.insert(fields.end(), {std::move(name), std::string()});
+    AppendValue(field->second, DeclaredUtf8(entry.substr(equals + 1)));
   }
+  for (auto& [name, value] : fields) AddTag(tags, std::string(KeyForComment(name)), std::move(value));
 }
 
 bool ReadFlac(const TagFile& file, int64_t offset, TagMap& tags, double& seconds) {

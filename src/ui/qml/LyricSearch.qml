@@ -160,6 +160,7 @@ Item {
                 required property string title
                 required property string singer
                 required property string ss
+                required property string mark
 
                 width: list.width
                 height: 25
@@ -179,12 +180,22 @@ Item {
                     text: row.lno
                 }
                 SceneText {
-                    x: 34; y: 5; width: row.width - 34 - 2 * 116; height: 20
+                    x: 34; y: 5; width: row.width - 34 - 2 * 116 - (row.mark !== "" ? markLabel.width + 4 : 0); height: 20
                     verticalAlignment: Text.AlignVCenter
                     elide: Text.ElideRight
                     wrapMode: Text.NoWrap
                     color: Style.dimText
                     text: row.title
+                }
+                // An instrumental, or words without times: set apart at the end of the title.
+                SceneText {
+                    id: markLabel
+                    objectName: "mark"
+                    visible: row.mark !== ""
+                    x: row.width - 2 * 116 - width - 4; y: 5; height: 20
+                    verticalAlignment: Text.AlignVCenter
+                    color: Style.markText
+                    text: row.mark
                 }
                 SceneText {
                     x: row.width - 2 * 116; y: 5; width: 116; height: 20
