@@ -276,6 +276,31 @@ TEST_F(RandomListTest, TheServersSyncedLyricsComeFirst) {
   EXPECT_EQ(main.LrcDoc().CurrentLine(), "服务器的歌词");
 }
 
+// A server song's lyric from the lyric provider is the record of the length the server gives, not
+// the one of the stream's first guess (the engine says 180 s here).
+TEST_F(RandomListTest, AServerSongsLyricLookupTakesTheServersLength) {
+  FixtureServer server;
+  ServeMusicServer(server);
+  server.Serve("/rest/getRandomSongs.view",
+               ServerOk("<randomSongs><song id=\"x\" title=\"T\" artist=\"S\" duration=\"200\"/></randomSongs>"));
+  FixtureServer provider;
+  provider.Serve("/api/search?track_name=T&artist_name=S",
+                 FixtureReply::Text(R"([{"id": 1, "trackName": "T", "artistName": "S", "duration": 180},)"
+                                    R"( {"id": 2, "trackName": "T", "artistName": "S", "duration": 200}])",
+                                    "application/json"));
+  provider.Serve("/api/get/1", FixtureReply::Text(R"({"syncedLyrics": "[00:01.00]180 s"})", "application/json"));
+  provider.Serve("/api/get/2", FixtureReply::Text(R"({"syncedLyrics": "[00:01.00]200 s"})", "application/json"));
+  ::setenv("ORVANE_LYRICS_URL", provider.BaseUrl().c_str(), 1);
+  app::TNimMain& main = Create();
+  Connect(main, server);
+  main.TabControl1Change(1);
+  const bool found = ProcessEventsUntil([&main] { return main.LrcDoc().Document().Count() > 1; });
+  ::setenv("ORVANE_LYRICS_URL", "http://127.0.0.1:9", 1);
+  ASSERT_TRUE(found);
+  main.LrcDoc().SetPosition(1500);
+  EXPECT_EQ(main.LrcDoc().CurrentLine(), "200 s");
+}
+
 // The dialog from the main menu: a test shows the server's name and API version or why it
 // refused; "保存" keeps the login (the password, without a keyring, in a file only the user reads,
 // which the dialog says); "断开" forgets it.
