@@ -229,6 +229,10 @@
         <source>添加歌曲</source>
         <translation>Add Songs</translation>
     </message>
+    <message>
+        <source>连接音乐服务器…</source>
+        <translation>Connect to a music server…</translation>
+    </message>
 </context>
 <context>
     <name>MiniTile</name>
@@ -250,6 +254,41 @@
     <message>
         <source>No</source>
         <translation>No</translation>
+    </message>
+</context>
+<context>
+    <name>MusicServer</name>
+    <message>
+        <source>连接音乐服务器</source>
+        <translation>Connect to a music server</translation>
+    </message>
+    <message>
+        <source>地址：</source>
+        <translation>Address:</translation>
+    </message>
+    <message>
+        <source>用户名：</source>
+        <translation>User name:</translation>
+    </message>
+    <message>
+        <source>密码：</source>
+        <translation>Password:</translation>
+    </message>
+    <message>
+        <source>测试连接</source>
+        <translation>Test</translation>
+    </message>
+    <message>
+        <source>保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>断开</source>
+        <translation>Disconnect</translation>
+    </message>
+    <message>
+        <source>记录播放次数</source>
+        <translation>Count my plays</translation>
     </message>
 </context>
 <context>
@@ -402,6 +441,26 @@
         <translation>Choose the folder for cached songs</translation>
     </message>
     <message>
+        <source>连接音乐服务器…</source>
+        <translation>Connect to a music server…</translation>
+    </message>
+    <message>
+        <source>正在寻找歌曲…</source>
+        <translation>Looking for songs…</translation>
+    </message>
+    <message>
+        <source>无法连接音乐服务器：%1</source>
+        <translation>Cannot reach the music server: %1</translation>
+    </message>
+    <message>
+        <source>音乐服务器上没有找到歌曲</source>
+        <translation>The music server has no songs</translation>
+    </message>
+    <message>
+        <source>没有找到可以随便听听的歌曲：在菜单“连接音乐服务器…”中连接服务器，或把歌曲放进音乐文件夹</source>
+        <translation>No songs to shuffle: connect a server with “Connect to a music server…” in the menu, or put songs into your Music folder</translation>
+    </message>
+    <message>
         <source>纯音乐，请欣赏</source>
         <translation>Instrumental — enjoy the music</translation>
     </message>
@@ -416,6 +475,125 @@
     <message>
         <source>没有可用的声音输出，恢复后接着播放</source>
         <translation>No sound output is available; playback goes on once it is back</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::app::TNimMusicServer</name>
+    <message>
+        <source>还没有设置服务器的地址和用户名</source>
+        <translation>No server address and user name yet</translation>
+    </message>
+    <message>
+        <source>找不到这个服务器地址</source>
+        <translation>This server address cannot be found</translation>
+    </message>
+    <message>
+        <source>服务器没有回应，请检查地址、端口和服务器是否在运行</source>
+        <translation>The server does not answer: check the address, the port and that the server is running</translation>
+    </message>
+    <message>
+        <source>服务器长时间没有回应</source>
+        <translation>The server took too long to answer</translation>
+    </message>
+    <message>
+        <source>安全连接失败（%1）</source>
+        <translation>The secure connection failed (%1)</translation>
+    </message>
+    <message>
+        <source>服务器没有回应</source>
+        <translation>The server does not answer</translation>
+    </message>
+    <message>
+        <source>连接失败（%1）</source>
+        <translation>The connection failed (%1)</translation>
+    </message>
+    <message>
+        <source>这个地址不是音乐服务器（HTTP %1）</source>
+        <translation>This address is not a music server (HTTP %1)</translation>
+    </message>
+    <message>
+        <source>这个地址不是音乐服务器</source>
+        <translation>This address is not a music server</translation>
+    </message>
+    <message>
+        <source>请求缺少必需的参数，服务器不接受这种登录方式</source>
+        <translation>A required parameter is missing: the server does not take this way of logging in</translation>
+    </message>
+    <message>
+        <source>服务器要求更新的客户端</source>
+        <translation>The server needs a newer client</translation>
+    </message>
+    <message>
+        <source>服务器的版本太旧，请升级服务器</source>
+        <translation>The server is too old: please upgrade it</translation>
+    </message>
+    <message>
+        <source>用户名或密码错误</source>
+        <translation>Wrong user name or password</translation>
+    </message>
+    <message>
+        <source>服务器不接受令牌登录</source>
+        <translation>The server does not take token logins</translation>
+    </message>
+    <message>
+        <source>这个用户没有权限这样做</source>
+        <translation>This user may not do that</translation>
+    </message>
+    <message>
+        <source>服务器上找不到要的内容</source>
+        <translation>The server does not have what was asked for</translation>
+    </message>
+    <message>
+        <source>服务器出错（错误 %1）</source>
+        <translation>The server failed (error %1)</translation>
+    </message>
+    <message>
+        <source>服务器出错：%1</source>
+        <translation>The server failed: %1</translation>
+    </message>
+    <message>
+        <source>连接成功：%1，API %2</source>
+        <translation>Connected: %1, API %2</translation>
+    </message>
+    <message>
+        <source>连接音乐服务器</source>
+        <translation>Connect to a music server</translation>
+    </message>
+    <message>
+        <source>没有可用的密钥环：密码将保存在只有你能读取的文件中</source>
+        <translation>No keyring answers: the password will be kept in a file only you can read</translation>
+    </message>
+    <message>
+        <source>地址里不能带用户名或密码，请填在下面</source>
+        <translation>Leave the user name and password out of the address; fill them in below</translation>
+    </message>
+    <message>
+        <source>请填写服务器的地址，例如 http://192.168.1.2:4533</source>
+        <translation>Enter the server&apos;s address, for example http://192.168.1.2:4533</translation>
+    </message>
+    <message>
+        <source>请填写用户名</source>
+        <translation>Enter a user name</translation>
+    </message>
+    <message>
+        <source>正在连接…</source>
+        <translation>Connecting…</translation>
+    </message>
+    <message>
+        <source>正在保存…</source>
+        <translation>Saving…</translation>
+    </message>
+    <message>
+        <source>已保存。没有可用的密钥环，密码保存在只有你能读取的文件中</source>
+        <translation>Saved. No keyring answers, so the password is kept in a file only you can read</translation>
+    </message>
+    <message>
+        <source>密码没有保存成功（%1）：这次可以使用，下次启动时需要重新输入</source>
+        <translation>The password could not be stored (%1): it works for now, but you will need to enter it again next time</translation>
+    </message>
+    <message>
+        <source>纯音乐，请欣赏</source>
+        <translation type="vanished">Instrumental — enjoy the music</translation>
     </message>
 </context>
 <context>

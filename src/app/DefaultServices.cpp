@@ -9,6 +9,8 @@
 #include "app/FileUrl.h"
 #include "app/unt_main.h"
 #include "audio/AudioEngine.h"
+#include "audio/bass/bass.h"
+#include "net/MusicServerSecret.h"
 #include "desktop/ShellHelpers.h"
 #include "plugins/UPluginFramework.h"
 
@@ -70,7 +72,17 @@ TNimMainServices DefaultServices(const std::string& executablePath) {
   services.BrowseForFolder = [](const std::string& title, std::string& folder) {
     return desktop::BrowseForFolder(title, folder, true);
   };
+  services.CreateSecretStore = [](const std::string& dataFolder) { return net::MakeSecretStore(dataFolder); };
+  services.DecoderOpens = DecoderOpens;
   return services;
+}
+
+// A decoding stream needs no sound device, so this works on any thread, with or without one.
+bool DecoderOpens(const std::string& path) {
+  const HSTREAM stream = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, BASS_STREAM_DECODE);
+  if (!stream) return false;
+  BASS_StreamFree(stream);
+  return true;
 }
 
 }  // namespace orvane::app

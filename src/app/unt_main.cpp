@@ -11,6 +11,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "app/MusicServerLink.h"
 #include "app/SystemFault.h"
 #include "app/UntAddFiles.h"
 #include "audio/EffectPresets.h"
@@ -144,6 +145,7 @@ void TNimMain::FormCreate(const std::vector<std::string>& args) {
   desktop::ForceFolder(shell.DataFolder, true);
   PrepareCrashRecord(shell.DataFolder + kCrashRecordName);
   lyricDownloader = lyrics::TLyricDownloader::Load(shell.AppFolder);
+  InitMusicServer();
   ReadConfig();
   CreateDesktopLyrics();
   CreateEngine();
@@ -152,6 +154,7 @@ void TNimMain::FormCreate(const std::vector<std::string>& args) {
   lrcDoc.Load("");
   if (services.CreatePluginHost) pluginHost = services.CreatePluginHost(MainWindowHandle(), shell.AppFolder + "plugins");
   StartUpdateCheck();
+  musicServer->Start();
   LoadLists();
   UpdateListHint();
   if (services.RegisterFileTypes) services.RegisterFileTypes(services.ExecutablePath, 1);
@@ -196,6 +199,7 @@ void TNimMain::ReadConfig() {
   shell.RunTL = config.ReadBool("Window/RUNTL", "Value", true);
   showLrc = config.ReadBool("Window/DESKTOPLRC", "SHOW", true);
   karaoke = config.ReadBool("Window/DESKTOPLRC", "KARAOKE", false);
+  musicServer->ReadConfig(config);
   // The slider's range; a hand-edited 500 would otherwise play at five times full gain.
   volume = std::clamp(config.ReadInteger("Window/Volume", "Value", 65), 0, 100);
   emit volumeChanged();
@@ -216,6 +220,9 @@ void TNimMain::CreateEngine() {
     EngineDownloadData(buffer, length, user);
   };
   engine->OnError = [this](int32_t code, int32_t detail) { EngineError(code, detail); };
+  engine->OnResolveLocation = [this](const std::string& location) {
+    return musicServer ? musicServer->StreamUrlFor(location) : std::string();
+  };
   engine->SetVolume(static_cast<float>(volume));
 }
 
@@ -279,6 +286,7 @@ void TNimMain::SaveConfig() {
   config.WriteInteger("Window/EQ", "ID", shell.EqPresetId);
   config.WriteString("Window/SKIN", "NAME", shell.SkinName);
   config.WriteBool("Window/LRC", "ONLINE", shell.OnlineLrc);
+  if (musicServer) musicServer->WriteConfig(config);
   std::string error;
   if (!config.Save(&error)) ShowNotice(tr("设置没有保存成功：%1").arg(QString::fromStdString(error)).toStdString());
 }

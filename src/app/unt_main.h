@@ -15,11 +15,12 @@
 // Threads: everything here runs on the main thread, except EngineDownloadData, which the engine
 // calls on the audio library's download thread (it only touches the song cache), and the engine's
 // ReadTags, which the adding of songs calls on its worker (TAddFilesThread). Workers (lyric lookup,
-// update check, usage report, random-list fetch, adding songs) hand their results back through
-// queued calls that carry a serial or are dropped once this object is gone; a lyric result is also
-// dropped when the row it was for is no longer the playing one. The list saver's worker writes the
-// playlist file from snapshots of the lists' shared, immutable songs (it never sees the views) and
-// reports each write through a queued call.
+// update check, usage report, random-list fetch, adding songs, and the music server's requests in
+// TMusicServerLink) hand their results back through queued calls that carry a serial or are
+// dropped once this object is gone; a lyric result is also dropped when the row it was for is no
+// longer the playing one. The list saver's worker writes the playlist file from snapshots of the
+// lists' shared, immutable songs (it never sees the views) and reports each write through a queued
+// call.
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -80,6 +81,7 @@ struct TListSaveResult;
 namespace orvane::net {
 class TCheckUPDate;
 class TPostThr;
+class ISecretStore;
 struct TRandomListEntry;
 }  // namespace orvane::net
 
@@ -87,6 +89,8 @@ namespace orvane::app {
 
 class TAddFilesThread;
 struct TAddedFile;
+class TMusicServerLink;
+class TRandomListFetch;
 
 // One entry of TrackList: the mirror of a row of the active list.
 using TPlayListItem = store::TPlayListItem;
@@ -174,9 +178,17 @@ struct TNimMainServices {
   bool CreateDeskLrc = true;
   // Starts the update check at creation.
   bool StartUpdateCheck = true;
+  // Where the music server's password is kept (given the data folder); unset: only in memory, for
+  // this run.
+  std::function<std::shared_ptr<net::ISecretStore>(const std::string& dataFolder)> CreateSecretStore;
+  // Whether a decoder opens the file (random songs from the Music folder; runs on a worker); unset:
+  // every file with a song's extension is taken.
+  std::function<bool(const std::string& path)> DecoderOpens;
 };
 
 TNimMainServices DefaultServices(const std::string& executablePath);
+// The default DecoderOpens: the file opens as a decoding stream of the audio library.
+bool DecoderOpens(const std::string& path);
 
 class TNimMain : public QObject {
   Q_OBJECT
@@ -197,6 +209,10 @@ class TNimMain : public QObject {
   Q_PROPERTY(bool msgVisible READ MsgVisible NOTIFY msgChanged)
   Q_PROPERTY(QString noticeText READ NoticeText NOTIFY noticeTextChanged)
   Q_PROPERTY(QString addProgressText READ AddProgressText NOTIFY addProgressChanged)
+  // What the random tab says when a fetch is under way or brought nothing, and whether it offers
+  // to connect a music server.
+  Q_PROPERTY(QString rndMsgText READ RndMsgText NOTIFY rndMsgChanged)
+  Q_PROPERTY(bool rndMsgOffersServer READ RndMsgOffersServer NOTIFY rndMsgChanged)
   // The face that should show: 0 the normal face, 1 the settings page, 2 the mini tile. The scene
   // turns or shrinks the faces towards it.
   Q_PROPERTY(int face READ FaceIndex NOTIFY faceChanged)
@@ -331,6 +347,12 @@ class TNimMain : public QObject {
   Q_INVOKABLE void btn_rndlistClick() { pmf_rndmusicClick(); }
   void pmf_rndmusicClick();
   void tmr_chkTimer();
+  // The main menu's "连接音乐服务器…" (also the random tab's button when it found nothing).
+  Q_INVOKABLE void pmm_serverClick();
+  QString RndMsgText() const { return rndMsgText; }
+  bool RndMsgOffersServer() const { return rndMsgOffersServer; }
+  Q_INVOKABLE void rndMsgShown();
+  TMusicServerLink* MusicServer() const { return musicServer.get(); }
 
   // ---- desktop lyrics (unt_main_lyrics.cpp)
   // The settings page's "显示歌词" was clicked: the check box flips and the lyrics window follows it
@@ -427,6 +449,7 @@ class TNimMain : public QObject {
   void noticeTextChanged();
   void showLrcChanged();
   void addProgressChanged();
+  void rndMsgChanged();
   void faceChanged();
   void settingsChanged();
   // The window should close (the main menu's exit): the application ends its event loop.
@@ -499,6 +522,11 @@ class TNimMain : public QObject {
   void ReportSent();
   void ApplyRandomList(const std::vector<net::TRandomListEntry>& entries);
   void FillRandomList(const std::vector<net::TRandomListEntry>& entries);
+  std::shared_ptr<TRandomListFetch> MakeRandomListFetch();
+  void RandomListFetched(TRandomListFetch& fetch, uint64_t userAction);
+  void SetRndMsg(const QString& text, bool offersServer);
+  void InitMusicServer();
+  void ServerPlaybackChanged();
 
   // unt_main_lyrics.cpp
   void StartLyricLookup();
@@ -564,6 +592,9 @@ class TNimMain : public QObject {
   } lyricFit;  // the last answer of FitsDesktopLyric
   std::shared_ptr<net::TCheckUPDate> updateThread;
   std::shared_ptr<net::TPostThr> reportThread;
+  std::unique_ptr<TMusicServerLink> musicServer;  // made at creation, once the data folder is known
+  QString rndMsgText;
+  bool rndMsgOffersServer = false;
   uint64_t randomFetchSerial = 0;  // the random-list fetch in flight, 0 when none
   uint64_t fetchCounter = 0;
   uint64_t trackSerial = 0;        // bumped when a different track starts (the MPRIS track id)

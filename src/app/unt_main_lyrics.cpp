@@ -4,6 +4,7 @@
 #include <QQuickWindow>
 #include <utility>
 
+#include "app/MusicServerLink.h"
 #include "app/unt_main.h"
 #include "lyrics/OutlinedText.h"
 #include "lyrics/UntLrcThread.h"
@@ -38,9 +39,12 @@ std::optional<lyrics::TLyricTrack> TNimMain::CurrentLyricTrack() const {
 void TNimMain::StartLyricLookup() {
   const std::optional<lyrics::TLyricTrack> track = CurrentLyricTrack();
   if (!track) return;
+  // A music server's song has the length the server knows; a stream's own may still be a guess.
+  const int32_t serverLength = musicServer ? musicServer->KnownLengthMs(track->Location) : 0;
   auto lookup = std::make_shared<lyrics::TLrcTextThread>(
       *track, shell.LyricFolder, shell.OnlineLrc, shell.Remote.OnlineFlag, shell.Remote.LyricUploadUrl,
-      lyricDownloader, engine ? engine->GetLength() : 0, lyrics::TLookupStage::Local);
+      lyricDownloader, serverLength > 0 ? serverLength : engine ? engine->GetLength() : 0, lyrics::TLookupStage::Local);
+  if (musicServer) lookup->FirstSource = musicServer->LyricSource(track->Location);
   if (workers.Start(lookup, [this](lyrics::TLrcTextThread& done) { LocalLyricLookupDone(done); })) ++localLyricLookups;
 }
 

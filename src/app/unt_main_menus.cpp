@@ -31,6 +31,8 @@ QMenu* TNimMain::MainMenu() {
   item(menu, "pmp_previous", tr("上一首"), &TNimMain::btn_previousClick);
   item(menu, "pmp_next", tr("下一首"), &TNimMain::btn_nextClick);
   menu->addSeparator();
+  item(menu, "pmm_server", tr("连接音乐服务器…"), &TNimMain::pmm_serverClick);
+  menu->addSeparator();
   QMenu* help = menu->addMenu(tr("帮助"));
   help->setObjectName(QStringLiteral("pmm_help"));
   item(help, "pmm_tl", tr("Tallo官方群"), &TNimMain::pmm_tlClick);

@@ -288,7 +288,9 @@ void TAudioEngine::Open(const std::string& newSource) {
   source = newSource;
   ReleaseChannel();
   ++link->runSerial;
-  auto openWorker = std::make_shared<TStreamCreateURLThread>(newSource, net::StreamRequestUrl(newSource, musicBaseUrl),
+  std::string opened = OnResolveLocation ? OnResolveLocation(newSource) : std::string();
+  if (opened.empty()) opened = newSource;
+  auto openWorker = std::make_shared<TStreamCreateURLThread>(opened, net::StreamRequestUrl(opened, musicBaseUrl),
                                                              ++openSerial, link);
   {
     // Not before the old stream is freed: its download's end mark still belongs to the cache.

@@ -71,6 +71,11 @@ class IAudioEngine {
   std::function<void(int32_t state)> OnTrackEnd;
   // Buffer is null once the download has ended. Runs on the download thread; must not throw.
   std::function<void(const void* buffer, uint32_t length, void* user)> OnDownloadData;
+  // What a location is opened as, when the owner knows better than the location itself: a
+  // music-server song is stored without credentials and opened through a stream address made
+  // with fresh ones. Called inside Open on the main thread; unset or an empty answer opens the
+  // location as it is. The answer is neither kept as the source nor reported anywhere.
+  std::function<std::string(const std::string& location)> OnResolveLocation;
 };
 
 }  // namespace orvane::audio

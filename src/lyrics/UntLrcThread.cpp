@@ -88,6 +88,12 @@ void TLrcTextThread::Execute() {
 }
 
 bool TLrcTextThread::FindLocal() {
+  // A music server that keeps synced lyrics of its own song knows them best.
+  if (FirstSource) {
+    ResultText = LinesWithCrLf(FirstSource());
+    if (!text::Trim(ResultText).empty()) return true;
+    ResultText.clear();
+  }
   if (const std::string beside = FindBesideFile(Location); !beside.empty()) {
     ResultText = ReadLyricFile(beside);
     return true;

@@ -93,6 +93,9 @@ class TLrcTextThread : public net::TWorker {
   int32_t TrackLengthMs = 0;
   TLookupStage Stage = TLookupStage::Whole;
   net::HttpOptions Http;
+  // Asked before anything else, on the worker: a music server's synced lyrics of its own song; ""
+  // when it has none.
+  std::function<std::string()> FirstSource;
 
   // Results.
   std::string ResultText;     // UTF-8, every line ended by CR LF; empty when nothing was found

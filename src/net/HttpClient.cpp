@@ -33,6 +33,7 @@ struct Transfer {
   Clock::time_point lastActivity = Clock::now();
   curl_off_t lastUp = 0;
   std::chrono::milliseconds stallTimeout{0};
+  char error[CURL_ERROR_SIZE] = {};  // libcurl's detailed reason of a failure
 };
 
 // libcurl's global set-up is not to be raced; later calls of it are harmless but need not happen.
@@ -110,7 +111,34 @@ EasyHandle NewHandle(Transfer& transfer, const HttpOptions& options) {
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CheckStall);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, transfer.error);
   return handle;
+}
+
+HttpFailure FailureOf(CURLcode result) {
+  switch (result) {
+    case CURLE_OK:
+      return HttpFailure::None;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return HttpFailure::Resolve;
+    case CURLE_COULDNT_CONNECT:
+      return HttpFailure::Connect;
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_ABORTED_BY_CALLBACK:  // the stall check
+      return HttpFailure::Timeout;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+      return HttpFailure::Tls;
+    case CURLE_FILESIZE_EXCEEDED:
+      return HttpFailure::TooLong;
+    default:
+      return HttpFailure::Other;
+  }
 }
 
 // Runs the transfer; whatever arrived before a failure is the body.
@@ -118,6 +146,8 @@ HttpReply PerformReply(CURL* handle, Transfer& transfer) {
   transfer.lastActivity = Clock::now();
   const CURLcode result = curl_easy_perform(handle);
   HttpReply reply;
+  reply.Failure = transfer.tooLong ? HttpFailure::TooLong : FailureOf(result);
+  if (result != CURLE_OK) reply.Detail = transfer.error[0] ? transfer.error : curl_easy_strerror(result);
   if (transfer.tooLong || result == CURLE_FILESIZE_EXCEEDED) return reply;
   // A server that closes the connection short of the length it announced has still answered:
   // what came is its answer. A time-out, a reset or a refusal is no answer.

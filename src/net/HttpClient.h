@@ -39,6 +39,10 @@ struct HttpOptions {
   std::string userAgent = "Internet Explorer";
 };
 
+// How an exchange failed, in the categories a user can act on (the music server's dialog says
+// which).
+enum class HttpFailure { None, Resolve, Connect, Timeout, Tls, TooLong, Other };
+
 // GET of url with blanks and control bytes (0x00..0x20) trimmed off both ends, user agent
 // options.userAgent ("Internet Explorer" unless changed), no cookies, redirects followed; the empty text for an empty url. Only
 // http:// and https:// URLs are fetched. Blanks, control and non-ASCII bytes inside the URL are
@@ -50,6 +54,8 @@ struct HttpReply {
   bool Answered = false;  // the server answered (any status) and ended its answer itself
   long Status = 0;        // its HTTP status; 0 when none arrived
   std::string Body;       // as HttpGetText gives it
+  HttpFailure Failure = HttpFailure::None;  // why the exchange failed
+  std::string Detail;                       // libcurl's own words for it; empty when it did not
 };
 
 // HttpGetText, also telling whether and how the server answered.

@@ -6,6 +6,7 @@
 // FetchRandomList on a worker (it blocks for the transfer) and applies the entries on the main
 // thread, dropping a result that a newer fetch has overtaken. Never throw.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,7 @@ struct TRandomListEntry {
   std::string Title;
   std::string Singer;
   std::string Location;  // MusicBaseUrl + the decoded "url" without its first character
+  int32_t LengthMs = 0;  // the song's length where the source tells it, else 0
 };
 
 // Every tag named "item" in any letter case, in document order. Its attributes "url", "title" and

@@ -284,6 +284,13 @@ std::string TXmlReader::Attribute(std::string_view attributeName) const {
   return a ? DecodeXmlReferences(View(a->value)) : std::string();
 }
 
+std::string TXmlReader::ContentText() const {
+  if (kind != TXmlTagKind::Start) return {};
+  const std::string_view t = text;
+  const size_t end = t.find('<', pos);
+  return DecodeXmlReferences(t.substr(pos, end == npos ? npos : end - pos));
+}
+
 bool TXmlReader::HasAttribute(std::string_view attributeName) const { return FindAttribute(attributeName) != nullptr; }
 
 }  // namespace orvane::store

@@ -41,6 +41,9 @@ class TXmlReader {
   // End tags have no attributes.
   std::string Attribute(std::string_view attributeName) const;
   bool HasAttribute(std::string_view attributeName) const;
+  // After a start tag: the text that follows it up to the next tag (an element's text when it holds
+  // no child elements), references replaced. Empty after an empty-element or end tag.
+  std::string ContentText() const;
 
   // The whole document as UTF-8.
   const std::string& Text() const { return text; }

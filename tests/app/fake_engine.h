@@ -18,6 +18,7 @@ class FakeEngine : public audio::IAudioEngine {
  public:
   void Open(const std::string& source) override {
     Opened.push_back(source);
+    Resolved.push_back(OnResolveLocation ? OnResolveLocation(source) : std::string());
     if (HoldOpens) {
       // A stream that is still connecting: it opens when the test says so.
       SetState(audio::StateConnecting);
@@ -58,6 +59,7 @@ class FakeEngine : public audio::IAudioEngine {
   }
 
   std::vector<std::string> Opened;
+  std::vector<std::string> Resolved;  // what OnResolveLocation made of each opened location ("" none)
   std::vector<int32_t> Seeks;
   std::vector<audio::TEqGains> Gains;
   std::map<std::string, audio::TTags> Tags;

@@ -98,7 +98,9 @@ class MainWindowTest : public ::testing::Test {
   }
 
   app::TNimMain& Create(const std::vector<std::string>& args = {}) {
-    window = std::make_unique<app::TNimMain>(Services());
+    app::TNimMainServices services = Services();
+    if (AdjustServices) AdjustServices(services);
+    window = std::make_unique<app::TNimMain>(std::move(services));
     window->FormCreate(args);
     return *window;
   }
@@ -114,6 +116,8 @@ class MainWindowTest : public ::testing::Test {
 
   std::unique_ptr<app::TNimMain> window;
   FakeEngine* engine = nullptr;
+  // A test's own changes to the services, made before the window is created.
+  std::function<void(app::TNimMainServices&)> AdjustServices;
   std::vector<std::string> ChosenFiles;
   int Answer = app::mrYes;
   std::vector<std::string> Questions;

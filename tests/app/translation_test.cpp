@@ -128,7 +128,7 @@ TEST_F(EnglishWindowTest, MenusQuestionsAndNoticesSpeakEnglish) {
     if (!action->isSeparator()) items << action->text();
   menu->close();
   EXPECT_EQ(items, (QStringList{"Tallo Music Sharing", "Add Music", "Play/Pause", "Previous Song", "Next Song",
-                                "Help", "Quit"}));
+                                "Connect to a music server…", "Help", "Quit"}));
 
   main.lstDefault().SetSelectedIndex(0);
   main.pmdel_delselectClick();

@@ -328,6 +328,18 @@ void FixtureServer::Serve(const std::string& path, const FixtureReply& reply) {
   Command("{\"cmd\":\"route\",\"path\":" + JsonString(path) + ",\"reply\":" + ReplyJson(reply) + "}", "OK");
 }
 
+void FixtureServer::ServeByQuery(const std::string& path,
+                                 const std::vector<std::pair<std::string, FixtureReply>>& choices,
+                                 const FixtureReply& otherwise) {
+  std::string reply = "{\"choices\":[";
+  for (const auto& [queryHas, choice] : choices) {
+    if (reply.back() != '[') reply += ",";
+    reply += "{\"query_has\":" + JsonString(queryHas) + ",\"reply\":" + ReplyJson(choice) + "}";
+  }
+  reply += "],\"otherwise\":" + ReplyJson(otherwise) + "}";
+  Command("{\"cmd\":\"route\",\"path\":" + JsonString(path) + ",\"reply\":" + reply + "}", "OK");
+}
+
 void FixtureServer::Remove(const std::string& path) {
   Command("{\"cmd\":\"unroute\",\"path\":" + JsonString(path) + "}", "OK");
 }

@@ -101,6 +101,10 @@ class FixtureServer {
   // Serves reply at path: a full target ("/list?page=2") or a path, which then matches any query.
   // A later Serve at the same path replaces the earlier one.
   void Serve(const std::string& path, const FixtureReply& reply);
+  // Serves at path the reply of the first choice whose text occurs in the request's query (a server
+  // that answers by its parameters), else otherwise.
+  void ServeByQuery(const std::string& path, const std::vector<std::pair<std::string, FixtureReply>>& choices,
+                    const FixtureReply& otherwise);
   void Remove(const std::string& path);
   void ClearRoutes();
   // Serves the files under folder (Range requests answered) for paths without a route; "" stops.

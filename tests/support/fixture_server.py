@@ -16,7 +16,11 @@ Under test control (tests/support/fixture_server.h starts it this way):
   stdout; it ends as soon as stdin reaches its end, so it never outlives the test process.
 
   {"cmd": "route", "path": P, "reply": REPLY}  -> OK        serve REPLY at P (full target with
-                                                            query, or just the path)
+                                                            query, or just the path); REPLY may
+                                                            be {"choices": [{"query_has": TEXT,
+                                                            "reply": REPLY}, ...], "otherwise":
+                                                            REPLY}: the first choice whose TEXT
+                                                            is in the query answers
   {"cmd": "unroute", "path": P}                -> OK
   {"cmd": "clear_routes"}                      -> OK
   {"cmd": "root", "dir": D}                    -> OK        serve files under D ("" for none)
@@ -94,13 +98,25 @@ class State:
             reply = self.routes.get(target) or self.routes.get(path)
             root = self.root
         if reply is not None:
-            return reply
+            return choose_by_query(reply, target)
         if root is not None:
             return file_reply_under(root, path)
         return None
 
 
 STATE = State()
+
+
+def choose_by_query(reply, target):
+    """A route may answer by what the query holds: the first of its "choices" whose "query_has"
+    occurs in the query, else its "otherwise"."""
+    if "choices" not in reply:
+        return reply
+    query = target.split(b"?", 1)[1] if b"?" in target else b""
+    for choice in reply["choices"]:
+        if wire(choice["query_has"]) in query:
+            return choice["reply"]
+    return reply.get("otherwise", {})
 
 
 def file_reply_under(root, path):

@@ -241,6 +241,32 @@ TEST_F(SceneTest, EmptyListShowsTheHintWithItsButton) {
   EXPECT_EQ(stand.calls, QStringList{QStringLiteral("lbl_openClick")});
 }
 
+// A random tab that found nothing says why, with a button to the server dialog; over a list that
+// stays, the same words show for a while.
+TEST_F(SceneTest, TheRandomTabSaysWhyItFoundNothing) {
+  Load(3);
+  stand.SetTabIndex(1);
+  stand.EmptyRandomList();
+  stand.rndMsgText = QStringLiteral("没有找到可以随便听听的歌曲");
+  stand.rndMsgOffersServer = true;
+  stand.Refresh();
+  QQuickItem* hint = Item("rndMsg");
+  ASSERT_TRUE(WaitFor([hint] { return hint->isVisible(); }));
+  EXPECT_EQ(hint->property("text").toString(), stand.rndMsgText);
+  QQuickItem* connect = Item("btnRndServer");
+  ASSERT_TRUE(connect->isVisible());
+  EXPECT_EQ(connect->property("text").toString(), QStringLiteral("连接音乐服务器…"));
+  stand.calls.clear();
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(connect));
+  EXPECT_EQ(stand.calls, QStringList{QStringLiteral("pmm_serverClick")});
+
+  stand.Fill(3);
+  EXPECT_FALSE(hint->isVisible());
+  QQuickItem* notice = Item("rndNotice");
+  ASSERT_TRUE(WaitFor([notice] { return notice->isVisible(); }));
+  EXPECT_EQ(notice->property("text").toString(), stand.rndMsgText);
+}
+
 TEST_F(SceneTest, ListRowsSelectPlayAndOpenTheMenu) {
   Load(12);
   QQuickItem* list = Item("lstDefault");

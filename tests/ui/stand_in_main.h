@@ -32,6 +32,8 @@ class StandInMain : public QObject {
   Q_PROPERTY(bool msgVisible MEMBER msgVisible NOTIFY changed)
   Q_PROPERTY(QString noticeText MEMBER noticeText NOTIFY changed)
   Q_PROPERTY(QString addProgressText MEMBER addProgressText NOTIFY changed)
+  Q_PROPERTY(QString rndMsgText MEMBER rndMsgText NOTIFY changed)
+  Q_PROPERTY(bool rndMsgOffersServer MEMBER rndMsgOffersServer NOTIFY changed)
   Q_PROPERTY(int face MEMBER face NOTIFY faceChanged)
   Q_PROPERTY(int modBox READ ModBox WRITE SetModBox NOTIFY changed)
   Q_PROPERTY(QStringList effBoxItems MEMBER effBoxItems NOTIFY changed)
@@ -50,6 +52,7 @@ class StandInMain : public QObject {
   void Fill(int rows);
   // Tells the scene that properties changed after they were set directly.
   void Refresh() { emit changed(); }
+  void EmptyRandomList() { rndList.Clear(); }
 
   QObject* MusicList() { return &musicList; }
   QObject* RndList() { return &rndList; }
@@ -66,6 +69,8 @@ class StandInMain : public QObject {
   Q_INVOKABLE void showListMenu(double screenX, double screenY);
   Q_INVOKABLE void plst_listItemDblClick() { Record("plst_listItemDblClick"); }
   Q_INVOKABLE void btn_rndlistClick() { Record("btn_rndlistClick"); }
+  Q_INVOKABLE void pmm_serverClick() { Record("pmm_serverClick"); }
+  Q_INVOKABLE void rndMsgShown() { Record("rndMsgShown"); }
   Q_INVOKABLE void btn_closeClick() { Record("btn_closeClick"); }
   Q_INVOKABLE void btnMenuClick(double screenX, double screenY);
   // The face handlers switch the face as the player does, so the scene's sequences run.
@@ -102,6 +107,8 @@ class StandInMain : public QObject {
   bool msgVisible = false;
   QString noticeText;
   QString addProgressText;
+  QString rndMsgText;
+  bool rndMsgOffersServer = false;
   int face = 0;
   int modBox = 0;
   QStringList effBoxItems{QStringLiteral("默认"), QStringLiteral("流行"), QStringLiteral("摇滚")};

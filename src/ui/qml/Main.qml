@@ -397,6 +397,32 @@ Window {
                                     model: main.rndList
                                     onRowDoubleClicked: main.plst_listItemDblClick()
                                 }
+
+                                // An empty tab says what it is looking for, or why it found
+                                // nothing and what to do.
+                                AddMsg {
+                                    objectName: "rndMsg"
+                                    anchors.fill: parent
+                                    visible: main.rndList.count === 0 && main.rndMsgText !== ""
+                                    text: main.rndMsgText
+                                    buttonText: qsTr("连接音乐服务器…")
+                                    button.objectName: "btnRndServer"
+                                    button.visible: main.rndMsgOffersServer
+                                    onAddClicked: main.pmm_serverClick()
+                                }
+
+                                // Over a list that stays as it was, the same words for a while.
+                                NoticeToast {
+                                    objectName: "rndNotice"
+                                    anchors.left: parent.left
+                                    anchors.right: parent.right
+                                    anchors.bottom: parent.bottom
+                                    anchors.margins: 6
+                                    visible: opacity > 0 && text !== ""
+                                    holdMs: 6000
+                                    text: main.rndList.count > 0 ? main.rndMsgText : ""
+                                    onShown: main.rndMsgShown()
+                                }
                             }
                         }
                     }
