@@ -213,6 +213,7 @@ TEST_F(RandomListTest, ServerSongsOpenWithFreshCredentialsAndStoreNone) {
   EXPECT_NE(Query(engine->Resolved.back()).at("s"), first.at("s"));  // fresh for every open
 
   main.SaveConfig();
+  main.FlushListSaves();
   for (const char* file : {"Default.pls", "Orvane.xml"}) {
     const std::string bytes = ReadFileBytes(DataFolder() + file);
     for (const std::string& secret : {std::string(kPassword), std::string("pa55"), std::string("&t="),
