@@ -353,6 +353,18 @@
         <translation>The settings file</translation>
     </message>
     <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>%1 等 %2 项</source>
+        <translation>%1 and others (%2 in all)</translation>
+    </message>
+    <message>
+        <source>插件没有加载，因为其他用户可以修改它们：%1</source>
+        <translation>Plug-ins not loaded because other users can change them: %1</translation>
+    </message>
+    <message>
         <source>设置没有保存成功：%1</source>
         <translation>The settings could not be saved: %1</translation>
     </message>

@@ -9,6 +9,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "app/MusicServerLink.h"
@@ -153,6 +154,7 @@ void TNimMain::FormCreate(const std::vector<std::string>& args) {
   trackList.clear();
   lrcDoc.Load("");
   if (services.CreatePluginHost) pluginHost = services.CreatePluginHost(MainWindowHandle(), shell.AppFolder + "plugins");
+  ReportUntrustedPlugins();
   StartUpdateCheck();
   musicServer->Start();
   LoadLists();
@@ -252,12 +254,21 @@ void TNimMain::PostOwnCommandLine(const std::vector<std::string>& args) {
 
 // The block is locked for writers until the command is handled, as any writer's is. When a second
 // start is handing over right now (it holds the lock and waits for this window), its command goes
-// first and this one follows.
+// first and this one follows. A writer that keeps the lock longer than any hand-off takes is stuck
+// or hostile: the block is left to it, and the own command goes to the handler directly, so it is
+// neither lost nor written over the other writer's.
 void TNimMain::WriteOwnCommand(const TCommand& command, int attempt) {
   constexpr int kRetryMs = 10;
   constexpr int kMaxAttempts = kHandOffTimeoutMs / kRetryMs;
-  if (!commandBlock->TryLockForWriting() && attempt < kMaxAttempts) {
-    QTimer::singleShot(kRetryMs, this, [this, command, attempt] { WriteOwnCommand(command, attempt + 1); });
+  if (!commandBlock->TryLockForWriting()) {
+    if (attempt < kMaxAttempts) {
+      QTimer::singleShot(kRetryMs, this, [this, command, attempt] { WriteOwnCommand(command, attempt + 1); });
+      return;
+    }
+    std::fprintf(stderr, "orvane: the command block stayed locked for %d s; the own command line is handled "
+                 "without it\n", kHandOffTimeoutMs / 1000);
+    QMetaObject::invokeMethod(
+        this, [this, command] { WMSharedCommand(command.Code, command.Text, 1); }, Qt::QueuedConnection);
     return;
   }
   commandBlock->Write(command.Code, command.Text);
@@ -320,6 +331,18 @@ QString TNimMain::WelcomeText() const { return tr("Orvane 不一样的音乐体�
 void TNimMain::ReportMovedAside(const QString& what, const std::string& movedTo) {
   const QString name = QString::fromStdString(std::filesystem::path(movedTo).filename().string());
   ShowNotice(tr("%1已损坏，已另存为 %2").arg(what, name).toStdString());
+}
+
+// Once per run, as the host loads once: what was not loaded because others could have changed it.
+void TNimMain::ReportUntrustedPlugins() {
+  if (!pluginHost || pluginHost->Untrusted().empty()) return;
+  const std::vector<std::string>& refused = pluginHost->Untrusted();
+  constexpr size_t kNamed = 3;
+  QStringList names;
+  for (size_t i = 0; i < refused.size() && i < kNamed; ++i) names << QString::fromStdString(refused[i]);
+  QString list = names.join(tr("、"));
+  if (refused.size() > kNamed) list = tr("%1 等 %2 项").arg(list).arg(refused.size());
+  ShowNotice(tr("插件没有加载，因为其他用户可以修改它们：%1").arg(list).toStdString());
 }
 
 // Notices wait their turn: two arriving together (a damaged settings file and a damaged list at

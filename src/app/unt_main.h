@@ -470,6 +470,7 @@ class TNimMain : public QObject {
   void PostOwnCommandLine(const std::vector<std::string>& args);
   void WriteOwnCommand(const TCommand& command, int attempt);
   void ReportMovedAside(const QString& what, const std::string& movedTo);
+  void ReportUntrustedPlugins();
   // The greeting shown as the title and on the desktop before anything plays (and as a lyric's
   // closing line), in the interface's language.
   QString WelcomeText() const;

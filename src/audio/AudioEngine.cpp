@@ -3,8 +3,9 @@
 //   OnError, OnTick and OnTrackEnd. The engine's fields are touched only here.
 // - Open workers (detached std::threads): reads only its own TStreamCreateURLThread (Source and
 //   RequestUrl in, Stream and ErrorCode out, under its mutex) and the shared byte counters, which
-//   it writes only while its open is the current one. For a URL it posts the 1005 notification to
-//   the main thread and waits until that handler has returned or the open was given up. It then
+//   it writes only while its open is the current one. For a URL it hands the 1005 notification to
+//   the main thread and waits until that handler has returned or the open was given up (a main
+//   thread that does not get to it within kConnectingHandOff fails the open, and says so). It then
 //   posts OpenCompleted, which reads its results on the main thread. At most one open is current;
 //   Stop and Open give it up at once (its URL request is aborted), and a given-up open that still
 //   finishes is thrown away by its completion, so several may be ending at a time.
@@ -17,7 +18,8 @@
 // through TEngineLink, which they share. The destructor first clears link->engine (no more download
 // data), and after the library is closed closes the relay, so calls still pending are dropped and a
 // late worker finds nobody to post to. Nothing on the main thread ever waits for the worker, so the
-// 1005 wait cannot deadlock at shutdown: Stop (also run by the destructor) releases it.
+// 1005 wait cannot deadlock at shutdown: Stop (also run by the destructor) and closing the relay
+// both release it.
 
 #include "audio/AudioEngine.h"
 
@@ -27,8 +29,9 @@
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 #include <cmath>
-#include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <limits>
 #include <mutex>
@@ -73,12 +76,12 @@ struct TStreamCreateURLThread {
   const uint64_t Serial;         // tells this open's download from a given-up one's
   const std::shared_ptr<TEngineLink> Link;
   const std::shared_ptr<bass::UrlOpenAbort> Abort = std::make_shared<bass::UrlOpenAbort>();
+  // Cancelled when the open is given up: releases the worker's wait for the 1005 handler.
+  const std::shared_ptr<net::TWaitToken> Waiting = std::make_shared<net::TWaitToken>();
   std::mutex mutex;
-  std::condition_variable wake;
   HSTREAM Stream = 0;             // what the worker obtained; 0 = none
   int ErrorCode = BASS_OK;        // the library's code of the worker's last failed open
   bool terminated = false;        // the open was given up (Stop, a newer Open, the engine going)
-  bool connectingHandled = false;  // the 1005 notification has been handled (or dropped)
 
   TStreamCreateURLThread(std::string source, std::string requestUrl, uint64_t serial, std::shared_ptr<TEngineLink> link)
       : Source(std::move(source)), RequestUrl(std::move(requestUrl)), Serial(serial), Link(std::move(link)) {}
@@ -93,8 +96,8 @@ struct TStreamCreateURLThread {
     {
       std::lock_guard lock(mutex);
       terminated = true;
-      wake.notify_all();
     }
+    Waiting->Cancel();
     Abort->Abort();
   }
   // Runs f under the record's lock unless the open has been given up. What the worker writes to
@@ -104,22 +107,14 @@ struct TStreamCreateURLThread {
     std::lock_guard lock(mutex);
     if (!terminated) f();
   }
-  void ConnectingHandled() {
-    std::lock_guard lock(mutex);
-    connectingHandled = true;
-    wake.notify_all();
-  }
-  // Waits for the 1005 handler; true when the URL attempt should go ahead.
-  bool WaitForConnectingHandled() {
-    std::unique_lock lock(mutex);
-    wake.wait(lock, [this] { return connectingHandled || terminated; });
-    return !terminated;
-  }
 };
 
 namespace {
 
 constexpr QWORD kBadPosition = static_cast<QWORD>(-1);
+// How long the open worker waits for the main thread to take the 1005 notification: the main
+// thread never blocks that long, so a wait this long means it is stuck and the open fails.
+constexpr std::chrono::milliseconds kConnectingHandOff{10000};
 
 }  // namespace
 
@@ -162,15 +157,17 @@ void TEngineLink::RunOpenWorker(std::shared_ptr<TStreamCreateURLThread> openWork
   if (!stream && !openWorker->Terminated()) {
     // The owner prepares its cache names in the 1005 handler, so no download block may arrive
     // before it has returned: the worker waits.
-    bool posted = false;
-    try {
-      posted = link->Post([link, openWorker] {
-        if (link->engine) link->engine->AnnounceConnecting(openWorker);
-        else openWorker->ConnectingHandled();
-      });
-    } catch (...) {
+    const net::THandOff announced = link->mainThread.PostAndWait(
+        [link, openWorker] {
+          if (link->engine) link->engine->AnnounceConnecting(openWorker);
+        },
+        kConnectingHandOff, openWorker->Waiting);
+    if (announced == net::THandOff::TimedOut) {
+      std::fprintf(stderr, "orvane: the player did not take up \"%s\" within %lld s; the open is given up\n",
+                   openWorker->Source.c_str(), static_cast<long long>(kConnectingHandOff.count() / 1000));
+      errorCode = BASS_ERROR_TIMEOUT;
     }
-    if (posted && openWorker->WaitForConnectingHandled()) {
+    if (announced == net::THandOff::Ran && !openWorker->Terminated()) {
       {
         const bass::UrlOpenAbortScope abortable(openWorker->Abort);
         stream = BASS_StreamCreateURL(openWorker->RequestUrl.c_str(), 0, 0, DownloadProc, openWorker.get());
@@ -320,11 +317,6 @@ void TAudioEngine::ReleaseChannel() {
 void TAudioEngine::SetMusicBaseUrl(const std::string& url) { musicBaseUrl = url; }
 
 void TAudioEngine::AnnounceConnecting(const std::shared_ptr<TStreamCreateURLThread>& openWorker) {
-  // Released however the handler leaves, so the worker never waits for ever.
-  struct Release {
-    TStreamCreateURLThread& w;
-    ~Release() { w.ConnectingHandled(); }
-  } release{*openWorker};
   // An open already stopped does not go back to "connecting".
   if (openWorker->Terminated()) return;
   RaiseStateChange(StateConnecting);

@@ -68,13 +68,16 @@ MoveResult MoveNoReplace(const std::string& from, const std::string& to) {
   return MoveResult::Unsupported;
 }
 
-// Copies from to a new file to (never replacing one); a failed copy leaves no file named to.
-bool CopyToNewFile(const std::string& from, const std::string& to) {
+// Copies from to a new file to, never replacing one. The copy is made under a working name beside
+// to and gets its name only once it is whole and on disk, so a player that quits (or a machine that
+// stops) part-way leaves no truncated song to be played later. afterBlock (tests) runs after each
+// block copied.
+bool CopyToNewFile(const std::string& from, const std::string& to, const std::string& working,
+                   const std::function<void()>& afterBlock) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   const FdCloser inCloser{in};
   if (in < 0) return false;
-  // O_EXCL: an existing file of that name is never replaced.
-  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const int out = ::open(working.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (out < 0) return false;
   bool ok = true;
   char block[64 * 1024];
@@ -89,9 +92,24 @@ bool CopyToNewFile(const std::string& from, const std::string& to) {
       ok = false;
       break;
     }
+    if (afterBlock) afterBlock();
   }
+  if (ok && ::fsync(out) != 0) ok = false;
   if (::close(out) != 0) ok = false;
-  if (!ok) ::unlink(to.c_str());  // ours (O_EXCL), and incomplete
+  // The song's name is claimed (O_EXCL: an existing file of that name is never replaced), then
+  // the whole copy takes the claimed, still empty file's place in one step.
+  if (ok) {
+    const int claim = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ok = claim >= 0;
+    if (ok) {
+      ::close(claim);
+      if (::rename(working.c_str(), to.c_str()) != 0) {
+        ::unlink(to.c_str());  // ours (O_EXCL), and empty
+        ok = false;
+      }
+    }
+  }
+  if (!ok) ::unlink(working.c_str());
   return ok;
 }
 
@@ -184,7 +202,9 @@ void TSongCache::DownloadEnded(bool complete) {
     std::lock_guard lock(mutex);
     if (!downloading) BeginDownload();
     downloading = false;
-    const bool closed = cacheFile.Reset();
+    // A song file is kept for later plays: its bytes reach the disk before it takes the song's name.
+    const bool synced = !complete || spoiled || !cacheFile || ::fdatasync(cacheFile.fd) == 0;
+    const bool closed = cacheFile.Reset() && synced;
     const uint64_t received = counters->DownloadReceived.load();
     const uint64_t total = counters->DownloadTotal.load();
     // An unknown total (0) accepts any clean end; an empty download is never a song.
@@ -216,14 +236,16 @@ void TSongCache::Announce(TCachedSong song) {
 
 void TSongCache::CopyOnWorker(std::string from, TCachedSong song) {
   std::function<void()> gate;
+  std::function<void()> afterBlock;
   {
     std::lock_guard lock(mutex);
     gate = beforeCopy;
+    afterBlock = afterCopiedBlock;
   }
   auto copy = [this, from = std::move(from), song = std::move(song), gate = std::move(gate),
-               poster = mainThread.MakePoster()]() mutable {
+               afterBlock = std::move(afterBlock), poster = mainThread.MakePoster()]() mutable {
     if (gate) gate();
-    const bool copied = CopyToNewFile(from, song.TargetPath);
+    const bool copied = CopyToNewFile(from, song.TargetPath, from + ".part", afterBlock);
     ::unlink(from.c_str());
     // Only the relay reaches the cache from here: it drops the call once the cache is gone.
     if (copied) {
@@ -245,10 +267,11 @@ void TSongCache::Close() {
   downloading = false;
 }
 
-void TSongCache::UseCopyForTesting(std::function<void()> gate) {
+void TSongCache::UseCopyForTesting(std::function<void()> gate, std::function<void()> afterBlock) {
   std::lock_guard lock(mutex);
   copyForTesting = true;
   beforeCopy = std::move(gate);
+  afterCopiedBlock = std::move(afterBlock);
 }
 
 std::string TSongCache::CacheTempPath() const {

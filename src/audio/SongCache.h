@@ -5,8 +5,8 @@
 //
 // Finishing never holds anyone up: the file is renamed (never over an existing file), which is
 // instant. Only where the file system cannot rename without replacing, the file is first moved to a
-// private name and copied to the song's name on a thread of its own, so the next download may start
-// meanwhile and a song change never waits for a copy.
+// private name and copied on a thread of its own, so the next download may start meanwhile and a
+// song change never waits for a copy. The copy, too, gets the song's name only once it is whole.
 //
 // Threads: construct, Prepare, Close and destroy on the main thread (the thread running the Qt
 // event loop); DownloadData and DownloadEnded on the library's download thread. The cache's own
@@ -80,8 +80,9 @@ class TSongCache {
   bool Writing() const;
 
   // Tests: finish by copying on a worker, as on a file system that cannot rename without
-  // replacing; beforeCopy (may be empty) runs on that worker before the copy starts.
-  void UseCopyForTesting(std::function<void()> beforeCopy);
+  // replacing; beforeCopy (may be empty) runs on that worker before the copy starts, afterBlock
+  // after each block it copied.
+  void UseCopyForTesting(std::function<void()> beforeCopy, std::function<void()> afterBlock = {});
 
  private:
   // The temporary file's descriptor; blocks go straight to it, unbuffered.
@@ -117,6 +118,7 @@ class TSongCache {
   bool spoiled = false;      // a block was lost (no file, write error, too long): no song file
   bool copyForTesting = false;
   std::function<void()> beforeCopy;
+  std::function<void()> afterCopiedBlock;
   uint64_t finishings = 0;   // numbers the private names of files being copied
 };
 

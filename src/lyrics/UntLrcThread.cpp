@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -297,49 +298,23 @@ TLyricLookupDoneResult LyricLookupDone(const TLrcTextThread& thread, const std::
 
 // ---- The search dialog's threads
 
-TLrcRowRelay::TLrcRowRelay(QObject* context, RowSink sink) : context(context), sink(std::move(sink)) {}
-
-bool TLrcRowRelay::Deliver(int index, const TLrcResultCopy& row) {
-  std::unique_lock lock(mutex);
-  if (!context || stop) return false;
-  const uint64_t ticket = ++lastPosted;
-  // Posted under the lock, so Close cannot slip in between the check and the post: a call posted
-  // before Close is either run before the context goes or deleted with it.
-  QMetaObject::invokeMethod(
-      context, [self = shared_from_this(), ticket, index, row] { self->Add(ticket, index, row); },
-      Qt::QueuedConnection);
-  added.wait(lock, [&] { return lastAdded >= ticket || !context; });
-  return context && !stop;
-}
-
-void TLrcRowRelay::Add(uint64_t ticket, int index, const TLrcResultCopy& row) {
-  RowSink current;
-  {
-    std::lock_guard lock(mutex);
-    if (!context) return;
-    current = sink;
-  }
-  if (current) current(index, row);
-  std::lock_guard lock(mutex);
-  lastAdded = ticket;
-  added.notify_all();
-}
-
-void TLrcRowRelay::RequestStop() {
-  std::lock_guard lock(mutex);
-  stop = true;
-}
-
-void TLrcRowRelay::Close() {
-  std::lock_guard lock(mutex);
-  context = nullptr;
-  sink = nullptr;
-  added.notify_all();
+bool TLrcRowHandOff::Deliver(int index, const TLrcResultCopy& row) const {
+  // Adding a row takes the main thread no time: a wait this long means it is stuck.
+  constexpr std::chrono::milliseconds kRowHandOff{10000};
+  const net::THandOff added = MainThread.PostAndWait(
+      [sink = Sink, index, row] {
+        if (sink) sink(index, row);
+      },
+      kRowHandOff, Stop);
+  if (added == net::THandOff::TimedOut)
+    std::fprintf(stderr, "orvane: the lyric search's row %d was not taken within %lld s; the search ends\n", index,
+                 static_cast<long long>(kRowHandOff.count() / 1000));
+  return added == net::THandOff::Ran && !Stop->Cancelled();
 }
 
 TLrcListThread::TLrcListThread(std::string title, std::string singer,
-                               std::shared_ptr<const TLyricDownloader> downloader, std::shared_ptr<TLrcRowRelay> relay)
-    : Title(std::move(title)), Singer(std::move(singer)), Downloader(std::move(downloader)), Relay(std::move(relay)) {}
+                               std::shared_ptr<const TLyricDownloader> downloader, TLrcRowHandOff rows)
+    : Title(std::move(title)), Singer(std::move(singer)), Downloader(std::move(downloader)), Rows(std::move(rows)) {}
 
 void TLrcListThread::Execute() {
   const std::optional<std::vector<TLrcResultCopy>> results =
@@ -351,7 +326,7 @@ void TLrcListThread::Execute() {
   Found = static_cast<int>(results->size());
   for (int i = 0; i < Found; ++i) {
     RowIndex = i;
-    if (!Relay || !Relay->Deliver(i, (*results)[static_cast<size_t>(i)])) break;
+    if (!Rows.Deliver(i, (*results)[static_cast<size_t>(i)])) break;
   }
 }
 

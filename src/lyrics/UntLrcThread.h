@@ -24,11 +24,9 @@
 // longer the playing one as the result arrives, the result is dropped, so a slow answer for one
 // song is never shown for, or saved under the name of, the next.
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -176,46 +174,33 @@ TLyricLookupDoneResult LyricLookupDone(const TLrcTextThread& thread, const std::
 
 // ---- The search dialog's threads
 
-// How the search thread hands its rows to the dialog: one at a time, waiting until each is added,
-// so that a stop asked for while a row is being added ends the search right after it.
+// How the search thread hands its rows to the dialog: one at a time, through the dialog's
+// main-thread relay, waiting until each is added, so that a stop asked for while a row is being
+// added ends the search right after it.
 //
-// Threads: Deliver runs on the search thread; RequestStop, Close and the row sink run on the main
-// thread (the thread of the context object). The sink is called from the main thread's event loop
-// with no lock held, so it may ask for a stop. Close (the dialog going) wakes a waiting Deliver and
-// makes every later one fail; a row queued but not yet added when the context object goes is
-// dropped with it.
-class TLrcRowRelay : public std::enable_shared_from_this<TLrcRowRelay> {
- public:
+// Threads: Deliver runs on the search thread; the sink runs on the main thread, from its event loop
+// with no lock held, so it may ask for a stop; Stop may be cancelled from any thread. Closing the
+// relay (the dialog going) releases a waiting Deliver and makes every later one fail; a row queued
+// but not yet added then is dropped.
+struct TLrcRowHandOff {
   using RowSink = std::function<void(int index, const TLrcResultCopy& row)>;
 
-  // context lives on the main thread and must outlive the relay's use or call Close first.
-  TLrcRowRelay(QObject* context, RowSink sink);
+  net::TMainThreadRelay::Poster MainThread;
+  RowSink Sink;  // runs on the main thread only
+  std::shared_ptr<net::TWaitToken> Stop = std::make_shared<net::TWaitToken>();
 
   // Search thread: hands row index to the sink and waits until it was added. False, without
   // handing it over, once a stop was asked for or the relay was closed; false also when the stop
-  // came while this row was added (the row is there, the search ends).
-  bool Deliver(int index, const TLrcResultCopy& row);
-  // Main thread.
-  void RequestStop();
-  void Close();
-
- private:
-  void Add(uint64_t ticket, int index, const TLrcResultCopy& row);
-
-  std::mutex mutex;
-  std::condition_variable added;
-  QObject* context;
-  RowSink sink;
-  bool stop = false;
-  uint64_t lastPosted = 0;
-  uint64_t lastAdded = 0;
+  // came while this row was added (the row is there, the search ends), and when the main thread
+  // did not take the row in time (said on stderr).
+  bool Deliver(int index, const TLrcResultCopy& row) const;
 };
 
 // One search of the provider; the results reach the dialog through the relay, in result order.
 class TLrcListThread : public net::TWorker {
  public:
   TLrcListThread(std::string title, std::string singer, std::shared_ptr<const TLyricDownloader> downloader,
-                 std::shared_ptr<TLrcRowRelay> relay);
+                 TLrcRowHandOff rows);
 
   void Execute() override;
 
@@ -223,7 +208,7 @@ class TLrcListThread : public net::TWorker {
   std::string Singer;
   std::string SearchExtra;  // always empty
   std::shared_ptr<const TLyricDownloader> Downloader;
-  std::shared_ptr<TLrcRowRelay> Relay;
+  TLrcRowHandOff Rows;
 
   // Results.
   int RowIndex = -1;     // the last row handed over

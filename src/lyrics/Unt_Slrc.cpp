@@ -63,15 +63,13 @@ TNimSlrc::TNimSlrc(TServices services, QObject* parent)
     : QObject(parent),
       services(std::move(services)),
       workers(std::make_unique<net::TWorkerHost>()),
-      rowContext(std::make_unique<QObject>()) {
-  relay = std::make_shared<TLrcRowRelay>(rowContext.get(),
-                                         [this](int index, const TLrcResultCopy& row) { AddRow(index, row); });
-}
+      rowRelay(std::make_unique<net::TMainThreadRelay>()),
+      searchStop(std::make_shared<net::TWaitToken>()) {}
 
 // Freed without a close (its owner going): nobody is told, the window simply goes.
 TNimSlrc::~TNimSlrc() {
   closedDown = true;
-  relay->Close();
+  rowRelay->Close();
   window.reset();
 }
 
@@ -104,7 +102,7 @@ void TNimSlrc::Close() {
   // From here on nothing a worker delivers changes anything: the relay hands over no more rows and
   // the completions see the dialog closed. The host itself goes with the dialog, never from inside
   // one of its own completions.
-  relay->Close();
+  rowRelay->Close();
   if (window) window->hide();
   emit closed();
 }
@@ -140,19 +138,22 @@ void TNimSlrc::SetStatus(const QString& text) {
 void TNimSlrc::btn_SClick() {
   if (closedDown) return;
   if (searchThread) {
-    relay->RequestStop();  // ends after the row being added
+    searchStop->Cancel();  // ends after the row being added
     return;
   }
   SetSelectedIndex(-1);
   results.Clear();
   SetStatus(QString());
-  // A fresh relay per search: a stop asked of the last one must not end this one.
-  relay->Close();
-  rowContext = std::make_unique<QObject>();
-  relay = std::make_shared<TLrcRowRelay>(rowContext.get(),
-                                         [this](int index, const TLrcResultCopy& row) { AddRow(index, row); });
+  // A fresh relay and stop per search: a stop asked of the last one must not end this one.
+  rowRelay->Close();
+  rowRelay = std::make_unique<net::TMainThreadRelay>();
+  searchStop = std::make_shared<net::TWaitToken>();
+  TLrcRowHandOff rows;
+  rows.MainThread = rowRelay->MakePoster();
+  rows.Sink = [this](int index, const TLrcResultCopy& row) { AddRow(index, row); };
+  rows.Stop = searchStop;
   auto search =
-      std::make_shared<TLrcListThread>(title.toStdString(), singer.toStdString(), services.Downloader, relay);
+      std::make_shared<TLrcListThread>(title.toStdString(), singer.toStdString(), services.Downloader, std::move(rows));
   if (!workers->Start(search, [this](TLrcListThread& done) { SearchDone(done); })) return;
   searchThread = search;
   emit searchCaptionChanged();

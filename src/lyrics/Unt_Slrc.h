@@ -138,8 +138,10 @@ class TNimSlrc : public QObject {
   bool closedDown = false;
 
   std::unique_ptr<net::TWorkerHost> workers;
-  std::unique_ptr<QObject> rowContext;  // the relay's rows are queued to it
-  std::shared_ptr<TLrcRowRelay> relay;
+  // The search's rows reach the dialog through it; a fresh one per search, so rows of a search
+  // given up never mix into the next.
+  std::unique_ptr<net::TMainThreadRelay> rowRelay;
+  std::shared_ptr<net::TWaitToken> searchStop;
   std::shared_ptr<TLrcListThread> searchThread;       // SearchThread
   std::shared_ptr<TGetLrcTextThread> downloadThread;  // DownloadThread
   std::unique_ptr<QQuickWindow> window;

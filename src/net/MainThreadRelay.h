@@ -1,28 +1,60 @@
 #pragma once
 // The one way a worker thread or a library callback hands work to the main thread (the thread that
 // runs the Qt event loop): the audio engine's open worker and end sync, the song cache's location
-// change and the background workers' completions all go through it.
+// change, the background workers' completions and the lyric search's rows all go through it.
 //
 // Contract:
 //  - A TMainThreadRelay is created, closed and destroyed on the main thread, by an owner that lives
 //    there. The owner closes it (destroying it closes it) as the first thing it does when it goes.
 //  - Any thread may keep a Poster (a small shared handle) for as long as it likes, also past the
-//    owner's end, and call Post(f) on it.
+//    owner's end, and call Post(f) or PostAndWait(f, …) on it.
 //  - f runs later on the main thread, from its event loop, never inside Post; calls posted by one
 //    thread run in the order they were posted. Post never waits for the main thread.
-//  - Once Close() has returned, no posted call runs any more: calls still pending are dropped and
-//    later Posts return false. So a call that refers to its owner never runs after the owner began
-//    to go, and the owner never has to wait for a worker. A dropped call is destroyed on the main
-//    thread (when Close drops it) or on the posting thread (when Post refuses it), so what it
-//    captures must not care which thread frees it.
-//  - Everything the posting thread wrote before Post is visible to f. The hand-off passes through
-//    the relay's own mutex, so ThreadSanitizer sees that ordering too (it does not see Qt's).
+//  - PostAndWait waits until f has run, or until it is certain f never will: the relay closed, the
+//    time allowed passed before f started, or the caller's TWaitToken was cancelled before f
+//    started. Its result says which; a call that gives up is never run later. Once f has started
+//    the wait lasts until it returns. Called on the main thread itself, it runs f at once.
+//  - Once Close() has returned, no posted call runs any more: calls still pending are dropped,
+//    their waiters are released, and later Posts return false. So a call that refers to its owner
+//    never runs after the owner began to go, and the owner never has to wait for a worker. A
+//    dropped call is destroyed on the main thread (when Close drops it) or on the posting thread
+//    (when Post refuses it), so what it captures must not care which thread frees it.
+//  - Everything the posting thread wrote before Post is visible to f, and everything f wrote is
+//    visible to a PostAndWait caller once it returns. The hand-offs pass through mutexes of our own,
+//    so ThreadSanitizer sees that ordering too (it does not see Qt's).
 //  - An exception thrown by f is dropped there; none reaches the event loop.
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace orvane::net {
+
+// How a PostAndWait ended.
+enum class THandOff {
+  Ran,        // f ran (an exception it threw was dropped)
+  Closed,     // the relay was closed before f could run; it never will
+  TimedOut,   // the main thread did not get to f in the time allowed; it never will
+  Cancelled,  // the caller's token was cancelled before f started; it never will
+};
+
+const char* HandOffName(THandOff result);
+
+// Lets another thread (usually the main thread) call off a worker's waits: cancelling releases a
+// PostAndWait whose call has not started, and every later one returns Cancelled at once.
+class TWaitToken {
+ public:
+  void Cancel();
+  bool Cancelled() const;
+
+ private:
+  friend class TMainThreadRelay;
+  mutable std::mutex mutex;
+  std::condition_variable changed;
+  bool cancelled = false;
+};
 
 class TMainThreadRelay {
   struct State;
@@ -33,6 +65,9 @@ class TMainThreadRelay {
     Poster() = default;
     // Queues f on the main thread; false (f dropped) when the relay is closed or queueing failed.
     bool Post(std::function<void()> f) const noexcept;
+    // Runs f on the main thread and waits for it, at most timeout before it starts (see above).
+    THandOff PostAndWait(std::function<void()> f, std::chrono::milliseconds timeout,
+                         const std::shared_ptr<TWaitToken>& token = nullptr) const noexcept;
 
    private:
     friend class TMainThreadRelay;
@@ -47,7 +82,12 @@ class TMainThreadRelay {
 
   Poster MakePoster() const { return Poster(state); }
   bool Post(std::function<void()> f) const noexcept { return MakePoster().Post(std::move(f)); }
-  // Drops pending calls and refuses later ones. Main thread only; idempotent.
+  THandOff PostAndWait(std::function<void()> f, std::chrono::milliseconds timeout,
+                       const std::shared_ptr<TWaitToken>& token = nullptr) const noexcept {
+    return MakePoster().PostAndWait(std::move(f), timeout, token);
+  }
+  // Drops pending calls, releases their waiters and refuses later ones. Main thread only;
+  // idempotent.
   void Close() noexcept;
 
  private:

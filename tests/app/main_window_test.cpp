@@ -860,6 +860,28 @@ TEST_F(MainWindowTest, TheOwnCommandLineWaitsForAHandOffUnderWay) {
   EXPECT_EQ(window->lstDefault().Row(1).Location, "/own.mp3");
 }
 
+TEST_F(MainWindowTest, TheOwnCommandLineIsNotLostToAWriterThatNeverLetsGo) {
+  TempDir runtime;
+  fs::permissions(runtime.Path(), fs::perms::owner_all, fs::perm_options::replace);
+  auto folder = app::TRuntimeFolder::OpenWith(runtime.Path().c_str(), runtime.Path().string(), nullptr);
+  ASSERT_TRUE(folder);
+  std::shared_ptr<app::TCommandBlock> shared = app::OpenSharedBlock(*folder);
+  auto stuckWriter = app::TCommandBlock::Open(*folder, false);
+  ASSERT_TRUE(shared && stuckWriter);
+  ASSERT_TRUE(stuckWriter->LockForWriting(0));
+  stuckWriter->Write(app::CMD_APPENDFILE, "/stuck/writer.mp3");
+
+  app::TNimMainServices services = Services();
+  services.CommandBlock = shared;
+  window = std::make_unique<app::TNimMain>(std::move(services));
+  window->FormCreate({"/l", "/own.mp3"});
+  // After the longest a hand-off may take, the own command is carried out without the block,
+  // which stays the stuck writer's.
+  ASSERT_TRUE(ProcessEventsUntil([this] { return window->lstDefault().Count() == 1; }, app::kHandOffTimeoutMs + 5000));
+  EXPECT_EQ(window->lstDefault().Row(0).Location, "/own.mp3");
+  EXPECT_EQ(shared->Text(), "/stuck/writer.mp3");
+}
+
 TEST_F(MainWindowTest, SettingsReachTheDiskShortlyAfterAChange) {
   app::TNimMain& main = Create();
   for (double volume : {70.0, 71.0, 72.0}) main.tbrVChange(volume);

@@ -231,5 +231,26 @@ TEST_F(SongCacheTest, AFinishingCopyOutlivingTheCacheTellsNobody) {
   EXPECT_TRUE(changes.empty());
 }
 
+TEST_F(SongCacheTest, ASongBeingCopiedHasNoSongNameUntilItIsWhole) {
+  // A player that quits part-way through the copy leaves whatever is on disk at that moment: none
+  // of it may look like a song, or the truncated file would be played from the cache later.
+  std::mutex mutex;
+  std::vector<std::string> seenMidCopy;
+  cache->UseCopyForTesting({}, [&] {
+    std::lock_guard lock(mutex);
+    if (!seenMidCopy.empty()) return;
+    for (const auto& entry : fs::directory_iterator(music.Path())) seenMidCopy.push_back(entry.path().filename().string());
+  });
+  Prepare();
+  const std::string song(200 * 1024, 's');  // several blocks of the copy
+  counters->DownloadTotal = song.size();
+  Download({song}, true);
+  ASSERT_TRUE(test::ProcessEventsUntil([&] { return changes.size() == 1; }, 10000));
+  EXPECT_EQ(ReadFileBytes(music.Path() / "song.mp3"), song);
+  std::lock_guard lock(mutex);
+  ASSERT_FALSE(seenMidCopy.empty());
+  for (const std::string& name : seenMidCopy) EXPECT_EQ(name.find(".mp3"), std::string::npos) << name;
+}
+
 }  // namespace
 }  // namespace orvane::audio

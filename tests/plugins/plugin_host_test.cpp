@@ -1,8 +1,10 @@
 // The plug-in host with real libraries: which ones it registers, the order of the messages, the
-// broadcast's result, and plug-ins that throw or fault without taking the player down.
+// broadcast's result, plug-ins that throw or fault without taking the player down, and libraries
+// others could have planted, which must never get to run.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
@@ -20,7 +22,18 @@ namespace {
 namespace fs = std::filesystem;
 using plugins::TUSGeneralPurpose;
 
-std::string TestPlugin(const std::string& flavour) { return std::string(ORVANE_TEST_PLUGIN_DIR) + "/" + flavour + ".so"; }
+std::string BuiltPlugin(const std::string& flavour) { return std::string(ORVANE_TEST_PLUGIN_DIR) + "/" + flavour + ".so"; }
+
+// Puts a copy of a test plug-in at to, with the given mode (the build tree's modes depend on the
+// umask; the host trusts only what nobody else may write).
+void PlacePluginFile(const fs::path& from, const fs::path& to, fs::perms mode = fs::perms(0644)) {
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, mode);
+}
+
+void PlacePlugin(const std::string& flavour, const fs::path& to, fs::perms mode = fs::perms(0644)) {
+  PlacePluginFile(BuiltPlugin(flavour), to, mode);
+}
 
 class PluginHostTest : public ::testing::Test {
  protected:
@@ -29,7 +42,22 @@ class PluginHostTest : public ::testing::Test {
     app::InstallFaultHandlers();
     ::setenv("ORVANE_TEST_PLUGIN_LOG", log.c_str(), 1);
   }
-  void TearDown() override { ::unsetenv("ORVANE_TEST_PLUGIN_LOG"); }
+  void TearDown() override {
+    ::unsetenv("ORVANE_TEST_PLUGIN_LOG");
+    ::unsetenv("ORVANE_TEST_PLUGIN_CONSTRUCTED");
+  }
+
+  // A test plug-in in a private folder only the user may write, copied there once.
+  std::string TestPlugin(const std::string& flavour) {
+    const fs::path folder = dir.Path() / "lib";
+    if (!fs::exists(folder)) {
+      fs::create_directory(folder);
+      fs::permissions(folder, fs::perms(0755));
+    }
+    const fs::path file = folder / (flavour + ".so");
+    if (!fs::exists(file)) PlacePlugin(flavour, file);
+    return file.string();
+  }
 
   // The calls the test plug-ins logged, in order: "<flavour> <message>".
   std::vector<std::string> Calls() const {
@@ -90,14 +118,109 @@ TEST_F(PluginHostTest, BroadcastAnswersTheLastPluginThatReturned) {
     TUSGeneralPurpose host(0, "");
     for (const std::string& flavour : c.Flavours) ASSERT_TRUE(host.LoadPlugin(TestPlugin(flavour))) << flavour;
     EXPECT_EQ(host.BroadcastToPlugins(PLUGIN_TRACKSTARTED, 0, 0), c.Result) << ::testing::PrintToString(c.Flavours);
-    // A plug-in that threw or faulted keeps getting messages, and nothing of it reaches the caller.
+    // Nothing of a plug-in that threw or faulted reaches the caller, the next time either.
     EXPECT_EQ(host.BroadcastToPlugins(PLUGIN_TRACKENDED, 0, 0), c.Result);
+  }
+}
+
+TEST_F(PluginHostTest, APluginThatThrewIsCalledAgainOneThatFaultedNeverIsNorUnloaded) {
+  {
+    TUSGeneralPurpose host(0, "");
+    for (const char* flavour : {"throw", "fault_callback", "ret5"}) ASSERT_TRUE(host.LoadPlugin(TestPlugin(flavour)));
+    host.BroadcastToPlugins(PLUGIN_TRACKSTARTED, 0, 0);
+    host.BroadcastToPlugins(PLUGIN_TRACKENDED, 0, 0);
+  }
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"throw 100", "fault_callback 100", "ret5 100", "throw 108",
+                                               "fault_callback 108", "ret5 108", "throw 109", "ret5 109", "throw 101",
+                                               "ret5 101"}));
+  // Unloading would run more of the faulted library's code: it stays mapped, the others are gone.
+  const std::string maps = ReadFileBytes("/proc/self/maps");
+  EXPECT_NE(maps.find(TestPlugin("fault_callback")), std::string::npos);
+  EXPECT_EQ(maps.find(TestPlugin("ret5")), std::string::npos);
+}
+
+TEST_F(PluginHostTest, TheCallbackCheckedAtLoadIsTheOneCalledWhateverTheRecordSaysLater) {
+  {
+    TUSGeneralPurpose host(0, "");
+    ASSERT_TRUE(host.LoadPlugin(TestPlugin("swap")));  // points its record elsewhere when greeted
+    EXPECT_EQ(host.BroadcastToPlugins(PLUGIN_TRACKSTARTED, 0, 0), 6);
+  }
+  EXPECT_EQ(Calls(), (std::vector<std::string>{"swap 100", "swap 108", "swap 101"}));
+}
+
+// A library's constructor runs the moment it is loaded, with the player's rights. One that another
+// user could have put there or changed must never get that far; a well-kept one still loads.
+TEST_F(PluginHostTest, PluginsOthersCouldPlantNeverRun) {
+  const std::string constructed = dir.File("constructed");
+  ::setenv("ORVANE_TEST_PLUGIN_CONSTRUCTED", constructed.c_str(), 1);
+  constexpr uid_t kSomeoneElse = 65534;
+  const bool canGiveAway = ::geteuid() == 0;  // only root can make a file someone else's
+  enum class Refused { Nothing, Folder, File };
+  struct Case {
+    const char* Name;
+    fs::perms FolderMode;
+    fs::perms FileMode;
+    bool FolderOfSomeoneElse;
+    bool FileOfSomeoneElse;
+    bool Link;
+    Refused Named;
+  };
+  const Case cases[] = {
+      {"well-kept", fs::perms(0755), fs::perms(0644), false, false, false, Refused::Nothing},
+      {"read-only", fs::perms(0500), fs::perms(0444), false, false, false, Refused::Nothing},
+      {"group-writable file", fs::perms(0755), fs::perms(0664), false, false, false, Refused::File},
+      {"world-writable file", fs::perms(0755), fs::perms(0646), false, false, false, Refused::File},
+      {"group-writable folder", fs::perms(0775), fs::perms(0644), false, false, false, Refused::Folder},
+      {"world-writable folder", fs::perms(01777), fs::perms(0644), false, false, false, Refused::Folder},
+      {"link to a well-kept file", fs::perms(0755), fs::perms(0644), false, false, true, Refused::File},
+      {"file of someone else", fs::perms(0755), fs::perms(0644), false, true, false, Refused::File},
+      {"folder of someone else", fs::perms(0755), fs::perms(0644), true, false, false, Refused::Folder},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    if ((c.FolderOfSomeoneElse || c.FileOfSomeoneElse) && !canGiveAway) continue;
+    SCOPED_TRACE(c.Name);
+    const fs::path folder = dir.Path() / ("plugins" + std::to_string(++n));
+    fs::create_directory(folder);
+    const fs::path file = folder / "planted.so";
+    if (c.Link) {
+      fs::create_symlink(TestPlugin("ret6"), file);
+    } else {
+      PlacePlugin("ret6", file, c.FileMode);
+      if (c.FileOfSomeoneElse) {
+        ASSERT_EQ(::chown(file.c_str(), kSomeoneElse, kSomeoneElse), 0);
+      }
+    }
+    fs::permissions(folder, c.FolderMode);
+    if (c.FolderOfSomeoneElse) {
+      ASSERT_EQ(::chown(folder.c_str(), kSomeoneElse, kSomeoneElse), 0);
+    }
+    const bool runs = c.Named == Refused::Nothing;
+    std::vector<std::string> named;
+    if (c.Named == Refused::Folder) named.push_back(folder.string());
+    if (c.Named == Refused::File) named.push_back(file.string());
+
+    fs::remove(constructed);
+    {
+      TUSGeneralPurpose byFolder(0, folder.string());
+      EXPECT_EQ(byFolder.PluginCount(), runs ? 1 : 0);
+      EXPECT_EQ(fs::exists(constructed), runs);
+      EXPECT_EQ(byFolder.Untrusted(), named);
+    }
+    {
+      // Named one by one, the same rule holds.
+      TUSGeneralPurpose byName(0, "");
+      EXPECT_EQ(byName.LoadPlugin(file.string()), runs);
+      EXPECT_EQ(byName.Untrusted(), named);
+    }
+    fs::permissions(folder, fs::perms(0755));  // so the test folder can be removed
   }
 }
 
 TEST_F(PluginHostTest, FolderLoadingSkipsWhatIsNotALibraryAndStopsAt64) {
   const fs::path folder = dir.Path() / "plugins";
   fs::create_directories(folder / "folder.so");
+  fs::permissions(folder, fs::perms(0755));
   ASSERT_EQ(::mkfifo((folder / "fifo.so").c_str(), 0600), 0);  // would hang a loader that opened it
   WriteFileBytes(folder / "text.so", "not a library");
   fs::copy_file(TestPlugin("ret6"), folder / "readme.txt");
@@ -116,7 +239,10 @@ TEST_F(PluginHostTest, TheSamplePluginHearsATrackBetweenHelloAndGoodbye) {
   ::setenv("ORVANE_SAMPLE_PLUGIN_LOG", sampleLog.c_str(), 1);
   const fs::path folder = dir.Path() / "plugins";
   fs::create_directories(folder);
-  fs::copy_file(ORVANE_SAMPLE_PLUGIN, folder / "sample_events.so");
+  fs::permissions(folder, fs::perms(0755));
+  PlacePluginFile(ORVANE_SAMPLE_PLUGIN, folder / "sample_events.so");
+  // Beside it, one that anybody in the group could have changed: not loaded, and the user is told.
+  PlacePlugin("ret6", folder / "planted.so", fs::perms(0664));
 
   {
     app::TNimMainServices services;
@@ -136,6 +262,8 @@ TEST_F(PluginHostTest, TheSamplePluginHearsATrackBetweenHelloAndGoodbye) {
     window.FormCreate();
     ASSERT_NE(window.PluginHost(), nullptr);
     EXPECT_EQ(window.PluginHost()->PluginCount(), 1);
+    EXPECT_TRUE(window.NoticeText().contains(QString::fromStdString((folder / "planted.so").string())))
+        << window.NoticeText().toStdString();
     engine->Length = 90000;
     window.WMSharedCommand(app::CMD_PLAYFILE, "/music/一首歌.mp3");
     ASSERT_TRUE(ProcessEventsUntil([&] { return engine->State() == audio::StatePlaying; }));

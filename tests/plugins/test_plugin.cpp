@@ -1,6 +1,7 @@
 // Plug-ins that misbehave in one way each, for the host's tests; which way is chosen when built
 // (FLAVOUR_<name>). Each appends "<name> <message>" to the file $ORVANE_TEST_PLUGIN_LOG for every
-// call it gets.
+// call it gets, and "<name>" to $ORVANE_TEST_PLUGIN_CONSTRUCTED as soon as it is loaded (its
+// constructor runs then, before the host could ask it anything).
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,13 +20,35 @@ void Log(int32_t message) {
   }
 }
 
+__attribute__((constructor)) void Constructed() {
+  const char* path = std::getenv("ORVANE_TEST_PLUGIN_CONSTRUCTED");
+  if (!path) return;
+  if (FILE* marker = std::fopen(path, "a")) {
+    std::fprintf(marker, "%s\n", FLAVOUR_NAME);
+    std::fclose(marker);
+  }
+}
+
 [[noreturn, maybe_unused]] void Fault() {
   std::raise(SIGSEGV);
   std::abort();
 }
 
+#if defined(FLAVOUR_swap)
+int32_t Other(int32_t message, uintptr_t, int32_t) {
+  Log(-message);
+  return 7;
+}
+#endif
+
+extern TPluginInfo info;
+
 [[maybe_unused]] int32_t Callback(int32_t message, uintptr_t, int32_t) {
   Log(message);
+#if defined(FLAVOUR_swap)
+  // Changes its record once it was accepted: the host must go on calling what it checked at load.
+  info.Callback = Other;
+#endif
 #if defined(FLAVOUR_throw)
   if (message != PLUGIN_LOADED && message != PLUGIN_UNLOADING) throw std::runtime_error("plug-in failed");
 #elif defined(FLAVOUR_fault_callback)
@@ -38,7 +61,7 @@ void Log(int32_t message) {
 #endif
 }
 
-[[maybe_unused]] TPluginInfo info = {PLUGIN_INFO_VERSION,
+TPluginInfo info = {PLUGIN_INFO_VERSION,
 #if defined(FLAVOUR_api255)
                     255,
 #else
