@@ -163,8 +163,9 @@ void TEngineLink::RunOpenWorker(std::shared_ptr<TStreamCreateURLThread> openWork
         },
         kConnectingHandOff, openWorker->Waiting);
     if (announced == net::THandOff::TimedOut) {
-      std::fprintf(stderr, "orvane: the player did not take up \"%s\" within %lld s; the open is given up\n",
-                   openWorker->Source.c_str(), static_cast<long long>(kConnectingHandOff.count() / 1000));
+      // Not the location: a music server's stream address carries the user's token.
+      std::fprintf(stderr, "orvane: the main thread did not take a stream's connecting notice within %lld s; "
+                   "the open is given up\n", static_cast<long long>(kConnectingHandOff.count() / 1000));
       errorCode = BASS_ERROR_TIMEOUT;
     }
     if (announced == net::THandOff::Ran && !openWorker->Terminated()) {

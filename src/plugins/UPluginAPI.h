@@ -7,10 +7,12 @@
  *
  *     const TPluginInfo* USPluginInfo(int32_t apiVersion);
  *
- * (C linkage, the platform's C calling convention). The player passes PLUGIN_API_VERSION and keeps
- * the plug-in when the record it gets back says InfoVersion 1 and ApiVersion 256. The record belongs
- * to the plug-in and must stay valid, unchanged, while the library is loaded; the player reads it in
- * place.
+ * (C linkage, the platform's C calling convention). A library is loaded only when it is a regular
+ * file (not a link) and it and the folder belong to the user or root and nobody else may write them
+ * (no group or other write permission); the others are named to the user once. The player passes
+ * PLUGIN_API_VERSION and keeps the plug-in when the record it gets back says InfoVersion 1 and
+ * ApiVersion 256. The record belongs to the plug-in; the player reads it once, right after
+ * USPluginInfo returns, and keeps the Callback it read then.
  *
  * The player then calls Callback (when it is not null) on its main thread, one call at a time:
  *
@@ -22,7 +24,8 @@
  * param2 is always 0. The result is collected by the player and not used. The track record and its
  * texts (UTF-8, zero-terminated) are valid only during the call. The player's main thread waits
  * while a callback runs: return quickly. A callback that throws or faults does not bring the
- * player down, but the plug-in's state is then its own problem.
+ * player down. One that threw keeps getting messages; one that faulted gets none any more and is
+ * never unloaded (no PLUGIN_UNLOADING either).
  *
  * Layout. On 32-bit systems the records are exactly the historical ones: TPluginInfo has
  * InfoVersion at 0, ApiVersion at 2, 520 unused bytes from 4 and Callback at 524 (528 bytes in all);

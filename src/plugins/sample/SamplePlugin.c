@@ -8,7 +8,8 @@
  *     101                                          about to be unloaded
  *
  * Build:  cc -shared -fPIC -I<orvane>/src/plugins SamplePlugin.c -o sample_events.so
- * and put the library into the "plugins" folder beside the player's program.
+ * and put the library into the "plugins" folder beside the player's program. The player skips a
+ * library (and tells so) that anyone but you or root could change: chmod go-w it and the folder.
  */
 #include <stdio.h>
 #include <stdlib.h>
