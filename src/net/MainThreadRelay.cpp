@@ -18,20 +18,6 @@ std::mutex& QueueMutex() {
 
 }  // namespace
 
-const char* HandOffName(THandOff result) {
-  switch (result) {
-    case THandOff::Ran:
-      return "ran";
-    case THandOff::Closed:
-      return "closed";
-    case THandOff::TimedOut:
-      return "timed out";
-    case THandOff::Cancelled:
-      return "cancelled";
-  }
-  return "?";
-}
-
 void TWaitToken::Cancel() {
   std::lock_guard lock(mutex);
   cancelled = true;

@@ -40,8 +40,6 @@ enum class THandOff {
   Cancelled,  // the caller's token was cancelled before f started; it never will
 };
 
-const char* HandOffName(THandOff result);
-
 // Lets another thread (usually the main thread) call off a worker's waits: cancelling releases a
 // PostAndWait whose call has not started, and every later one returns Cancelled at once.
 class TWaitToken {

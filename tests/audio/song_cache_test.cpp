@@ -210,21 +210,25 @@ TEST_F(SongCacheTest, AFinishingCopyHoldsUpNeitherTheDownloadNorTheNextSong) {
 }
 
 TEST_F(SongCacheTest, AFinishingCopyOutlivingTheCacheTellsNobody) {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool release = false;
-  cache->UseCopyForTesting([&] {
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return release; });
+  // The copy's thread outlives the cache and may outlive this test too: the gate is its own.
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool release = false;
+  };
+  auto gate = std::make_shared<Gate>();
+  cache->UseCopyForTesting([gate] {
+    std::unique_lock lock(gate->mutex);
+    gate->changed.wait(lock, [&] { return gate->release; });
   });
   Prepare();
   counters->DownloadTotal = 4;
   Download({"data"}, true);
   cache.reset();  // the player goes while the copy waits
   {
-    std::lock_guard lock(mutex);
-    release = true;
-    changed.notify_all();
+    std::lock_guard lock(gate->mutex);
+    gate->release = true;
+    gate->changed.notify_all();
   }
   EXPECT_TRUE(test::ProcessEventsUntil([&] { return fs::exists(music.Path() / "song.mp3"); }, 10000));
   test::ProcessEventsFor(50);
