@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "plugins/FaultGuard.h"
+
 namespace orvane::plugins {
 namespace {
 
@@ -23,7 +24,8 @@ struct InfoCall {
   TPluginCallback Callback = nullptr;
 };
 
-// "USPluginInfo" and the two fields the host checks, read while the call is guarded.
+// "USPluginInfo" and the fields the host uses, read while the call is guarded: the callback read
+// here is the one the host keeps and calls, never read again from plug-in memory.
 void CallInfo(void* context) {
   auto* call = static_cast<InfoCall*>(context);
   try {
