@@ -10,8 +10,8 @@
 #   scripts/test.sh --release    only 1
 #   scripts/test.sh --fuzz       only 2
 #   scripts/test.sh --sanitize   only 3
-# ORVANE_FUZZ_SECONDS sets the seconds per fuzz target in 2 (default 20); scripts/fuzz.sh runs
-# them for longer.
+# ORVANE_FUZZ_SECONDS sets the seconds per fuzz target in 2 (default 10, and 20 with --all or
+# --fuzz); scripts/fuzz.sh runs them for longer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -30,7 +30,7 @@ release() {
 
 fuzz() {
   echo "== Brief fuzz runs"
-  scripts/fuzz.sh --time "${ORVANE_FUZZ_SECONDS:-20}" --jobs "$(nproc)"
+  scripts/fuzz.sh --time "${ORVANE_FUZZ_SECONDS:-${1:-20}}" --jobs "$(nproc)"
 }
 
 sanitize() {
@@ -42,7 +42,7 @@ sanitize() {
 }
 
 case "${1:-}" in
-  "") release; fuzz ;;
+  "") release; fuzz 10 ;;
   --all) release; fuzz; sanitize ;;
   --release) release ;;
   --fuzz) fuzz ;;
