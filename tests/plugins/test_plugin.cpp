@@ -61,7 +61,7 @@ extern TPluginInfo info;
 #endif
 }
 
-TPluginInfo info = {PLUGIN_INFO_VERSION,
+[[maybe_unused]] TPluginInfo info = {PLUGIN_INFO_VERSION,
 #if defined(FLAVOUR_api255)
                     255,
 #else
