@@ -13,6 +13,10 @@
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
+#include <string>
+
+#include "app/SongCover.h"
+#include "net/WorkerHost.h"
 
 namespace orvane::app {
 
@@ -24,11 +28,11 @@ inline constexpr const char* kMprisPath = "/org/mpris/MediaPlayer2";
 class TMprisService : public QObject {
   Q_OBJECT
  public:
-  explicit TMprisService(TNimMain& window, QObject* parent = nullptr);
+  explicit TMprisService(TNimMain& window, QObject* parent = nullptr, std::string coverFolder = CoverFolder());
   ~TMprisService() override;
 
   // Exports the player on connection and takes the service name. False, with nothing said, when
-  // there is no bus or the name is taken.
+  // there is no bus or the name is taken. coverFolder: where the songs' covers are written.
   bool Register(QDBusConnection connection);
   // The session bus when the environment names one (a desktop session); never starts one.
   static bool SessionBusNamed();
@@ -47,6 +51,11 @@ class TMprisService : public QObject {
  private:
   void Refresh();
   void EmitSeeked(qint64 positionMs);
+  // Starts reading the album and cover of the song the metadata is about, when it is another song
+  // than the last one read.
+  void ReadCover();
+
+  class TCoverRead;
 
   TNimMain& window;
   class TMprisRoot* root = nullptr;
@@ -54,6 +63,10 @@ class TMprisService : public QObject {
   QDBusConnection connection;
   bool registered = false;
   QVariantMap announced;  // the changeable properties as last announced
+  std::string coverFolder;
+  std::string coverLocation;  // the song the cover below is (or is being read) for
+  TSongCover cover;
+  net::TWorkerHost workers;   // last: a read still under way is dropped first
 };
 
 // org.mpris.MediaPlayer2
