@@ -40,7 +40,7 @@ QImage OnScreen(const QWindow* window, const QRect& area) {
   return screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
 }
 
-// With ORVANE_SCREENSHOT_SCREEN=1 the run also photographs the display: the settings flip half
+// With ORVANE_SCREENSHOT_SCREEN=1 the run also photographs the display: the settings flip under
 // way, the settings page and the lyric toolbar ("-screen" pictures), to see the windows as a
 // desktop with or without a compositor shows them.
 bool WantsScreenPictures() {
@@ -62,9 +62,9 @@ namespace {
 // then the player closes.
 void PhotographFaces(const QString& folder, const QString& suffix, TNimMain& window, QQuickWindow* scene, bool screen) {
   window.btnAboutClick();
-  // Half way through the turn (it takes 600 ms).
+  // A quarter of the way through the turn (it takes 600 ms): the face at about 45 degrees.
   if (screen)
-    QTimer::singleShot(300, &window, [folder, suffix, scene] {
+    QTimer::singleShot(150, &window, [folder, suffix, scene] {
       Save(OnScreen(scene, scene->frameGeometry()), folder + QStringLiteral("/orvane-flip-screen") + suffix);
     });
   QTimer::singleShot(1000, &window, [folder, suffix, &window, scene, screen] {

@@ -343,7 +343,7 @@ TEST(PlayerProgram, TheFacesShowNoBlackBoxWithOrWithoutACompositor) {
     EXPECT_GT(page.blue(), page.red());
     EXPECT_LT(qGray(page.rgb()), 100);
 
-    // Half turned, the face is narrower than the window: its sides show the desktop.
+    // Turning, the face is narrower than the window: its sides show the desktop.
     const QImage flip(QString::fromStdString(shots.File("orvane-flip-screen.png")));
     for (const QPoint at : {QPoint(3, 3), QPoint(3, 209), QPoint(286, 209)})
       EXPECT_TRUE(desktopShows(flip, at)) << at.x() << "," << at.y();
