@@ -3,9 +3,11 @@
 // desktop widgets and tools such as playerctl drive it. Every call goes through the main window's
 // own handlers (the play button's, the volume slider's, the play-mode box's, "退出"…), and the
 // window's signals are turned into PropertiesChanged and Seeked. Nothing polls: the position is
-// read when asked for.
+// read when asked for. The metadata also carries the song's album and its cover (the picture in
+// its tags, as a file in the cache folder), read on a worker when another song comes up.
 //
-// Threads: main thread only (QtDBus delivers calls to the main thread's event loop).
+// Threads: main thread only (QtDBus delivers calls to the main thread's event loop), except the
+// cover's read, which hands its result back through a queued call.
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -28,11 +30,12 @@ inline constexpr const char* kMprisPath = "/org/mpris/MediaPlayer2";
 class TMprisService : public QObject {
   Q_OBJECT
  public:
+  // coverFolder: where the songs' covers are written for the desktop to load.
   explicit TMprisService(TNimMain& window, QObject* parent = nullptr, std::string coverFolder = CoverFolder());
   ~TMprisService() override;
 
   // Exports the player on connection and takes the service name. False, with nothing said, when
-  // there is no bus or the name is taken. coverFolder: where the songs' covers are written.
+  // there is no bus or the name is taken.
   bool Register(QDBusConnection connection);
   // The session bus when the environment names one (a desktop session); never starts one.
   static bool SessionBusNamed();

@@ -5,8 +5,8 @@
 
 namespace orvane::desktop {
 
-// True when a compositor runs: on X11 the screen's _NET_WM_CM_Sn selection has an owner, as the
-// window manager specification says. Any other platform counts as composited (Wayland always is;
+// True when a compositor runs: on X11 the screen's _NET_WM_CM_Sn selection has an owner (the
+// desktop's window-manager hints, EWMH). Any other platform counts as composited (Wayland always is;
 // the offscreen platform has no desktop to show through).
 bool CompositorRunning();
 
