@@ -370,7 +370,7 @@
     </message>
     <message>
         <source>Orvane 不一样的音乐体验</source>
-        <translation>Orvane, a different music experience</translation>
+        <translation>Orvane: music, differently</translation>
     </message>
     <message>
         <source>%1已损坏，已另存为 %2</source>
@@ -658,11 +658,11 @@
     </message>
     <message>
         <source>停止下载</source>
-        <translation>Stop Download</translation>
+        <translation>Stop</translation>
     </message>
     <message>
         <source>下载歌词</source>
-        <translation>Download Lyrics</translation>
+        <translation>Get Lyrics</translation>
     </message>
     <message>
         <source>无法连接歌词服务器</source>

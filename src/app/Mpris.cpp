@@ -29,8 +29,17 @@ const char* const kAnnounced[] = {"PlaybackStatus", "LoopStatus",    "Metadata",
 
 // ---- the service
 
-TMprisService::TMprisService(TNimMain& window, QObject* parent)
-    : QObject(parent), window(window), connection(QString()) {
+class TMprisService::TCoverRead : public net::TWorker {
+ public:
+  TCoverRead(std::string location, std::string folder) : Location(std::move(location)), Folder(std::move(folder)) {}
+  void Execute() override { Result = ReadSongCover(Location, Folder); }
+  const std::string Location;
+  const std::string Folder;
+  TSongCover Result;
+};
+
+TMprisService::TMprisService(TNimMain& window, QObject* parent, std::string coverFolder)
+    : QObject(parent), window(window), connection(QString()), coverFolder(std::move(coverFolder)) {
   root = new TMprisRoot(*this);
   player = new TMprisPlayer(*this);
   connect(&window, &TNimMain::playbackChanged, this, &TMprisService::Refresh);
@@ -68,6 +77,7 @@ bool TMprisService::Register(QDBusConnection bus) {
   connection = bus;
   registered = true;
   for (const char* name : kAnnounced) announced.insert(QString::fromLatin1(name), player->property(name));
+  ReadCover();
   return true;
 }
 
@@ -94,18 +104,27 @@ QString TMprisService::LoopStatus() const {
   return QStringLiteral("None");
 }
 
+namespace {
+
+// The song the desktop is told about: the one that plays or is paused, else the one Play would start.
+const TPlayListItem* Track(const TNimMain& window) {
+  if (const TPlayListItem* playing = window.PlayingTrack()) return playing;
+  return window.CurrentTrack();
+}
+
+}  // namespace
+
 QDBusObjectPath TMprisService::TrackId() const {
-  if (!window.CurrentTrack()) return QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
-  return QDBusObjectPath(QStringLiteral("/org/orvane/track/%1_%2_%3")
-                             .arg(window.TrackSerial())
-                             .arg(window.Shell().ActiveList)
-                             .arg(window.Shell().CurrentIndex));
+  const int row = window.PlayingTrack() ? window.PlayingRow() : window.Shell().CurrentIndex;
+  if (!Track(window) || row < 0) return QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
+  return QDBusObjectPath(
+      QStringLiteral("/org/orvane/track/%1_%2_%3").arg(window.TrackSerial()).arg(window.Shell().ActiveList).arg(row));
 }
 
 QVariantMap TMprisService::Metadata() const {
   QVariantMap metadata;
   metadata.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(TrackId()));
-  const TPlayListItem* track = window.CurrentTrack();
+  const TPlayListItem* track = Track(window);
   if (!track) return metadata;
   const std::string& title = text::Trim(track->Title).empty() ? track->Caption : track->Title;
   metadata.insert(QStringLiteral("xesam:title"), QString::fromStdString(title));
@@ -115,6 +134,10 @@ QVariantMap TMprisService::Metadata() const {
     metadata.insert(QStringLiteral("xesam:url"), track->Location[0] == '/' ? FileUrlText(track->Location)
                                                                            : QString::fromStdString(track->Location));
   if (CanSeek()) metadata.insert(QStringLiteral("mpris:length"), static_cast<qlonglong>(window.LengthMs()) * 1000);
+  if (track->Location == coverLocation) {
+    if (!cover.Album.empty()) metadata.insert(QStringLiteral("xesam:album"), QString::fromStdString(cover.Album));
+    if (!cover.CoverPath.empty()) metadata.insert(QStringLiteral("mpris:artUrl"), FileUrlText(cover.CoverPath));
+  }
   return metadata;
 }
 
@@ -135,6 +158,7 @@ bool TMprisService::CanSeek() const {
 // Announces the properties that differ from what was last announced.
 void TMprisService::Refresh() {
   if (!registered) return;
+  ReadCover();
   QVariantMap changed;
   for (const char* name : kAnnounced) {
     const QString key = QString::fromLatin1(name);
@@ -149,6 +173,22 @@ void TMprisService::Refresh() {
                                                    QStringLiteral("PropertiesChanged"));
   signal << QString::fromLatin1(kPlayerInterface) << changed << QStringList();
   connection.send(signal);
+}
+
+void TMprisService::ReadCover() {
+  const TPlayListItem* track = Track(window);
+  const std::string location = track ? track->Location : std::string();
+  if (location == coverLocation) return;
+  coverLocation = location;
+  cover = {};
+  // Only a file on this machine has tags to read; a stream's would mean downloading it again.
+  if (location.empty() || location[0] != '/') return;
+  workers.Start(std::make_shared<TCoverRead>(location, coverFolder), [this](TCoverRead& read) {
+    if (read.Location != coverLocation) return;  // another song by now
+    cover = read.Result;
+    // Metadata now differs from what was announced.
+    Refresh();
+  });
 }
 
 void TMprisService::EmitSeeked(qint64 positionMs) {

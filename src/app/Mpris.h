@@ -3,9 +3,11 @@
 // desktop widgets and tools such as playerctl drive it. Every call goes through the main window's
 // own handlers (the play button's, the volume slider's, the play-mode box's, "退出"…), and the
 // window's signals are turned into PropertiesChanged and Seeked. Nothing polls: the position is
-// read when asked for.
+// read when asked for. The metadata also carries the song's album and its cover (the picture in
+// its tags, as a file in the cache folder), read on a worker when another song comes up.
 //
-// Threads: main thread only (QtDBus delivers calls to the main thread's event loop).
+// Threads: main thread only (QtDBus delivers calls to the main thread's event loop), except the
+// cover's read, which hands its result back through a queued call.
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -13,6 +15,10 @@
 #include <QObject>
 #include <QStringList>
 #include <QVariantMap>
+#include <string>
+
+#include "app/SongCover.h"
+#include "net/WorkerHost.h"
 
 namespace orvane::app {
 
@@ -24,7 +30,8 @@ inline constexpr const char* kMprisPath = "/org/mpris/MediaPlayer2";
 class TMprisService : public QObject {
   Q_OBJECT
  public:
-  explicit TMprisService(TNimMain& window, QObject* parent = nullptr);
+  // coverFolder: where the songs' covers are written for the desktop to load.
+  explicit TMprisService(TNimMain& window, QObject* parent = nullptr, std::string coverFolder = CoverFolder());
   ~TMprisService() override;
 
   // Exports the player on connection and takes the service name. False, with nothing said, when
@@ -47,6 +54,11 @@ class TMprisService : public QObject {
  private:
   void Refresh();
   void EmitSeeked(qint64 positionMs);
+  // Starts reading the album and cover of the song the metadata is about, when it is another song
+  // than the last one read.
+  void ReadCover();
+
+  class TCoverRead;
 
   TNimMain& window;
   class TMprisRoot* root = nullptr;
@@ -54,6 +66,10 @@ class TMprisService : public QObject {
   QDBusConnection connection;
   bool registered = false;
   QVariantMap announced;  // the changeable properties as last announced
+  std::string coverFolder;
+  std::string coverLocation;  // the song the cover below is (or is being read) for
+  TSongCover cover;
+  net::TWorkerHost workers;   // last: a read still under way is dropped first
 };
 
 // org.mpris.MediaPlayer2

@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QImage>
 #include <QPainter>
+#include <QPixmap>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 
 #include "app/unt_main.h"
 #include "lyrics/Unt_Dlrc.h"
+#include "lyrics/Unt_DlrcButton.h"
 
 namespace orvane::app {
 namespace {
@@ -29,6 +32,22 @@ QImage OnDesktop(const QImage& window, const QRect& part) {
   return shot;
 }
 
+// What the display itself shows where a window is (what the user sees, with or without a
+// compositor), as opposed to what the window drew.
+QImage OnScreen(const QWindow* window, const QRect& area) {
+  QScreen* screen = window ? window->screen() : nullptr;
+  if (!screen) return {};
+  return screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+}
+
+// With ORVANE_SCREENSHOT_SCREEN=1 the run also photographs the display: the settings flip under
+// way, the settings page and the lyric toolbar ("-screen" pictures), to see the windows as a
+// desktop with or without a compositor shows them.
+bool WantsScreenPictures() {
+  const char* value = std::getenv("ORVANE_SCREENSHOT_SCREEN");
+  return value && std::string(value) == "1";
+}
+
 void Save(const QImage& image, const QString& path) {
   if (!image.isNull() && image.save(path)) std::printf("%s\n", qPrintable(path));
   else std::fprintf(stderr, "Orvane: could not write %s\n", qPrintable(path));
@@ -37,8 +56,40 @@ void Save(const QImage& image, const QString& path) {
 
 }  // namespace
 
-// The main window and the lyrics first; then the settings page once its flip is over, and the
-// mini tile once its sequence is over (1.7 s), each photographed over a dark desktop.
+namespace {
+
+// The settings page once its flip is over, then the mini tile once its sequence is over (1.7 s);
+// then the player closes.
+void PhotographFaces(const QString& folder, const QString& suffix, TNimMain& window, QQuickWindow* scene, bool screen) {
+  window.btnAboutClick();
+  // A quarter of the way through the turn (it takes 600 ms): the face at about 45 degrees.
+  if (screen)
+    QTimer::singleShot(150, &window, [folder, suffix, scene] {
+      Save(OnScreen(scene, scene->frameGeometry()), folder + QStringLiteral("/orvane-flip-screen") + suffix);
+    });
+  QTimer::singleShot(1000, &window, [folder, suffix, &window, scene, screen] {
+    const QImage page = scene->grabWindow();
+    Save(OnDesktop(page, page.rect()), folder + QStringLiteral("/orvane-settings") + suffix);
+    if (screen) Save(OnScreen(scene, scene->frameGeometry()), folder + QStringLiteral("/orvane-settings-screen") + suffix);
+    window.btnAboutBackClick();
+    QTimer::singleShot(900, &window, [folder, suffix, &window, scene] {
+      window.btn_minClick();
+      QTimer::singleShot(2200, &window, [folder, suffix, &window, scene] {
+        // Only the shrunken layer: 150 x 100 in the middle of the window.
+        const QImage shot = scene->grabWindow();
+        const QRect layer(QPoint(0, 0), QSize(150, 100) * shot.devicePixelRatio());
+        Save(OnDesktop(shot, layer.translated(shot.rect().center() - layer.center())),
+             folder + QStringLiteral("/orvane-mini") + suffix);
+        window.pmm_closeClick();
+      });
+    });
+  });
+}
+
+}  // namespace
+
+// The main window and the lyrics first (and the lyric toolbar as the display shows it); then the
+// faces, each photographed over a dark desktop.
 void ScheduleScreenshots(const ScreenshotRequest& request, TNimMain& window, QQuickWindow* scene) {
   const QString folder = QString::fromStdString(request.Folder);
   const QString suffix = QString::fromStdString(request.NameSuffix) + QStringLiteral(".png");
@@ -55,22 +106,17 @@ void ScheduleScreenshots(const ScreenshotRequest& request, TNimMain& window, QQu
       window.pmm_closeClick();
       return;
     }
-    window.btnAboutClick();
-    QTimer::singleShot(1000, &window, [folder, suffix, &window, scene] {
-      const QImage page = scene->grabWindow();
-      Save(OnDesktop(page, page.rect()), folder + QStringLiteral("/orvane-settings") + suffix);
-      window.btnAboutBackClick();
-      QTimer::singleShot(900, &window, [folder, suffix, &window, scene] {
-        window.btn_minClick();
-        QTimer::singleShot(2200, &window, [folder, suffix, &window, scene] {
-          // Only the shrunken layer: 150 x 100 in the middle of the window.
-          const QImage shot = scene->grabWindow();
-          const QRect layer(QPoint(0, 0), QSize(150, 100) * shot.devicePixelRatio());
-          Save(OnDesktop(shot, layer.translated(shot.rect().center() - layer.center())),
-               folder + QStringLiteral("/orvane-mini") + suffix);
-          window.pmm_closeClick();
-        });
-      });
+    const bool screen = WantsScreenPictures();
+    lyrics::TNimDlrcButton* toolbar = window.DlrcButton();
+    if (!screen || !toolbar) {
+      PhotographFaces(folder, suffix, window, scene, screen);
+      return;
+    }
+    toolbar->ShowFromLyrics();
+    QTimer::singleShot(300, &window, [folder, suffix, &window, scene, toolbar] {
+      Save(OnScreen(toolbar->Window(), toolbar->Geometry()), folder + QStringLiteral("/orvane-toolbar-screen") + suffix);
+      toolbar->Close();
+      PhotographFaces(folder, suffix, window, scene, true);
     });
   });
 }

@@ -3,7 +3,9 @@
 // window and the desktop lyrics, then the settings page and the mini tile (each once its animation
 // is over) are written as PNG files (orvane-main.png, orvane-lyrics.png, orvane-settings.png,
 // orvane-mini.png, with the request's suffix before ".png"), their paths printed, and the player
-// closes (saving as "退出" does).
+// closes (saving as "退出" does). With ORVANE_SCREENSHOT_SCREEN=1 the display is photographed too
+// (the lyric toolbar, the settings flip under way and the settings page: "-screen" pictures), to
+// see the windows as the desktop shows them, with or without a compositor.
 
 #include <string>
 

@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <QQmlEngine>
 #include <QMetaProperty>
+#include <QPolygon>
 #include <QRegion>
 #include <QWindow>
 #include <algorithm>
@@ -116,18 +117,28 @@ void TNimMain::SetWindow(QWindow* window) {
   mainWindow = window;
   if (trayIcon) trayIcon->SetApplicationWindow(window);
   if (!window) return;
-  // The scene says which part of the window takes the mouse (all of it but in mini mode).
-  const int index = window->metaObject()->indexOfProperty("inputRegion");
-  if (index < 0) return;
-  const QMetaProperty region = window->metaObject()->property(index);
+  CheckCompositor();
+  // The scene says which part of the window takes the mouse (all of it but in mini mode) and,
+  // without a compositor, which part is drawn.
   const int apply = metaObject()->indexOfMethod("ApplyInputRegion()");
-  if (region.hasNotifySignal() && apply >= 0) connect(window, region.notifySignal(), this, metaObject()->method(apply));
+  for (const char* name : {"inputRegion", "faceShape"}) {
+    const int index = window->metaObject()->indexOfProperty(name);
+    if (index < 0 || apply < 0) continue;
+    const QMetaProperty region = window->metaObject()->property(index);
+    if (region.hasNotifySignal()) connect(window, region.notifySignal(), this, metaObject()->method(apply));
+  }
 }
 
 void TNimMain::ApplyInputRegion() {
   if (!mainWindow) return;
   const QRect region = mainWindow->property("inputRegion").toRectF().toAlignedRect();
-  mainWindow->setMask(region.isEmpty() ? QRegion() : QRegion(region));
+  if (!region.isEmpty()) {
+    mainWindow->setMask(QRegion(region));
+    return;
+  }
+  QPolygon shape;
+  for (const QVariant& corner : mainWindow->property("faceShape").toList()) shape << corner.toPointF().toPoint();
+  mainWindow->setMask(shape.size() >= 3 ? QRegion(shape) : QRegion());
 }
 
 uintptr_t TNimMain::MainWindowHandle() const {

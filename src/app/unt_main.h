@@ -11,6 +11,7 @@
 //   unt_main_lyrics.cpp    lyric lookup, the desktop lyrics, their toolbar, search dialog and wipe
 //   unt_main_cache.cpp     the song cache of streamed songs
 //   unt_main_commands.cpp  commands handed over by other starts of the player
+//   unt_main_keys.cpp      the keyboard
 //
 // Threads: everything here runs on the main thread, except EngineDownloadData, which the engine
 // calls on the audio library's download thread (it only touches the song cache), and the engine's
@@ -151,7 +152,8 @@ struct TNimMainServices {
   // The file dialog dlgOpen1 (multiple selection); filter in the engine's "name|*.a;*.b" form.
   // Empty when the user cancels.
   std::function<std::vector<std::string>(const std::string& filter)> ChooseFiles;
-  // The modal Yes/No pop-up; returns mrYes or mrNo. Unset: the scene's MsgPop1 is shown and waited for.
+  // The Yes/No question, answered at once with mrYes or mrNo. Unset: the scene's MsgPop1 is shown
+  // and the question's action runs when it is answered Yes; nothing waits for the answer.
   std::function<int(const std::string& message)> AskYesNo;
   // The plug-in host, made at creation from the plug-in folder (AppFolder + "plugins") and freed
   // right after the engine; unset: no plug-ins.
@@ -181,6 +183,8 @@ struct TNimMainServices {
   // Where the music server's password is kept (given the data folder); unset: only in memory, for
   // this run.
   std::function<std::shared_ptr<net::ISecretStore>(const std::string& dataFolder)> CreateSecretStore;
+  // Whether a compositor draws the desktop (asked when a face changes); unset: the display is asked.
+  std::function<bool()> CompositorRunning;
   // Whether a decoder opens the file (random songs from the Music folder; runs on a worker); unset:
   // every file with a song's extension is taken.
   std::function<bool(const std::string& path)> DecoderOpens;
@@ -195,6 +199,8 @@ class TNimMain : public QObject {
   Q_PROPERTY(QString titleText READ TitleText NOTIFY titleTextChanged)
   Q_PROPERTY(int seekMaximum READ SeekMaximum NOTIFY seekChanged)
   Q_PROPERTY(int seekPosition READ SeekPosition NOTIFY seekChanged)
+  // The playing (or paused) song's length in ms; 0 when none plays.
+  Q_PROPERTY(int songLength READ SongLength NOTIFY playbackChanged)
   Q_PROPERTY(double seekOpacity READ SeekOpacity WRITE SetSeekOpacity NOTIFY seekOpacityChanged)
   Q_PROPERTY(double volume READ Volume WRITE tbrVChange NOTIFY volumeChanged)
   Q_PROPERTY(QString playGlyph READ PlayGlyph NOTIFY playGlyphChanged)
@@ -216,6 +222,9 @@ class TNimMain : public QObject {
   // The face that should show: 0 the normal face, 1 the settings page, 2 the mini tile. The scene
   // turns or shrinks the faces towards it.
   Q_PROPERTY(int face READ FaceIndex NOTIFY faceChanged)
+  // Whether a compositor draws the desktop; without one the scene shapes the window to the face on
+  // show, since transparent pixels would show black.
+  Q_PROPERTY(bool compositing READ Compositing NOTIFY compositingChanged)
   // The settings page.
   Q_PROPERTY(int modBox READ modBoxItem WRITE modBoxChange NOTIFY settingsChanged)
   Q_PROPERTY(QStringList effBoxItems READ EffBoxItems NOTIFY settingsChanged)
@@ -249,7 +258,9 @@ class TNimMain : public QObject {
 
   // The scene's window, for minimising, the tray icon and menu placement; set by the view.
   void SetWindow(QWindow* window);
-  // Applies the scene's "inputRegion" to the window: clicks outside it go to what lies below.
+  // Applies the scene's "inputRegion" to the window: clicks outside it go to what lies below; or,
+  // without a compositor, its "faceShape" (the corners of the face on show): the window is only
+  // that.
   Q_INVOKABLE void ApplyInputRegion();
   QWindow* Window() const { return mainWindow; }
   uintptr_t MainWindowHandle() const;
@@ -279,6 +290,11 @@ class TNimMain : public QObject {
   int32_t PlayerState() const;
   const TPlayListItem* CurrentTrack() const;
   uint64_t TrackSerial() const { return trackSerial; }
+  // The song that plays or is paused (null when none does) and the row it started from. It is not
+  // always CurrentTrack(): Previous on the first row moves CurrentIndex before the list while the
+  // song goes on.
+  const TPlayListItem* PlayingTrack() const;
+  int PlayingRow() const { return playingRow; }
   int32_t PositionMs() const;
   int32_t LengthMs() const;
   void ApplyEffectPreset(int32_t index);
@@ -341,6 +357,7 @@ class TNimMain : public QObject {
   void pmm_yjClick();
   void pmm_OrvaneClick();
   QMenu* pm_main() { return MainMenu(); }
+  QMenu* pm_del() { return ListMenu(); }
   desktop::TYmTrayIcon* trycn_main() { return trayIcon.get(); }
 
   // ---- online (unt_main_online.cpp)
@@ -365,6 +382,17 @@ class TNimMain : public QObject {
   void OpenLyricSearch();
   void CloseDesktopLyrics();
   void SetKaraoke(bool on);
+
+  // ---- keyboard (unt_main_keys.cpp)
+  // A key pressed in the main window that no control took (Qt key and modifiers); true when it did
+  // something. The main face: Space play/pause, Left/Right seek 5 s, Up/Down move the selection,
+  // Enter plays it, Delete asks to delete it, Ctrl+O adds songs. The settings page and the mini
+  // tile: Esc goes back.
+  Q_INVOKABLE bool KeyPressed(int key, int modifiers);
+  // Moves the playing (or paused) song by deltaMs, kept within the song.
+  void SeekBy(int32_t deltaMs);
+  // Moves the shown list's selection by step rows, kept within the list.
+  void MoveSelection(int step);
 
   // ---- commands (unt_main_commands.cpp)
   // A message to the window, from another process (its socket) or from the window itself:
@@ -405,6 +433,7 @@ class TNimMain : public QObject {
   QStringList EffBoxItems() const;
   TFace Face() const { return face; }
   int FaceIndex() const { return static_cast<int>(face); }
+  bool Compositing() const { return compositing; }
   int modBoxItem() const { return modBox; }
   const std::vector<std::string>& effBoxItems() const { return effBox; }
   int effBoxIndex() const { return effBoxItemIndex; }
@@ -416,6 +445,7 @@ class TNimMain : public QObject {
   QString TitleText() const { return titleText; }
   int SeekMaximum() const { return seekMaximum; }
   int SeekPosition() const { return seekPosition; }
+  int SongLength() const { return PlayingTrack() ? LengthMs() : 0; }
   double SeekOpacity() const { return seekOpacity; }
   void SetSeekOpacity(double opacity);
   double Volume() const { return volume; }
@@ -450,6 +480,7 @@ class TNimMain : public QObject {
   void addProgressChanged();
   void rndMsgChanged();
   void faceChanged();
+  void compositingChanged();
   void settingsChanged();
   // The window should close (the main menu's exit): the application ends its event loop.
   void closeRequested();
@@ -496,7 +527,12 @@ class TNimMain : public QObject {
   void UpdateListHint();
   void SubmitListSaves();
   void ListSaved(const store::TListSaveResult& result);
-  int AskYesNo(const std::string& message);
+  // Asks a Yes/No question; onYes runs if and when the answer is Yes.
+  void Confirm(const std::string& message, std::function<void()> onYes);
+  static store::TSong SelectedSong(const ui::PlayListModel& view);
+  void AskToDelete(store::TSong song);
+  void DeleteSong(const store::TSong& song);
+  void ClearMusicList();
   QMenu* ListMenu();
   void AddFiles(std::vector<std::string> paths, bool search);
   void AddedFiles(std::vector<TAddedFile>& files);
@@ -511,6 +547,7 @@ class TNimMain : public QObject {
 
   // unt_main_settings.cpp
   void SetFace(TFace wanted);
+  void CheckCompositor();
   void ChooseFolder(std::string& folder, const std::string& fallback, const std::string& title, const char* path);
 
   // unt_main_menus.cpp
@@ -599,6 +636,8 @@ class TNimMain : public QObject {
   uint64_t fetchCounter = 0;
   uint64_t trackSerial = 0;        // bumped when a different track starts (the MPRIS track id)
   std::string playingKey;          // list, row and location of the track trackSerial stands for
+  store::TSong playingSong;        // the song trackSerial stands for
+  int playingRow = -1;             // its row when it started
   uint64_t userActionSerial = 0;   // bumped when the user starts, pauses or skips a song or changes the tab
   int automaticSteps = 0;          // > 0 while the end-of-song or error rule runs commands
   // Songs that failed to open since the last one played or the user last acted, told once each.
@@ -619,6 +658,7 @@ class TNimMain : public QObject {
 
   std::unique_ptr<desktop::TYmTrayIcon> trayIcon;  // trycn_main
   TFace face = TFace::Main;
+  bool compositing = true;
 
   QTimer lanErrTimer;  // tmr_lanerr
   QTimer chkTimer;     // tmr_chk
@@ -644,7 +684,8 @@ class TNimMain : public QObject {
   int tabIndex = 0;
   QString msgText;
   bool msgVisible = false;
-  int msgResult = mrNo;
+  std::function<void()> pendingConfirm;  // what a Yes to the pop-up shown does
+  store::TSong menuSong;                  // the music list's row the list menu was opened for
   QString noticeText;
   QStringList pendingNotices;
   std::unique_ptr<QMenu> mainMenu;

@@ -2,8 +2,9 @@
 // change, and loading and saving both lists.
 #include <QCoreApplication>
 #include <QCursor>
-#include <QEventLoop>
 #include <QMenu>
+#include <algorithm>
+#include <utility>
 
 #include "app/FileUrl.h"
 #include "app/UntAddFiles.h"
@@ -257,35 +258,50 @@ void TNimMain::plst_listItemDblClick() {
   engine->Open(trackList[static_cast<size_t>(shell.CurrentIndex)].Location);
 }
 
-int TNimMain::AskYesNo(const std::string& message) {
-  if (services.AskYesNo) return services.AskYesNo(message);
-  // The scene's pop-up is modal: wait for its answer while the window goes on working.
+void TNimMain::Confirm(const std::string& message, std::function<void()> onYes) {
+  if (services.AskYesNo) {
+    if (services.AskYesNo(message) == mrYes && onYes) onYes();
+    return;
+  }
+  // The scene's pop-up answers later, through MsgPop1Result; nothing waits for it here, so the
+  // action must not rely on anything that can change meanwhile. A newer question replaces an
+  // unanswered one, which then counts as "No".
   msgText = QString::fromStdString(message);
-  msgResult = mrNo;
+  pendingConfirm = std::move(onYes);
   msgVisible = true;
   emit msgChanged();
-  QEventLoop loop;
-  const auto answered = connect(this, &TNimMain::msgChanged, &loop, [this, &loop] {
-    if (!msgVisible) loop.quit();
-  });
-  loop.exec();
-  disconnect(answered);
-  return msgResult;
 }
 
 void TNimMain::MsgPop1Result(int result) {
   if (!msgVisible) return;
-  msgResult = result;
   msgVisible = false;
+  std::function<void()> onYes = std::exchange(pendingConfirm, {});
   emit msgChanged();
+  if (result == mrYes && onYes) onYes();
 }
 
-void TNimMain::pmdel_delselectClick() {
-  const int k = musicList->SelectedIndex();
-  if (k < 0 || k >= musicList->Count()) return;
-  if (AskYesNo(tr("确定要删除当前选择的歌曲吗？").toStdString()) != mrYes) return;
-  if (k == shell.CurrentIndex) {
-    if (shell.ActiveList == 0 && engine) engine->Stop();
+store::TSong TNimMain::SelectedSong(const ui::PlayListModel& view) {
+  const int selected = view.SelectedIndex();
+  if (selected < 0 || selected >= view.Count()) return nullptr;
+  return view.Songs()[static_cast<size_t>(selected)];
+}
+
+void TNimMain::pmdel_delselectClick() { AskToDelete(SelectedSong(*musicList)); }
+
+// The song is held, not its row: rows added, removed or played before the answer leave it the same
+// song, and one that has left the list by then is not looked for elsewhere.
+void TNimMain::AskToDelete(store::TSong song) {
+  if (!song) return;
+  Confirm(tr("确定要删除当前选择的歌曲吗？").toStdString(), [this, song] { DeleteSong(song); });
+}
+
+void TNimMain::DeleteSong(const store::TSong& song) {
+  const store::TSongList& songs = musicList->Songs();
+  const auto found = std::find(songs.begin(), songs.end(), song);
+  if (found == songs.end()) return;
+  const int k = static_cast<int>(found - songs.begin());
+  if (shell.ActiveList == 0 && k == shell.CurrentIndex) {
+    if (engine) engine->Stop();
     lrcDoc.Load("");
   }
   if (shell.ActiveList == 0 && k < shell.CurrentIndex) --shell.CurrentIndex;
@@ -296,7 +312,11 @@ void TNimMain::pmdel_delselectClick() {
 
 void TNimMain::pmdel_clearlistClick() {
   if (musicList->Count() == 0) return;
-  if (AskYesNo(tr("确定要清空当前歌曲列表？").toStdString()) != mrYes) return;
+  Confirm(tr("确定要清空当前歌曲列表？").toStdString(), [this] { ClearMusicList(); });
+}
+
+void TNimMain::ClearMusicList() {
+  if (musicList->Count() == 0) return;
   if (shell.ActiveList == 0 && engine) engine->Stop();
   lrcDoc.Load("");
   // Songs still being added would refill the list the user just emptied.
@@ -311,12 +331,14 @@ void TNimMain::pmdel_clearlistClick() {
 QMenu* TNimMain::ListMenu() {
   if (listMenu) return listMenu.get();
   listMenu = std::make_unique<QMenu>();
-  listMenu->addAction(tr("删除选择文件"), this, &TNimMain::pmdel_delselectClick);
+  // Deletes the row the menu was opened for, whatever is selected or playing by the time it is chosen.
+  listMenu->addAction(tr("删除选择文件"), this, [this] { AskToDelete(std::exchange(menuSong, nullptr)); });
   listMenu->addAction(tr("清空播放列表"), this, &TNimMain::pmdel_clearlistClick);
   return listMenu.get();
 }
 
 void TNimMain::showListMenu(double screenX, double screenY) {
+  menuSong = SelectedSong(*musicList);
   ListMenu()->popup(QPoint(static_cast<int>(std::lround(screenX)), static_cast<int>(std::lround(screenY))));
 }
 

@@ -113,6 +113,12 @@ const TPlayListItem* TNimMain::CurrentTrack() const {
   return IsTrackIndex(shell.CurrentIndex) ? &trackList[static_cast<size_t>(shell.CurrentIndex)] : nullptr;
 }
 
+const TPlayListItem* TNimMain::PlayingTrack() const {
+  const int32_t state = PlayerState();
+  if (state != StatePlaying && state != StatePaused) return nullptr;
+  return playingSong.get();
+}
+
 int32_t TNimMain::PositionMs() const { return engine ? engine->GetPosition() : 0; }
 
 int32_t TNimMain::LengthMs() const { return engine ? engine->GetLength() : 0; }
@@ -237,6 +243,8 @@ void TNimMain::EngineStateChanged(int32_t state) {
     playingKey = key;
     ++trackSerial;
   }
+  playingSong = trackList.Source()->Songs()[static_cast<size_t>(shell.CurrentIndex)];
+  playingRow = shell.CurrentIndex;
   lrcDoc.Load("");
   if (deskLrc) deskLrc->ShowText("...");
   StartLyricLookup();

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "app/unt_main.h"
+#include "desktop/Compositor.h"
 #include "store/UYmXMLCFG.h"
 
 namespace orvane::app {
@@ -20,8 +21,16 @@ bool FolderExists(const std::string& path) {
 
 void TNimMain::SetFace(TFace wanted) {
   if (wanted == face) return;
+  CheckCompositor();  // one may have started or stopped since the last turn
   face = wanted;
   emit faceChanged();
+}
+
+void TNimMain::CheckCompositor() {
+  const bool running = services.CompositorRunning ? services.CompositorRunning() : desktop::CompositorRunning();
+  if (running == compositing) return;
+  compositing = running;
+  emit compositingChanged();
 }
 
 void TNimMain::btnAboutClick() {

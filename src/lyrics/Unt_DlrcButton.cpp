@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "desktop/Compositor.h"
 #include "desktop/WindowClass.h"
 #include "lyrics/SceneWindow.h"
 #include "lyrics/Unt_Dlrc.h"
@@ -49,6 +50,12 @@ QRect TNimDlrcButton::DragAreaFor(QSize toolbar) {
   return QRect(0, LayoutHeight, toolbar.width(), std::max(0, toolbar.height() - LayoutHeight));
 }
 
+QRegion TNimDlrcButton::ShapeFor(QSize toolbar, bool composited) {
+  QRegion shape(StripFor(toolbar));
+  if (composited) shape += QRegion(DragAreaFor(toolbar));
+  return shape;
+}
+
 void TNimDlrcButton::EnsureWindow() {
   if (window) return;
   QQmlEngine* scene = engine ? engine() : nullptr;
@@ -68,7 +75,7 @@ void TNimDlrcButton::SetGeometry(const QRect& rect) {
   geometry = rect;
   if (window) {
     window->setGeometry(rect);
-    if (resized) window->setMask(QRegion(Strip()) + QRegion(DragArea()));
+    if (resized) window->setMask(ShapeFor(rect.size(), composited));
   }
   if (resized) emit geometryChanged();
 }
@@ -79,7 +86,8 @@ void TNimDlrcButton::ShowFromLyrics() {
   EnsureWindow();
   // Against the lyrics window where it is now, which may have been dragged since.
   SetGeometry(PlacementFor(lyrics.geometry()));
-  window->setMask(QRegion(Strip()) + QRegion(DragArea()));
+  composited = desktop::CompositorRunning();  // one may have started or stopped since last time
+  window->setMask(ShapeFor(geometry.size(), composited));
   window->show();
   visible = true;
   if (!ckTimer.isActive()) ckTimer.start();

@@ -17,6 +17,7 @@
 #include <QObject>
 #include <QPoint>
 #include <QRect>
+#include <QRegion>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -60,6 +61,9 @@ class TNimDlrcButton : public QObject {
   // Rectangle1, the strip, centred in the top band; Rectangle2, the area below that band.
   static QRect StripFor(QSize toolbar);
   static QRect DragAreaFor(QSize toolbar);
+  // What the toolbar window is: the strip and the area below it; without a compositor the strip
+  // alone, since the area's transparent pixels would cover the lyric with black.
+  static QRegion ShapeFor(QSize toolbar, bool composited);
   QRect Strip() const { return StripFor(geometry.size()); }
   QRect DragArea() const { return DragAreaFor(geometry.size()); }
   QRect Geometry() const { return geometry; }
@@ -115,6 +119,7 @@ class TNimDlrcButton : public QObject {
   QRect geometry;
   bool visible = false;
   bool karaoke = false;
+  bool composited = true;  // a compositor ran when the toolbar was last shown
   bool pointerInside = false;
   QTimer ckTimer;    // tmr_ck
   QTimer hideTimer;  // tmr_hide

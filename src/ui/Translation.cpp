@@ -1,6 +1,8 @@
 #include "ui/Translation.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 #include <cstdlib>
 #include <string_view>
@@ -34,8 +36,22 @@ bool WantsEnglish(const EnvironmentLookup& lookup) {
   return false;
 }
 
+QTranslator* LoadQtTranslation(bool english, QObject* parent) {
+  if (english) return nullptr;  // Qt speaks English of its own
+  auto* translator = new QTranslator(parent);
+  if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return nullptr;
+  }
+  return translator;
+}
+
 bool InstallTranslation(QCoreApplication& app) {
-  if (!WantsEnglish([](const char* name) { return std::getenv(name); })) return false;
+  const bool english = WantsEnglish([](const char* name) { return std::getenv(name); });
+  // Qt's own dialogs (the file dialog, the standard buttons) speak the interface's language too.
+  if (QTranslator* qt = LoadQtTranslation(english, &app); qt && !QCoreApplication::installTranslator(qt)) delete qt;
+  if (!english) return false;
   auto* translator = new QTranslator(&app);
   if (!translator->load(QString::fromLatin1(kEnglishCatalogue)) || !QCoreApplication::installTranslator(translator)) {
     delete translator;

@@ -7,6 +7,8 @@
 #include <functional>
 
 class QCoreApplication;
+class QObject;
+class QTranslator;
 
 namespace orvane::ui {
 
@@ -18,8 +20,14 @@ using EnvironmentLookup = std::function<const char*(const char*)>;
 // decides; English is "en" or "en" followed by "_", "." or "@" (en_GB.UTF-8, en@shaw).
 bool WantsEnglish(const EnvironmentLookup& lookup);
 
-// Installs the English translation into app when the process environment asks for it. Returns
-// whether English is on (false also when the translation cannot be loaded).
+// Qt's own translation (its file dialog, its standard buttons) for the interface's language, from
+// Qt's translations folder, owned by parent; null for English (Qt's own language) and when it is
+// not installed (Debian: qt6-translations-l10n).
+QTranslator* LoadQtTranslation(bool english, QObject* parent);
+
+// Installs the interface's translations into app: Qt's own, and the English translation when the
+// process environment asks for English. Returns whether English is on (false also when the English
+// translation cannot be loaded).
 bool InstallTranslation(QCoreApplication& app);
 
 }  // namespace orvane::ui

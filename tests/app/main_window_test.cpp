@@ -361,6 +361,141 @@ TEST_F(MainWindowTest, DeletingWhileTheRandomListIsActiveLeavesPlaybackAlone) {
   EXPECT_EQ(main.lstDefault().Count(), 2);
 }
 
+// The menu's row is the one right-clicked; the question is answered later, after other starts,
+// remote calls and the keyboard have added rows, played songs and moved the selection.
+TEST_F(MainWindowTest, DeletingFromTheMenuRemovesTheRowItWasOpenedFor) {
+  AdjustServices = [](app::TNimMainServices& services) { services.AskYesNo = nullptr; };  // the scene's pop-up
+  WriteSavedLists(Songs(4));
+  app::TNimMain& main = Create();
+  PlayRow(3);
+  main.lstDefault().SetSelectedIndex(1);
+  main.showListMenu(0, 0);
+  QMenu* menu = main.pm_del();
+  menu->close();
+  QAction* deleteItem = menu->actions().value(0);
+  ASSERT_NE(deleteItem, nullptr);
+  main.lstDefault().SetSelectedIndex(2);  // the pointer moved on before the item was chosen
+  deleteItem->trigger();
+  ASSERT_TRUE(main.MsgVisible());
+  EXPECT_EQ(main.MsgText(), QStringLiteral("确定要删除当前选择的歌曲吗？"));
+  EXPECT_EQ(main.lstDefault().Count(), 4);  // nothing yet: the question waits for its answer
+
+  main.WMSharedCommand(app::CMD_PLAYFILE, "/added/new.mp3");  // a second start
+  ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; });
+  main.btn_previousClick();  // the desktop's Previous
+  ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; });
+  main.lstDefault().SetSelectedIndex(0);
+  const std::string playing = LastOpened();
+  const int stops = engine->Stops;
+
+  main.MsgPop1Result(mrYes);
+  EXPECT_FALSE(main.MsgVisible());
+  EXPECT_EQ(Locations(main.TrackList()), (std::vector<std::string>{"/music/song1.mp3", "/music/song3.mp3",
+                                                                   "/music/song4.mp3", "/added/new.mp3"}));
+  EXPECT_EQ(engine->Stops, stops);  // the playing song plays on
+  EXPECT_EQ(main.CurrentTrack()->Location, playing);
+  main.MsgPop1Result(mrYes);  // a second answer finds no question
+  EXPECT_EQ(main.lstDefault().Count(), 4);
+}
+
+TEST_F(MainWindowTest, ADeleteAnsweredNoOrForASongAlreadyGoneRemovesNothing) {
+  AdjustServices = [](app::TNimMainServices& services) { services.AskYesNo = nullptr; };
+  WriteSavedLists(Songs(3));
+  app::TNimMain& main = Create();
+  main.lstDefault().SetSelectedIndex(0);
+  main.pmdel_delselectClick();
+  main.MsgPop1Result(mrNo);
+  EXPECT_EQ(main.lstDefault().Count(), 3);
+
+  // The Delete key asks about the selected row, which has left the list by the answer; the same
+  // file in another row is another song.
+  main.lstDefault().SetSelectedIndex(2);
+  EXPECT_TRUE(main.KeyPressed(Qt::Key_Delete, Qt::NoModifier));
+  ASSERT_TRUE(main.MsgVisible());
+  main.lstDefault().RemoveRow(2);
+  main.AddListItem(main.lstDefault(), 3, "歌3", "", "/music/song3.mp3");
+  main.MsgPop1Result(mrYes);
+  EXPECT_EQ(main.lstDefault().Count(), 3);
+
+  // A newer question takes the place of an unanswered one.
+  main.KeyPressed(Qt::Key_Delete, Qt::NoModifier);
+  main.pmdel_clearlistClick();
+  EXPECT_EQ(main.MsgText(), QStringLiteral("确定要清空当前歌曲列表？"));
+  main.MsgPop1Result(mrYes);
+  EXPECT_EQ(main.lstDefault().Count(), 0);
+}
+
+TEST_F(MainWindowTest, KeysPlaySeekSelectAndAdd) {
+  WriteSavedLists(Songs(3));
+  ChosenFiles = {"/music/chosen.mp3"};
+  app::TNimMain& main = Create();
+  const auto press = [&main](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    return main.KeyPressed(key, static_cast<int>(modifiers));
+  };
+  // Nothing plays: the arrows only move the selection, within the list.
+  EXPECT_TRUE(press(Qt::Key_Left));
+  EXPECT_TRUE(engine->Seeks.empty());
+  main.lstDefault().SetSelectedIndex(-1);
+  const std::pair<int, int> moves[] = {{Qt::Key_Down, 0}, {Qt::Key_Down, 1}, {Qt::Key_Down, 2},
+                                       {Qt::Key_Down, 2}, {Qt::Key_Up, 1},   {Qt::Key_Up, 0}, {Qt::Key_Up, 0}};
+  for (const auto& [key, selected] : moves) {
+    EXPECT_TRUE(press(key));
+    EXPECT_EQ(main.lstDefault().SelectedIndex(), selected) << key;
+  }
+  EXPECT_TRUE(press(Qt::Key_Down));
+  EXPECT_TRUE(press(Qt::Key_Return));
+  ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; });
+  EXPECT_EQ(LastOpened(), "/music/song2.mp3");
+
+  EXPECT_TRUE(press(Qt::Key_Space));
+  EXPECT_EQ(engine->State(), audio::StatePaused);
+  EXPECT_TRUE(press(Qt::Key_Space));
+  EXPECT_EQ(engine->State(), audio::StatePlaying);
+
+  // Five seconds either way, kept within the song (180 s).
+  const std::pair<int32_t, int> seeks[] = {{60000, Qt::Key_Right}, {60000, Qt::Key_Left}, {3000, Qt::Key_Left},
+                                           {178000, Qt::Key_Right}};
+  for (const auto& [position, key] : seeks) {
+    engine->Position = position;
+    EXPECT_TRUE(press(key));
+  }
+  EXPECT_EQ(engine->Seeks, (std::vector<int32_t>{65000, 55000, 0, 180000}));
+  EXPECT_TRUE(press(Qt::Key_Enter, Qt::KeypadModifier));  // the keypad's Enter plays too
+  EXPECT_EQ(engine->Opened.size(), 2u);
+
+  EXPECT_TRUE(press(Qt::Key_O, Qt::ControlModifier));
+  ProcessEventsUntil([&main] { return main.lstDefault().Count() == 4; });
+  EXPECT_EQ(main.lstDefault().Row(3).Location, "/music/chosen.mp3");
+  EXPECT_FALSE(press(Qt::Key_O));  // without Ctrl: not a key of the window's
+  EXPECT_FALSE(press(Qt::Key_Space, Qt::ShiftModifier));
+}
+
+TEST_F(MainWindowTest, EscGoesBackFromTheSettingsPageAndTheMiniTileOnly) {
+  AdjustServices = [](app::TNimMainServices& services) { services.AskYesNo = nullptr; };
+  WriteSavedLists(Songs(2), Songs(1, "http://h/r"));
+  app::TNimMain& main = Create();
+  using Face = app::TNimMain::TFace;
+  EXPECT_FALSE(main.KeyPressed(Qt::Key_Escape, 0));  // the main face has nowhere to go back to
+  main.btnAboutClick();
+  EXPECT_FALSE(main.KeyPressed(Qt::Key_Space, 0));  // the page's own keys only
+  EXPECT_EQ(engine->State(), audio::StateStopped);
+  EXPECT_TRUE(main.KeyPressed(Qt::Key_Escape, 0));
+  EXPECT_EQ(main.Face(), Face::Main);
+  main.btn_minClick();
+  EXPECT_TRUE(main.KeyPressed(Qt::Key_Escape, 0));
+  EXPECT_EQ(main.Face(), Face::Main);
+
+  // Behind the pop-up no key acts; the random list has no Delete.
+  main.lstDefault().SetSelectedIndex(0);
+  main.KeyPressed(Qt::Key_Delete, 0);
+  EXPECT_FALSE(main.KeyPressed(Qt::Key_Space, 0));
+  EXPECT_FALSE(main.KeyPressed(Qt::Key_Delete, 0));
+  main.MsgPop1Result(mrNo);
+  main.TabControl1Change(1);
+  main.KeyPressed(Qt::Key_Delete, 0);
+  EXPECT_FALSE(main.MsgVisible());
+}
+
 TEST_F(MainWindowTest, ClearingTheListShowsTheHint) {
   WriteSavedLists(Songs(3));
   app::TNimMain& main = Create();

@@ -11,7 +11,9 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
+#include "app/FileUrl.h"
 #include "app/Mpris.h"
+#include "app/SongCover.h"
 #include "main_window_fixture.h"
 #include "program_fixture.h"
 #include "store/UYmXMLCFG.h"
@@ -33,6 +35,81 @@ class SignalRecorder : public QObject {
 };
 
 namespace {
+
+namespace fs = std::filesystem;
+
+// An MP3 file: an ID3v2.4 tag with the album (TALB) and a picture (APIC) when given, then a few
+// silent frames (MPEG-1 layer III, 128 kbit/s, 44.1 kHz).
+std::string Mp3(const std::string& album, const std::string& mime, const std::string& picture) {
+  const auto syncsafe = [](size_t n) {
+    return std::string{static_cast<char>((n >> 21) & 0x7F), static_cast<char>((n >> 14) & 0x7F),
+                       static_cast<char>((n >> 7) & 0x7F), static_cast<char>(n & 0x7F)};
+  };
+  const auto frame = [&syncsafe](const char* id, const std::string& data) {
+    return std::string(id) + syncsafe(data.size()) + std::string(2, '\0') + data;
+  };
+  std::string frames;
+  if (!album.empty()) frames += frame("TALB", "\x03" + album);
+  if (!picture.empty()) frames += frame("APIC", "\x03" + mime + std::string(1, '\0') + "\x03" + std::string(1, '\0') + picture);
+  std::string file;
+  if (!frames.empty()) file = "ID3\x04" + std::string(2, '\0') + syncsafe(frames.size()) + frames;
+  for (int i = 0; i < 20; ++i) file += std::string("\xFF\xFB\x90", 3) + std::string(414, '\0');
+  return file;
+}
+
+const std::string kPng = std::string("\x89PNG\r\n\x1a\n", 8) + "the picture's pixels";
+
+TEST(SongCover, TheTagsAlbumAndPictureAreReadAndThePictureWrittenOnce) {
+  TempDir songs;
+  TempDir covers;
+  const std::string folder = covers.File("covers");
+  struct Case {
+    std::string name;
+    std::string bytes;  // empty: no such file
+    std::string album;
+    bool cover;
+  };
+  const Case cases[] = {
+      {"tagged.mp3", Mp3("专辑一", "image/png", kPng), "专辑一", true},
+      {"same-picture.mp3", Mp3("专辑一", "image/png", kPng), "专辑一", true},
+      {"album-only.mp3", Mp3("专辑二", "", ""), "专辑二", false},
+      {"untagged.mp3", Mp3("", "", ""), "", false},
+      {"not-a-picture.mp3", Mp3("专辑三", "image/png", "hello"), "专辑三", false},
+      {"text.mp3", "just some words, not a song", "", false},
+      {"missing.mp3", "", "", false},
+  };
+  std::string firstCover;
+  for (const Case& c : cases) {
+    if (!c.bytes.empty()) WriteFileBytes(songs.File(c.name), c.bytes);
+    const app::TSongCover cover = app::ReadSongCover(songs.File(c.name), folder);
+    EXPECT_EQ(cover.Album, c.album) << c.name;
+    EXPECT_EQ(!cover.CoverPath.empty(), c.cover) << c.name;
+    if (cover.CoverPath.empty()) continue;
+    EXPECT_EQ(fs::path(cover.CoverPath).parent_path(), fs::path(folder)) << c.name;
+    EXPECT_EQ(fs::path(cover.CoverPath).extension(), ".png") << c.name;
+    EXPECT_EQ(ReadFileBytes(cover.CoverPath), kPng) << c.name;
+    if (firstCover.empty()) firstCover = cover.CoverPath;
+    EXPECT_EQ(cover.CoverPath, firstCover) << c.name;  // one picture, one file
+  }
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++files;
+  EXPECT_EQ(files, 1u);
+}
+
+TEST(SongCover, TheFolderKeepsOnlyTheLatestCovers) {
+  TempDir songs;
+  TempDir covers;
+  const std::string folder = covers.File("covers");
+  std::string last;
+  for (size_t i = 0; i < app::kKeptCovers + 3; ++i) {
+    WriteFileBytes(songs.File("song.mp3"), Mp3("", "image/png", kPng + std::to_string(i)));
+    last = app::ReadSongCover(songs.File("song.mp3"), folder).CoverPath;
+  }
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++files;
+  EXPECT_EQ(files, app::kKeptCovers);
+  EXPECT_TRUE(fs::exists(last));
+}
 
 constexpr const char* kPlayer = "org.mpris.MediaPlayer2.Player";
 constexpr const char* kRoot = "org.mpris.MediaPlayer2";
@@ -157,6 +234,51 @@ TEST_F(MprisTest, CallsGoThroughTheButtonsHandlers) {
   EXPECT_EQ(LastOpened(), "/music/新.mp3");
   Call(kPlayer, "OpenUri", {QString("ftp://host/a.mp3")});  // not a scheme the player opens
   EXPECT_EQ(window->lstDefault().Count(), 4);
+}
+
+// Previous on the first row leaves the song playing (and the current index before the list): the
+// desktop still sees that song, under the same identity.
+TEST_F(MprisTest, PreviousOnTheFirstRowStillReportsThePlayingSong) {
+  Call(kPlayer, "PlayPause");
+  ASSERT_TRUE(ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; }));
+  const QVariantMap before = Metadata();
+  Call(kPlayer, "Previous");
+  EXPECT_EQ(window->Shell().CurrentIndex, -1);
+  EXPECT_EQ(engine->State(), audio::StatePlaying);
+  const QVariantMap after = Metadata();
+  EXPECT_EQ(after.value("xesam:title").toString(), "歌1");
+  EXPECT_EQ(after.value("mpris:trackid").value<QDBusObjectPath>(), before.value("mpris:trackid").value<QDBusObjectPath>());
+  EXPECT_EQ(after.value("mpris:length").toLongLong(), 180000000);
+  Call(kPlayer, "SetPosition",
+       {QVariant::fromValue(after.value("mpris:trackid").value<QDBusObjectPath>()), qlonglong(10000000)});
+  EXPECT_EQ(engine->Seeks, std::vector<int32_t>{10000});
+  Call(kPlayer, "Stop");  // stopped, the song Play would start is told
+  EXPECT_EQ(Metadata().value("mpris:trackid").value<QDBusObjectPath>().path(), "/org/mpris/MediaPlayer2/TrackList/NoTrack");
+}
+
+TEST_F(MprisTest, TheSongsAlbumAndCoverAreTold) {
+  TempDir songs;
+  WriteFileBytes(songs.File("tagged.mp3"), Mp3("专辑一", "image/png", kPng));
+  WriteFileBytes(songs.File("plain.mp3"), Mp3("", "", ""));
+  Call(kPlayer, "OpenUri", {app::FileUrlText(songs.File("tagged.mp3"))});
+  ASSERT_TRUE(ProcessEventsUntil([this] { return Metadata().contains("mpris:artUrl"); }));
+  QVariantMap metadata = Metadata();
+  EXPECT_EQ(metadata.value("xesam:album").toString(), "专辑一");
+  const QUrl art(metadata.value("mpris:artUrl").toString());
+  ASSERT_TRUE(art.isLocalFile());
+  EXPECT_EQ(ReadFileBytes(art.toLocalFile().toStdString()), kPng);
+  EXPECT_EQ(fs::path(art.toLocalFile().toStdString()).parent_path(), fs::path(app::CoverFolder()));
+  // Told to the desktop as a change, without being asked.
+  EXPECT_TRUE(ProcessEventsUntil([this] {
+    return qdbus_cast<QVariantMap>(recorder.Changed.value("Metadata")).value("xesam:album").toString() == "专辑一";
+  }));
+
+  Call(kPlayer, "OpenUri", {app::FileUrlText(songs.File("plain.mp3"))});
+  ASSERT_TRUE(ProcessEventsUntil([this] { return Metadata().value("xesam:url").toString().endsWith("plain.mp3"); }));
+  ProcessEventsFor(100);
+  metadata = Metadata();
+  EXPECT_FALSE(metadata.contains("xesam:album"));
+  EXPECT_FALSE(metadata.contains("mpris:artUrl"));
 }
 
 TEST_F(MprisTest, SettablePropertiesReachTheWindowAndAreSaved) {

@@ -303,6 +303,59 @@ TEST(PlayerProgram, ScreenshotOfTheMainWindowIsNotBlank) {
   EXPECT_EQ(mini.size(), QSize(150, 100));
 }
 
+// A window's transparent pixels show black on a desktop without a compositor. The settings page,
+// the settings flip and the lyric toolbar leave the desktop (white here) visible around them, with
+// a compositor and without one.
+TEST(PlayerProgram, TheFacesShowNoBlackBoxWithOrWithoutACompositor) {
+  if (QProcess::execute("sh", {"-c", "command -v xvfb-run >/dev/null"}) != 0) GTEST_SKIP() << "no xvfb-run";
+  const bool haveCompositor = QProcess::execute("sh", {"-c", "command -v xcompmgr >/dev/null"}) == 0;
+  const std::string bin = ORVANE_BIN_DIR;
+  for (const bool compositor : {false, true}) {
+    if (compositor && !haveCompositor) continue;
+    SCOPED_TRACE(compositor ? "with a compositor" : "without a compositor");
+    TempDir shots;
+    QProcess player;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("SDL_AUDIODRIVER", "dummy");
+    env.insert("ORVANE_SCREENSHOT_SCREEN", "1");
+    env.insert("ASAN_OPTIONS", "detect_leaks=0");
+    env.remove("QT_QPA_PLATFORM");
+    player.setProcessEnvironment(env);
+    player.setProcessChannelMode(QProcess::ForwardedChannels);
+    // The compositor, when there is one, starts with the display and goes with it.
+    const QString start = compositor ? "xcompmgr & sleep 0.5; exec \"$0\" \"$@\"" : "exec \"$0\" \"$@\"";
+    player.start("xvfb-run", {"-a", "-s", "-screen 0 1280x1024x24 -nolisten tcp -wr", "sh", "-c", start,
+                              QString::fromStdString(bin + "/orvane"), "--screenshots",
+                              QString::fromStdString(shots.Path().string()), "--screenshot-delay", "2500",
+                              QString::fromStdString(bin + "/demo/Orvane演示曲.mp3")});
+    ASSERT_TRUE(player.waitForFinished(60000));
+    EXPECT_EQ(player.exitCode(), 0);
+    const auto desktopShows = [](const QImage& image, QPoint at) {
+      return !image.isNull() && image.rect().contains(at) && qGray(image.pixel(at)) > 100;
+    };
+
+    const QImage settings(QString::fromStdString(shots.File("orvane-settings-screen.png")));
+    ASSERT_EQ(settings.size(), QSize(290, 418));
+    // Above the page and beside it; the page itself is its dark blue.
+    for (const QPoint at : {QPoint(3, 3), QPoint(145, 40), QPoint(8, 200), QPoint(282, 410)})
+      EXPECT_TRUE(desktopShows(settings, at)) << at.x() << "," << at.y();
+    const QColor page = settings.pixelColor(145, 300);
+    EXPECT_GT(page.blue(), page.red());
+    EXPECT_LT(qGray(page.rgb()), 100);
+
+    // Turning, the face is narrower than the window: its sides show the desktop.
+    const QImage flip(QString::fromStdString(shots.File("orvane-flip-screen.png")));
+    for (const QPoint at : {QPoint(3, 3), QPoint(3, 209), QPoint(286, 209)})
+      EXPECT_TRUE(desktopShows(flip, at)) << at.x() << "," << at.y();
+
+    // Below the toolbar's strip, over the lyric, the lyric and the desktop show.
+    const QImage toolbar(QString::fromStdString(shots.File("orvane-toolbar-screen.png")));
+    ASSERT_FALSE(toolbar.isNull());
+    EXPECT_TRUE(desktopShows(toolbar, QPoint(3, toolbar.height() - 3)));
+    EXPECT_TRUE(desktopShows(toolbar, QPoint(3, 3)));
+  }
+}
+
 // A desktop session that ends sends SIGTERM: the player saves its settings and list as "退出" does.
 TEST(PlayerProgram, TerminationSavesSettingsAndList) {
   QProcess player;

@@ -7,9 +7,12 @@
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QTranslator>
 #include <map>
+#include <memory>
 
 #include "lyrics/Unt_Dlrc.h"
+#include "lyrics/Unt_Slrc.h"
 #include "main_window_fixture.h"
 #include "ui/Translation.h"
 
@@ -48,6 +51,19 @@ TEST(Translation, TheDesktopsMessageLanguageDecides) {
     for (const auto& [name, value] : c.environment) described += name + "=" + value + " ";
     EXPECT_EQ(english, c.english) << described;
   }
+}
+
+// The file dialog and the standard buttons are Qt's own: in a Chinese interface they speak Chinese
+// too; in English Qt needs no translation.
+TEST(Translation, QtsOwnDialogsSpeakTheInterfacesLanguage) {
+  const std::unique_ptr<QTranslator> chinese(ui::LoadQtTranslation(false, nullptr));
+  ASSERT_NE(chinese, nullptr) << "Qt's Chinese translation is not installed";
+  for (const auto& [context, text] : {std::pair{"QFileDialog", "Look in:"}, std::pair{"QPlatformTheme", "Cancel"}}) {
+    const QString translated = chinese->translate(context, text);
+    EXPECT_FALSE(translated.isEmpty()) << context << " " << text;
+    EXPECT_NE(translated, QString::fromLatin1(text));
+  }
+  EXPECT_EQ(ui::LoadQtTranslation(true, nullptr), nullptr);
 }
 
 class EnglishWindowTest : public MainWindowTest {
@@ -106,10 +122,35 @@ TEST_F(EnglishWindowTest, TheSceneSpeaksEnglish) {
   EXPECT_TRUE(texts.contains(QStringLiteral("My Music"))) << texts.join(u'|').toStdString();
   EXPECT_TRUE(texts.contains(QStringLiteral("Random")));
   EXPECT_TRUE(texts.contains(QStringLiteral("Add Songs")));
-  EXPECT_EQ(main.TitleText(), QStringLiteral("Orvane, a different music experience"));
-  EXPECT_EQ(main.DeskLrc()->ShownText(), "Orvane, a different music experience");
+  EXPECT_EQ(main.TitleText(), QStringLiteral("Orvane: music, differently"));
+  EXPECT_EQ(main.DeskLrc()->ShownText(), "Orvane: music, differently");
+  // The idle title reads whole on its line.
+  ASSERT_NE(Item("lbl_title"), nullptr);
+  EXPECT_FALSE(Item("lbl_title")->property("truncated").toBool());
   // The window's identity is not a text for people: it stays as other programs look for it.
   EXPECT_EQ(quickWindow->title(), QStringLiteral("Orvane4"));
+}
+
+// English captions are longer than the Chinese ones the buttons were made for; they still fit.
+TEST_F(EnglishWindowTest, TheLyricSearchButtonsCaptionsFit) {
+  WriteSavedLists({{"晴天", "周杰伦", "/music/a.mp3"}});
+  app::TNimMain& main = Create();
+  PlayRow(0);
+  main.OpenLyricSearch();
+  ASSERT_NE(main.SearchDialog(), nullptr);
+  QQuickWindow* dialog = main.SearchDialog()->Window();
+  ASSERT_NE(dialog, nullptr);
+  for (const char* name : {"btn_S", "btn_down"}) {
+    auto* button = dialog->findChild<QQuickItem*>(QString::fromLatin1(name));
+    ASSERT_NE(button, nullptr) << name;
+    QString caption;
+    for (QQuickItem* child : button->childItems()) {
+      if (!child->inherits("QQuickText")) continue;
+      caption = child->property("text").toString();
+      EXPECT_LE(child->implicitWidth() + 8, button->width()) << name << " " << caption.toStdString();
+    }
+    EXPECT_FALSE(caption.isEmpty()) << name;
+  }
 }
 
 TEST_F(EnglishWindowTest, MenusQuestionsAndNoticesSpeakEnglish) {

@@ -12,6 +12,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -676,6 +677,166 @@ TEST_F(SceneTest, ScrollBarThumbScrollsTheList) {
   EXPECT_NEAR(middle, track.y(), 2.0);
   EXPECT_GT(list->property("contentY").toDouble(), 0.0);
   EXPECT_LT(list->property("contentY").toDouble(), bottomY());
+}
+
+// Keys no control took reach the owner from the main face, again once the settings page or the
+// pop-up is gone, and from the mini tile; the owner decides what they do.
+TEST_F(SceneTest, KeysReachTheOwnerFromEveryFace) {
+  Load(12);
+  QQuickItem* box = Item("MainBox");
+  const auto restsOn = [&](const char* face) {
+    return WaitFor([&] { return Item(face)->isVisible() && box->property("positionZ").toDouble() == 0 &&
+                                box->property("rotateAngleY").toDouble() == 0; });
+  };
+  const auto pressed = [](int key, int modifiers = 0) { return QStringLiteral("KeyPressed(%1,%2)").arg(key).arg(modifiers); };
+  stand.calls.clear();
+  QTest::keyClick(window, Qt::Key_Space);
+  QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier);  // Ctrl itself is a key pressed too
+  EXPECT_EQ(stand.calls.filter(QStringLiteral("(%1,").arg(Qt::Key_Control)).size(), stand.calls.size() - 2);
+  EXPECT_TRUE(stand.calls.contains(pressed(Qt::Key_Space)));
+  EXPECT_TRUE(stand.calls.contains(pressed(Qt::Key_O, Qt::ControlModifier)));
+
+  ASSERT_NE(TurnToSettings(), nullptr);
+  stand.calls.clear();
+  QTest::keyClick(window, Qt::Key_Escape);  // the page's own key
+  EXPECT_EQ(stand.calls, QStringList{QStringLiteral("btnAboutBackClick")});
+  ASSERT_TRUE(restsOn("Main"));
+  stand.calls.clear();
+  QTest::keyClick(window, Qt::Key_Down);
+  EXPECT_EQ(stand.calls, QStringList{pressed(Qt::Key_Down)});
+
+  stand.msgVisible = true;
+  stand.Refresh();
+  stand.msgVisible = false;
+  stand.Refresh();
+  stand.calls.clear();
+  QTest::keyClick(window, Qt::Key_Delete);
+  EXPECT_EQ(stand.calls, QStringList{pressed(Qt::Key_Delete)});
+
+  stand.face = 2;
+  emit stand.faceChanged();
+  ASSERT_TRUE(WaitFor([&] { return Item("Mini")->isVisible() && Item("Mini")->opacity() > 0.8; }));
+  stand.calls.clear();
+  QTest::keyClick(window, Qt::Key_Escape);
+  EXPECT_EQ(stand.calls, QStringList{pressed(Qt::Key_Escape)});
+}
+
+// A selection moved by the keyboard is scrolled into sight.
+TEST_F(SceneTest, TheSelectedRowStaysInSight) {
+  Load(200);
+  auto* list = qobject_cast<QQuickItem*>(Item("lstDefault"));
+  auto* model = qobject_cast<ui::PlayListModel*>(stand.MusicList());
+  model->SetSelectedIndex(150);
+  QCoreApplication::processEvents();
+  const double contentY = list->property("contentY").toDouble();
+  const double rowTop = 25 * 149 + 35;  // row 2 plays and is taller
+  EXPECT_LE(contentY, rowTop);
+  EXPECT_GE(contentY + list->height(), rowTop + 25);
+}
+
+// Over the seek bar the hint shows the whole title, and the time under the pointer with the song's
+// length; it follows the pointer.
+TEST_F(SceneTest, SeekBarHintTellsTheTimeUnderThePointer) {
+  Load(12);
+  stand.songLength = 240000;
+  stand.Refresh();
+  QQuickItem* bar = Item("tbrmain");
+  QQuickItem* hintText = nullptr;
+  QTest::mouseMove(window, bar->mapToScene(QPointF(bar->width() * 0.27, 8)).toPoint());
+  ASSERT_TRUE(WaitFor([&] {
+    hintText = bar->findChild<QQuickItem*>(QStringLiteral("toolTipText"));
+    return hintText && hintText->isVisible() && hintText->parentItem()->isVisible();
+  }));
+  const QString quarter = hintText->property("text").toString();
+  EXPECT_TRUE(quarter.startsWith(stand.titleText + QLatin1Char('\n'))) << qPrintable(quarter);
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("\\n01:0\\d / 04:00$")).match(quarter).hasMatch()) << qPrintable(quarter);
+  QTest::mouseMove(window, bar->mapToScene(QPointF(bar->width() * 0.77, 8)).toPoint());
+  EXPECT_TRUE(WaitFor([&] { return hintText->property("text").toString().contains(QStringLiteral("\n03:0")); }))
+      << qPrintable(hintText->property("text").toString());
+
+  // Nothing playing: the title alone.
+  stand.songLength = 0;
+  stand.Refresh();
+  EXPECT_EQ(hintText->property("text").toString(), stand.titleText);
+}
+
+// A row's caption longer than the window wraps inside it, so the whole title reads.
+TEST_F(SceneTest, ALongRowsHintWrapsInsideTheWindow) {
+  Load(3);
+  auto* model = qobject_cast<ui::PlayListModel*>(stand.MusicList());
+  const std::string title = "一首名字很长很长的歌" + std::string(" and its very long English subtitle that goes on") +
+                            "，还有更多的字在后面一直写到窗口外面很远的地方";
+  model->AddRow(4, title, "歌手", "/music/long.mp3");
+  QQuickItem* list = Item("lstDefault");
+  QTest::mouseMove(window, list->mapToScene(QPointF(60, 25 + 25 + 35 + 10)).toPoint());
+  QQuickItem* box = nullptr;
+  ASSERT_TRUE(WaitFor([&] {
+    box = list->findChild<QQuickItem*>(QStringLiteral("toolTipBox"));
+    return box && box->isVisible();
+  }));
+  auto* text = box->findChild<QQuickItem*>(QStringLiteral("toolTipText"));
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->property("text").toString().toStdString(), title + " - 歌手");
+  EXPECT_GT(text->property("lineCount").toInt(), 1);
+  EXPECT_FALSE(text->property("truncated").toBool());
+  const QRectF shown = box->mapRectToScene(QRectF(0, 0, box->width(), box->height()));
+  EXPECT_TRUE(QRectF(0, 0, window->width(), window->height()).contains(shown))
+      << shown.x() << "," << shown.y() << " " << shown.width() << "x" << shown.height();
+}
+
+// Ten presets: the open list is opaque and shows a scroll bar for the two below the fold.
+TEST_F(SceneTest, ThePresetListIsOpaqueAndShowsItScrolls) {
+  stand.effBoxItems.clear();
+  for (int i = 1; i <= 10; ++i) stand.effBoxItems << QStringLiteral("预设%1").arg(i);
+  Load(12);
+  ASSERT_NE(TurnToSettings(), nullptr);
+  QQuickItem* combo = Item("effBox");
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(combo));
+  ASSERT_TRUE(WaitFor([&] { return combo->property("popupVisible").toBool(); }));
+  auto* face = combo->findChild<QQuickItem*>(QStringLiteral("comboListFace"));
+  auto* bar = combo->findChild<QQuickItem*>(QStringLiteral("comboScrollBar"));
+  ASSERT_NE(face, nullptr);
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(face->property("color").value<QColor>().alpha(), 255);
+  EXPECT_TRUE(bar->isVisible());
+  QTest::keyClick(window, Qt::Key_Escape);
+  // Three presets fit: no bar.
+  stand.effBoxItems = QStringList{QStringLiteral("默认"), QStringLiteral("流行"), QStringLiteral("摇滚")};
+  stand.Refresh();
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(combo));
+  ASSERT_TRUE(WaitFor([&] { return combo->property("popupVisible").toBool(); }));
+  EXPECT_FALSE(bar->isVisible());
+}
+
+// Without a compositor the window is cut to the face on show, at rest and while it turns; with a
+// compositor nothing is cut.
+TEST_F(SceneTest, WithoutACompositorTheWindowIsTheFaceOnShow) {
+  stand.compositing = false;
+  Load(12);
+  const auto shape = [&] { return window->property("faceShape").toList(); };
+  const auto outline = [](QQuickItem* face) {
+    const QRectF rect = face->mapRectToScene(QRectF(0, 0, face->width(), face->height()));
+    return std::pair{rect.topLeft() - QPointF(1, 1), rect.bottomRight() + QPointF(1, 1)};
+  };
+  ASSERT_EQ(shape().size(), 4);
+  EXPECT_EQ(std::pair(shape()[0].toPointF(), shape()[2].toPointF()), outline(Item("Main")));
+  QQuickItem* box = Item("MainBox");
+  int turningShapes = 0;
+  QTimer sampler;
+  QObject::connect(&sampler, &QTimer::timeout, [&] {
+    if (box->property("rotateAngleY").toDouble() != 0 && shape().size() == 4) ++turningShapes;
+  });
+  sampler.start(5);
+  QQuickItem* page = TurnToSettings();
+  sampler.stop();
+  ASSERT_NE(page, nullptr);
+  EXPECT_GT(turningShapes, 0);
+  ASSERT_EQ(shape().size(), 4);
+  EXPECT_EQ(std::pair(shape()[0].toPointF(), shape()[2].toPointF()), outline(page));
+
+  stand.compositing = true;
+  stand.Refresh();
+  EXPECT_TRUE(shape().isEmpty());
 }
 
 }  // namespace

@@ -87,6 +87,11 @@ void StandInMain::MsgPop1Result(int result) {
   emit changed();
 }
 
+bool StandInMain::KeyPressed(int key, int modifiers) {
+  Record(QStringLiteral("KeyPressed(%1,%2)").arg(key).arg(modifiers));
+  return takeKeys;
+}
+
 void StandInMain::SetFace(const char* call, int from, int to) {
   Record(QString::fromLatin1(call));
   if (!switchFaces || face != from) return;

@@ -18,6 +18,7 @@ class StandInMain : public QObject {
   Q_PROPERTY(QString titleText MEMBER titleText NOTIFY changed)
   Q_PROPERTY(int seekMaximum MEMBER seekMaximum NOTIFY changed)
   Q_PROPERTY(int seekPosition MEMBER seekPosition NOTIFY changed)
+  Q_PROPERTY(int songLength MEMBER songLength NOTIFY changed)
   Q_PROPERTY(double seekOpacity MEMBER seekOpacity NOTIFY seekOpacityChanged)
   Q_PROPERTY(double volume MEMBER volume NOTIFY volumeChanged)
   Q_PROPERTY(QString playGlyph MEMBER playGlyph NOTIFY changed)
@@ -35,6 +36,7 @@ class StandInMain : public QObject {
   Q_PROPERTY(QString rndMsgText MEMBER rndMsgText NOTIFY changed)
   Q_PROPERTY(bool rndMsgOffersServer MEMBER rndMsgOffersServer NOTIFY changed)
   Q_PROPERTY(int face MEMBER face NOTIFY faceChanged)
+  Q_PROPERTY(bool compositing MEMBER compositing NOTIFY changed)
   Q_PROPERTY(int modBox READ ModBox WRITE SetModBox NOTIFY changed)
   Q_PROPERTY(QStringList effBoxItems MEMBER effBoxItems NOTIFY changed)
   Q_PROPERTY(int effBox READ EffBox WRITE SetEffBox NOTIFY changed)
@@ -91,11 +93,14 @@ class StandInMain : public QObject {
   int EffBox() const { return effBox; }
   void SetEffBox(int item);
   Q_INVOKABLE void MsgPop1Result(int result);
+  // Records "KeyPressed(key,modifiers)"; takes the key when takeKeys is set.
+  Q_INVOKABLE bool KeyPressed(int key, int modifiers);
   Q_INVOKABLE void noticeShown();
 
   QString titleText = QStringLiteral("Orvane 不一样的音乐体验");
   int seekMaximum = 100;
   int seekPosition = 0;
+  int songLength = 0;
   double seekOpacity = 0;
   double volume = 65;
   QString playGlyph = QStringLiteral("Play");
@@ -110,6 +115,7 @@ class StandInMain : public QObject {
   QString rndMsgText;
   bool rndMsgOffersServer = false;
   int face = 0;
+  bool compositing = true;
   int modBox = 0;
   QStringList effBoxItems{QStringLiteral("默认"), QStringLiteral("流行"), QStringLiteral("摇滚")};
   int effBox = 0;
@@ -122,6 +128,7 @@ class StandInMain : public QObject {
 
   // The face handlers switch faces (false: they only record the call).
   bool switchFaces = true;
+  bool takeKeys = true;
 
   // "name" or "name(args)" of every handler call, in order.
   QStringList calls;

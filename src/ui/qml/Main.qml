@@ -22,6 +22,21 @@ Window {
     // so clicks on the transparent rest reach whatever lies under the window.
     property rect inputRegion: Qt.rect(0, 0, 0, 0)
 
+    // Without a compositor the window's transparent pixels show black, so the window is then only
+    // the face on show: the corners of its outline as it is turned, pushed back or shrunk (empty:
+    // the whole window, with a compositor). The owner cuts the window to them.
+    readonly property var faceShape: {
+        // The geometry the outline follows; the corners themselves are mapped below.
+        const follows = [mainBox.rotateAngleY, mainBox.positionZ, mainBox.width, mainBox.height, mainBox.x, mainBox.y]
+        if (main.compositing || follows.length === 0) return []
+        const face = mainBox.shownFace === 1 ? settingPage : mainBox.shownFace === 2 ? miniTile : mainFace
+        // The glow's innermost line stays; the outer ones would only be grey on black.
+        const spread = 1
+        return [face.mapToItem(null, -spread, -spread), face.mapToItem(null, face.width + spread, -spread),
+                face.mapToItem(null, face.width + spread, face.height + spread),
+                face.mapToItem(null, -spread, face.height + spread)]
+    }
+
     // Hints in the face's colours rather than the desktop's.
     palette.toolTipBase: "#F2062F50"
     palette.toolTipText: "#FFFFFFFF"
@@ -45,6 +60,13 @@ Window {
         property int shownFace: 0
         property bool layout1Shown: true
         property bool layout2Shown: true
+
+        // The window's keys reach the owner unless a control took them (the settings page's boxes,
+        // the pop-up's Esc). Focus comes back here once the settings page or the pop-up is gone.
+        readonly property bool keysHome: shownFace !== 1 && !main.msgVisible
+        focus: true
+        onKeysHomeChanged: if (keysHome) forceActiveFocus()
+        Keys.onPressed: (event) => { event.accepted = main.KeyPressed(event.key, event.modifiers) }
 
         width: 290
         height: 418
@@ -177,6 +199,8 @@ Window {
                         height: 17
                         maximum: main.seekMaximum
                         position: main.seekPosition
+                        songLength: main.songLength
+                        title: main.titleText
                         // The tick refreshes the bar only while it is fully shown, so the owner
                         // has to see every step of the fade.
                         onOpacityChanged: main.seekOpacity = opacity

@@ -57,6 +57,9 @@ ListView {
         }
     }
 
+    // A selection moved by the keyboard stays in sight.
+    onSelectedIndexChanged: if (selectedIndex >= 0 && selectedIndex < count) positionViewAtIndex(selectedIndex, ListView.Contain)
+
     onContentYChanged: trackHover()
     onCountChanged: trackHover()
 

@@ -125,12 +125,14 @@ Item {
         }
 
         Rectangle {
+            objectName: "comboListFace"
             x: list.x - 1
             y: list.y - 1
             width: list.width + 2
             height: list.height + 2
             radius: 2
-            color: "#F2062F50"
+            // Opaque: the page's texts must not show through the list.
+            color: "#FF062F50"
             border.width: 1
             border.color: "#B349B6F5"
         }
@@ -150,10 +152,19 @@ Item {
             Keys.onEnterPressed: combo.choose(highlighted)
             onHighlightedChanged: if (highlighted >= 0) positionViewAtIndex(highlighted, ListView.Contain)
 
+            // More items than rows: the bar shows that the rest is below and scrolls to it.
+            ListScrollBar {
+                id: listBar
+                objectName: "comboScrollBar"
+                parent: list
+                z: 2
+                view: list
+            }
+
             delegate: Rectangle {
                 required property int index
                 required property var modelData
-                width: list.width
+                width: list.width - (listBar.visible ? listBar.width : 0)
                 height: combo.rowHeight
                 color: index === list.highlighted ? Style.rowSelected : "transparent"
 

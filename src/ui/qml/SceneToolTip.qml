@@ -2,7 +2,7 @@ import QtQuick
 
 // A hint in a small box, shown `delay` ms after `shown` turns true and hidden at once when it turns
 // false. The box sits on the window's top layer, so neither siblings nor a clipping list cover it,
-// and it stays inside the window. By default it is centred above `target` (below when there is no
+// and it stays inside the window: a text wider than the window wraps. By default it is centred above `target` (below when there is no
 // room above); with `atPoint` its top left is at (pointX, pointY) of `target` instead.
 Item {
     id: tip
@@ -24,7 +24,15 @@ Item {
     }
 
     onShownChanged: follow()
-    onTextChanged: if (!text && box) box.visible = false
+    // A text that arrives after `shown` (a binding settled later) starts the delay then; one that
+    // changes while the box shows only updates it.
+    onTextChanged: {
+        if (!text) {
+            if (box) box.visible = false
+        } else if (shown && !wait.running && !(box && box.visible)) {
+            wait.restart()
+        }
+    }
 
     // Starts the delay, or hides the box, as `shown` now says.
     function follow() {
@@ -44,6 +52,7 @@ Item {
         if (!box) box = boxComponent.createObject(tip)
         box.parent = layer
         const w = layer.width, h = layer.height
+        textWidthLimit = Math.max(1, w - 2 * margin - 12)
         let p
         if (atPoint) {
             p = target.mapToItem(layer, pointX, pointY)
@@ -57,6 +66,7 @@ Item {
     }
 
     property Item box: null
+    property real textWidthLimit: 100000
 
     Component {
         id: boxComponent
@@ -65,15 +75,18 @@ Item {
             objectName: "toolTipBox"
             visible: false
             z: 1000
-            width: label.implicitWidth + 12
-            height: label.implicitHeight + 12
+            width: label.width + 12
+            height: label.height + 12
             color: tip.palette.toolTipBase
             border.color: tip.palette.dark
 
             Text {
                 id: label
+                objectName: "toolTipText"
                 x: 6
                 y: 6
+                width: Math.min(implicitWidth, tip.textWidthLimit)
+                wrapMode: Text.Wrap
                 text: tip.text
                 color: tip.palette.toolTipText
                 // The face's font: already loaded, and it has the hints' Chinese glyphs.

@@ -8,6 +8,26 @@ Item {
     property real maximum: 100
     property real position: 0
     readonly property alias hovered: area.containsMouse
+    // The playing song's length in ms (0: none plays) and its title, for the hint.
+    property int songLength: 0
+    property string title
+    // Where a press at the pointer would seek to, in ms.
+    readonly property real pointerMs: width > 0 ? Math.max(0, Math.min(maximum, Math.round(maximum * area.mouseX / width))) : 0
+    // The hint under the pointer: the whole title, and the time at the pointer with the song's
+    // length ("01:23 / 04:56").
+    readonly property string hintText: {
+        if (songLength <= 0) return title
+        const time = clock(pointerMs) + " / " + clock(songLength)
+        return title !== "" ? title + "\n" + time : time
+    }
+
+    // "mm:ss", or "h:mm:ss" from an hour on.
+    function clock(ms) {
+        const total = Math.floor(Math.max(0, ms) / 1000)
+        const h = Math.floor(total / 3600), m = Math.floor(total / 60) % 60, s = total % 60
+        const two = (n) => (n < 10 ? "0" : "") + n
+        return h > 0 ? h + ":" + two(m) + ":" + two(s) : two(m) + ":" + two(s)
+    }
 
     // x and the bar's width in the bar's own units; the owner turns them into a position.
     signal seekPressed(real x, real barWidth)
@@ -53,5 +73,19 @@ Item {
         hoverEnabled: true
         cursorShape: Qt.PointingHandCursor
         onPressed: (mouse) => bar.seekPressed(mouse.x, bar.width)
+        // The hint follows the pointer along the bar.
+        onMouseXChanged: if (hint.box && hint.box.visible) hint.show()
+    }
+
+    SceneToolTip {
+        id: hint
+        objectName: "seekHint"
+        target: bar
+        delay: 300
+        atPoint: true
+        pointX: area.mouseX + 8
+        pointY: bar.height + 4
+        shown: area.containsMouse
+        text: bar.hintText
     }
 }
