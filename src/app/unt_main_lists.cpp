@@ -6,6 +6,7 @@
 #include <QMenu>
 
 #include "app/FileUrl.h"
+#include "app/SystemFault.h"
 #include "app/UntAddFiles.h"
 #include "app/unt_main.h"
 #include "store/ListSaver.h"
@@ -92,6 +93,7 @@ void TNimMain::SaveActiveList() { SaveList(shell.ActiveList); }
 
 void TNimMain::SaveList(uint8_t list) {
   dirtyLists |= static_cast<uint8_t>(list == 1 ? 2 : 1);
+  NoteListChangesWaiting(true);
   if (!listSaveTimer.isActive()) listSaveTimer.start();
   UpdateListHint();
 }
@@ -121,6 +123,7 @@ void TNimMain::SubmitListSaves() {
     listSaver->Queue(std::move(save));
   }
   dirtyLists = 0;
+  NoteListChangesWaiting(false);
 }
 
 void TNimMain::FlushListSaves() {

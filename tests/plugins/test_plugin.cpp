@@ -19,8 +19,10 @@ void Log(int32_t message) {
   }
 }
 
+// A plain fault of the plug-in's own code (an invalid write), as a buggy plug-in raises it.
 [[noreturn, maybe_unused]] void Fault() {
-  std::raise(SIGSEGV);
+  static int* volatile nowhere = nullptr;
+  *nowhere = 1;
   std::abort();
 }
 
