@@ -48,7 +48,7 @@ bool handlersInstalled = false;
 // The whole crash path, waiting for list saves included, ends within this many seconds.
 constexpr unsigned kCrashPathSeconds = 5;
 // How long the crash path waits for list saves under way on the saver's thread.
-constexpr long kListWaitMs = 2500;
+constexpr long kListWaitMs = 3500;
 
 // The settings as they would be saved now, for the crash path to write when the delayed save has
 // not run yet. Static storage: the crash path reads it without allocating. The main thread writes
@@ -62,6 +62,8 @@ struct TSettingsCopy {
 TSettingsCopy settingsCopy;
 std::atomic<unsigned> settingsSequence{0};
 std::atomic<bool> settingsPending{false};
+// The last save of the settings failed: the crash path cannot claim they are on disk.
+std::atomic<bool> settingsFailed{false};
 
 std::atomic<const store::TListSaver*> watchedListSaver{nullptr};
 std::atomic<bool> listChangesWaiting{false};
@@ -373,7 +375,12 @@ bool KeepSettingsForCrash(const std::string& file, std::string_view bytes) {
   return true;
 }
 
-void SettingsSaved() { settingsPending.store(false, std::memory_order_release); }
+void SettingsSaved() {
+  settingsFailed.store(false, std::memory_order_release);
+  settingsPending.store(false, std::memory_order_release);
+}
+
+void SettingsNotSaved() { settingsFailed.store(true, std::memory_order_release); }
 
 void WatchListSaves(const store::TListSaver* saver) { watchedListSaver.store(saver, std::memory_order_release); }
 
@@ -384,7 +391,7 @@ void RunCrashPath() {
   // fires (an unwinder waiting for a lock the fault left taken), the reporter is started and the
   // process ends all the same.
   if (crashingThread.load() != CurrentThreadId()) ::alarm(kCrashPathSeconds);
-  const bool settingsSaved = WriteSettingsCopy();
+  const bool settingsSaved = WriteSettingsCopy() && !settingsFailed.load(std::memory_order_acquire);
   const bool listsSaved = WaitForListSaves();
   const TCrashPlan* plan = currentPlan.load(std::memory_order_acquire);
   if (plan) WriteCrashRecord(*plan, settingsSaved && listsSaved);

@@ -47,10 +47,12 @@ inline constexpr const char* kCrashRecordName = "LastCrash.txt";
 
 // The settings file's text as it would be saved now, for the crash path to write when it runs
 // before the delayed save. False when it does not fit (kMostCrashSettingsBytes); the caller then
-// saves at once. Main thread. SettingsSaved: the settings on disk are the latest.
+// saves at once. Main thread. SettingsSaved: the settings on disk are the latest; SettingsNotSaved:
+// a save failed, so the crash path must not report them saved.
 inline constexpr size_t kMostCrashSettingsBytes = 64 * 1024;
 bool KeepSettingsForCrash(const std::string& file, std::string_view bytes);
 void SettingsSaved();
+void SettingsNotSaved();
 // The list saver the crash path waits for (nullptr: none), and whether list changes wait to be
 // handed to it. Main thread.
 void WatchListSaves(const store::TListSaver* saver);

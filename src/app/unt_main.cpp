@@ -295,6 +295,7 @@ void TNimMain::SaveConfig() {
   WriteConfig(config);
   std::string error;
   if (!config.Save(&error)) {
+    SettingsNotSaved();
     ShowNotice(tr("设置没有保存成功：%1").arg(QString::fromStdString(error)).toStdString());
     return;
   }
