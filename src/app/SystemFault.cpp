@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -230,6 +231,8 @@ bool WriteSettingsCopy() {
     }
     const int fd = ::open(settingsCopy.Temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return false;
+    struct stat existing {};  // the settings keep the permissions they have
+    if (::stat(settingsCopy.File, &existing) == 0) ::fchmod(fd, existing.st_mode & 07777);
     const bool written = WriteAll(fd, settingsCopy.Bytes, settingsCopy.Length) && ::fsync(fd) == 0;
     ::close(fd);
     if (!written) {
