@@ -21,6 +21,7 @@ namespace {
 struct TGuardSlot {
   std::atomic<int> Thread{0};
   sigjmp_buf* Guard = nullptr;  // written and read by the slot's own thread only
+  uintptr_t Frame = 0;          // the innermost guarded call's frame: the plug-in's frames lie below
 };
 constexpr int kGuardSlots = 512;
 TGuardSlot guardSlots[kGuardSlots];
@@ -43,8 +44,9 @@ __attribute__((noinline)) TGuardSlot* ClaimSlot(int thread) {
   return nullptr;
 }
 
-sigjmp_buf* ActiveGuard() {
+sigjmp_buf* ActiveGuard(uintptr_t* frame = nullptr) {
   TGuardSlot* slot = SlotOf(ThisThread());
+  if (frame) *frame = slot ? slot->Frame : 0;
   return slot ? slot->Guard : nullptr;
 }
 
@@ -103,11 +105,12 @@ bool InterruptedAt(const void* context, uintptr_t* pc, uintptr_t* sp) {
 #endif
 }
 
-// The plug-in's frames lie between the interrupted stack pointer and the guard (a local of
-// CallGuarded). A word there that points into the runtime's code is taken for a return address: the
-// plug-in called into the runtime, which called back into code that faulted (a callback while a
-// lock was held). A stale word can make this say yes needlessly; that only costs the recovery.
-bool RuntimeBelowGuard(uintptr_t sp, uintptr_t guard) {
+// The plug-in's frames lie between the interrupted stack pointer and CallGuarded's frame. A word
+// there that points into the runtime's code is taken for a return address: the plug-in called into
+// the runtime, which called back into code that faulted (a callback while a lock was held). A stale
+// word can make this say yes needlessly; that only costs the recovery.
+// Reads the live stack as plain words, redzones included.
+__attribute__((no_sanitize("address"))) bool RuntimeBelowGuard(uintptr_t sp, uintptr_t guard) {
   constexpr uintptr_t kMostScanned = 8u << 20;
   if (sp > guard || guard - sp > kMostScanned) return true;
   for (uintptr_t at = sp & ~(sizeof(uintptr_t) - 1); at < guard; at += sizeof(uintptr_t))
@@ -127,8 +130,10 @@ bool CallGuarded(void (*fn)(void* context), void* context) {
   }
   sigjmp_buf guard;
   sigjmp_buf* const outer = slot->Guard;
-  const auto leave = [slot, outer] {
+  const uintptr_t outerFrame = slot->Frame;
+  const auto leave = [slot, outer, outerFrame] {
     slot->Guard = outer;
+    slot->Frame = outerFrame;
     if (!outer) slot->Thread.store(0, std::memory_order_release);
   };
   // The signal mask is saved and restored: the fault's signal is blocked while its handler runs,
@@ -138,6 +143,7 @@ bool CallGuarded(void (*fn)(void* context), void* context) {
     return false;
   }
   slot->Guard = &guard;
+  slot->Frame = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
   fn(context);
   leave();
   return true;
@@ -153,14 +159,19 @@ void NoteRuntimeCode() {
 }
 
 void ResumeGuardedCallSafely(int signal, const siginfo_t* info, const void* context) {
-  sigjmp_buf* const guard = ActiveGuard();
+  uintptr_t frame = 0;
+  sigjmp_buf* const guard = ActiveGuard(&frame);
   if (!guard || !info) return;
   // Only a fault the plug-in's own instructions raised: not a signal sent by kill, not abort().
   if (info->si_code <= 0 || signal == SIGABRT) return;
   uintptr_t pc = 0;
   uintptr_t sp = 0;
   if (runtimeRangeCount == 0 || !InterruptedAt(context, &pc, &sp)) return;
-  if (InRuntimeCode(pc) || RuntimeBelowGuard(sp, reinterpret_cast<uintptr_t>(guard))) return;
+  // The jump buffer itself holds saved registers, which may point anywhere: the scan ends below it
+  // when it is on this stack (a sanitizer may keep locals elsewhere).
+  const uintptr_t buffer = reinterpret_cast<uintptr_t>(guard);
+  const uintptr_t end = buffer >= sp && buffer < frame ? buffer : frame;
+  if (InRuntimeCode(pc) || RuntimeBelowGuard(sp, end)) return;
   siglongjmp(*guard, signal == 0 ? 1 : signal);
 }
 

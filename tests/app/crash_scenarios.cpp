@@ -87,6 +87,7 @@ ssize_t FaultWhileHeapLocked(void*, const char*, size_t size) {
   return static_cast<ssize_t>(size);
 }
 
+// Not with a sanitizer's heap, which has neither that lock nor that function.
 void FaultInsideMalloc() {
   cookie_io_functions_t functions{};
   functions.write = FaultWhileHeapLocked;

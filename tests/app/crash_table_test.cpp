@@ -132,6 +132,13 @@ TEST(CrashTable, EveryFatalSignalInEveryStateEndsCleanlyWithNothingLost) {
   std::map<std::pair<std::string, std::string>, std::string> results;
   for (const std::string& state : states) {
     for (const std::string& signal : signals) {
+#if defined(__SANITIZE_ADDRESS__)
+      // The sanitizer's heap has no heap lock to hold, nor malloc_stats to hold it in.
+      if (state.find("malloc") != std::string::npos) {
+        results[{state, signal}] = "skipped (sanitizer heap)";
+        continue;
+      }
+#endif
       TempDir home("orvane-crash");
       const TOutcome outcome = RunScenario(signal, state, home.Path());
       std::string problem = Check(signal, state, home.Path(), outcome);
