@@ -113,7 +113,8 @@ std::string Check(const std::string& signal, const std::string& state, const fs:
   // that long, and must be saved.
   if (!saved && state != "saving") return "record does not say saved";
   if (record.find("backtrace:\n") == std::string::npos) return "record without backtrace";
-  for (int waited = 0; waited < 100 && !fs::exists(home / "reporter.log"); ++waited)
+  // The reporter runs on after the player ended; its stand-in makes its log before writing to it.
+  for (int waited = 0; waited < 100 && ReadFileBytes(home / "reporter.log") != "-os\n"; ++waited)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   if (ReadFileBytes(home / "reporter.log") != "-os\n") return "reporter not started";
   store::TYkConfig config((data / "Orvane.xml").string(), "MainConfig");
