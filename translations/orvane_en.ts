@@ -619,6 +619,10 @@
         <translation>Orvane ran into a problem and quit. Your playlists and settings are saved.</translation>
     </message>
     <message>
+        <source>Orvane 遇到了问题，已经退出。最近的更改可能没有保存。</source>
+        <translation>Orvane ran into a problem and quit. Your latest changes may not have been saved.</translation>
+    </message>
+    <message>
         <source>没有找到崩溃记录。</source>
         <translation>No crash record was found.</translation>
     </message>

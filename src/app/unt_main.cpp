@@ -92,6 +92,7 @@ TNimMain::~TNimMain() {
   // What changed since the last save is written before the lists go (FormClose has done it when
   // the window was closed; this covers a window that never was).
   SubmitListSaves();
+  WatchListSaves(nullptr);
   listSaver.reset();
   trayIcon.reset();
   saveConfigTimer.stop();
@@ -147,6 +148,7 @@ uintptr_t TNimMain::MainWindowHandle() const {
 
 void TNimMain::FormCreate(const std::vector<std::string>& args) {
   AttachSystemFault(this);
+  WatchListSaves(listSaver.get());
   PostOwnCommandLine(args);
   SetButtonGlyphs();
   const text::ProgramFolders folders = text::FindProgramFolders(services.ExecutablePath);
@@ -295,8 +297,7 @@ void TNimMain::WriteOwnCommand(const TCommand& command, int attempt) {
       Qt::QueuedConnection);
 }
 
-void TNimMain::SaveConfig() {
-  store::TYkConfig config(shell.DataFolder + "Orvane.xml", kConfigRoot);
+void TNimMain::WriteConfig(store::TYkConfig& config) const {
   // The slider's value rounded half to even, as the settings have always been stored.
   config.WriteInteger("Window/Volume", "Value", static_cast<int32_t>(std::nearbyint(volume)));
   config.WriteString("Window/PLIST", "PATH", shell.PlaylistFile);
@@ -309,12 +310,32 @@ void TNimMain::SaveConfig() {
   config.WriteString("Window/SKIN", "NAME", shell.SkinName);
   config.WriteBool("Window/LRC", "ONLINE", shell.OnlineLrc);
   if (musicServer) musicServer->WriteConfig(config);
-  std::string error;
-  if (!config.Save(&error)) ShowNotice(tr("设置没有保存成功：%1").arg(QString::fromStdString(error)).toStdString());
 }
 
+void TNimMain::SaveConfig() {
+  store::TYkConfig config(shell.DataFolder + "Orvane.xml", kConfigRoot);
+  WriteConfig(config);
+  std::string error;
+  if (!config.Save(&error)) {
+    SettingsNotSaved();
+    ShowNotice(tr("设置没有保存成功：%1").arg(QString::fromStdString(error)).toStdString());
+    return;
+  }
+  SettingsSaved();
+}
+
+// A change is written to disk shortly after (one write for a burst, such as a slider drag); until
+// then its text is kept ready for the crash path, so a fault in between loses nothing.
 void TNimMain::ConfigChanged() {
-  if (created && !closed) saveConfigTimer.start();
+  if (!created || closed) return;
+  saveConfigTimer.start();
+  const std::string file = shell.DataFolder + "Orvane.xml";
+  store::TYkConfig config(file, kConfigRoot);
+  WriteConfig(config);
+  std::string bytes;
+  if (config.TakeText(bytes) && KeepSettingsForCrash(file, bytes)) return;
+  saveConfigTimer.stop();
+  SaveConfig();
 }
 
 void TNimMain::FormClose() {
@@ -329,9 +350,10 @@ void TNimMain::FormClose() {
   SaveConfig();
 }
 
-// On a fault raised by the system, on whichever thread raised it. Nothing is saved here: the
-// settings and the lists are saved shortly after every change, and saving from a signal handler
-// (allocating, taking locks) could hang the process instead of ending it.
+// On a fault raised by the system, on whichever thread raised it. Nothing is serialized here
+// (allocating or taking locks in a signal handler could hang the process instead of ending it): the
+// crash path writes the settings' text kept ready since the last change and waits for list saves
+// under way (SystemFault.h).
 void TNimMain::OnSystemFault(bool isSystemFault) {
   if (!isSystemFault) return;
   RunCrashPath();

@@ -57,6 +57,9 @@ class QQmlEngine;
 namespace orvane::ui {
 class PlayListModel;
 }
+namespace orvane::store {
+class TYkConfig;
+}
 namespace orvane::desktop {
 class TYmTrayIcon;
 }
@@ -248,6 +251,8 @@ class TNimMain : public QObject {
   // Saves the active list and the settings (closing the window, a desktop session ending).
   void FormClose();
   void SaveConfig();
+  // Puts every setting the window owns into config.
+  void WriteConfig(store::TYkConfig& config) const;
   // A setting changed: the settings are saved shortly after (several changes in a row, such as a
   // dragged volume slider, make one save), so a crash or a killed session loses none of them.
   void ConfigChanged();

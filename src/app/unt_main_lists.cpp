@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/FileUrl.h"
+#include "app/SystemFault.h"
 #include "app/UntAddFiles.h"
 #include "app/unt_main.h"
 #include "store/ListSaver.h"
@@ -93,6 +94,7 @@ void TNimMain::SaveActiveList() { SaveList(shell.ActiveList); }
 
 void TNimMain::SaveList(uint8_t list) {
   dirtyLists |= static_cast<uint8_t>(list == 1 ? 2 : 1);
+  NoteListChangesWaiting(true);
   if (!listSaveTimer.isActive()) listSaveTimer.start();
   UpdateListHint();
 }
@@ -122,6 +124,7 @@ void TNimMain::SubmitListSaves() {
     listSaver->Queue(std::move(save));
   }
   dirtyLists = 0;
+  NoteListChangesWaiting(false);
 }
 
 void TNimMain::FlushListSaves() {

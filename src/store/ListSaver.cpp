@@ -1,6 +1,7 @@
 #include "store/ListSaver.h"
 
 #include <malloc.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -37,6 +38,7 @@ uint64_t TListSaver::Queue(TListSave save) {
       *same = {serial, std::move(save)};
     } else {
       jobs.push_back({serial, std::move(save)});
+      unwritten.fetch_add(1, std::memory_order_release);
     }
   }
   wake.notify_one();
@@ -54,6 +56,7 @@ bool TListSaver::Busy() {
 }
 
 void TListSaver::Run() {
+  workerThread.store(static_cast<int>(::gettid()), std::memory_order_release);
   std::unique_lock<std::mutex> lock(mutex);
   for (;;) {
     wake.wait(lock, [this] { return stopping || !jobs.empty(); });
@@ -63,6 +66,7 @@ void TListSaver::Run() {
     writing = true;
     lock.unlock();
     TListSaveResult result = Write(job.Save);
+    unwritten.fetch_sub(1, std::memory_order_release);
     result.Serial = job.Serial;
     job = {};  // the snapshot's songs go before anyone is told
     // A big list's file text was built in memory; give it back to the system.

@@ -13,6 +13,7 @@
 // and calls `done` once per write, on the worker; the snapshots are shared immutable songs, so the
 // worker never looks at the list views.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -57,6 +58,10 @@ class TListSaver {
   void Flush();
   // A save is waiting or being written.
   bool Busy();
+  // For the crash path, which takes no lock: saves queued or under way whose file is not on disk
+  // yet, and the worker's thread id (0 until it runs). Async-signal-safe.
+  int UnwrittenNow() const noexcept { return unwritten.load(std::memory_order_acquire); }
+  int WorkerThreadId() const noexcept { return workerThread.load(std::memory_order_acquire); }
 
  private:
   struct TJob {
@@ -74,6 +79,8 @@ class TListSaver {
   uint64_t lastQueued = 0;
   bool writing = false;              // the worker is writing a job it took off the queue
   bool stopping = false;
+  std::atomic<int> unwritten{0};
+  std::atomic<int> workerThread{0};
   std::thread worker;
 };
 

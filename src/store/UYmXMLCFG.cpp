@@ -76,4 +76,6 @@ void TYkConfig::WriteBool(const std::string& path, const std::string& attr, bool
 
 bool TYkConfig::Save(std::string* error) { return document.Save(error); }
 
+bool TYkConfig::TakeText(std::string& bytes, std::string* error) { return document.TakeText(bytes, error); }
+
 }  // namespace orvane::store

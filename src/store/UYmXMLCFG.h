@@ -43,6 +43,9 @@ class TYkConfig {
   // Writes the whole document to FileName() now (atomically). False, with a reason in error, when
   // it could not; Modified() stays set then.
   bool Save(std::string* error = nullptr);
+  // The text Save would write, kept by a caller that writes it later; the store then does not
+  // save when freed. False, with a reason in error, when there is nothing that may be written.
+  bool TakeText(std::string& bytes, std::string* error = nullptr);
 
   const std::string& FileName() const { return document.FileName(); }
   bool Modified() const { return document.Modified(); }

@@ -490,6 +490,16 @@ bool XmlStoreDocument::Save(std::string* error) {
   return true;
 }
 
+bool XmlStoreDocument::TakeText(std::string& bytes, std::string* error) {
+  saveTried = true;
+  std::string why = broken;
+  if (why.empty() && saveBlocked) why = fileName + " could not be loaded or moved aside; it is not overwritten";
+  if (why.empty() && !doc) why = "no document";
+  if (why.empty() && SerializeWithStreamedChildren(bytes, why)) return true;
+  if (error) *error = why;
+  return false;
+}
+
 void XmlStoreDocument::SetStreamedChildren(size_t count, std::function<void(size_t index, std::string& line)> childAt) {
   if (streamedList.empty()) return;
   streamedCount = childAt ? count : 0;

@@ -52,6 +52,11 @@ class XmlStoreDocument {
   // atomically. Clears Modified() only on success; on failure puts a reason into error.
   bool Save(std::string* error);
 
+  // The text Save would write, for a caller that keeps it to write later itself: the document is
+  // not saved when its store is freed (unless changed again). False, with a reason, when the
+  // document cannot be serialized or must not be saved.
+  bool TakeText(std::string& bytes, std::string* error);
+
   // For the stores' destructors: saves when Modified() and FileName() is not empty, unless Save was
   // already tried since the last change (its caller has the result and reported it: a failed save
   // is not run a second time). A failure is written as one line to stderr. Never throws.

@@ -159,15 +159,20 @@ TEST(TListSaver, CoalescesKeepsOrderAndWritesWhatIsQueued) {
       std::unique_lock<std::mutex> lock(mutex);
       ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return !results.empty(); }));
     }
+    // What the crash path reads without a lock: the first file is on disk before it is reported.
+    EXPECT_EQ(saver.UnwrittenNow(), 0);
+    EXPECT_NE(saver.WorkerThreadId(), 0);
     for (int burst = 1; burst <= 100; ++burst) saver.Queue(SaveOf(file, "PlayerList", Songs("burst ", burst)));
     saver.Queue(SaveOf(file, "RndList", Songs("r ", 1)));
     saver.Queue(SaveOf(file, "PlayerList", Songs("last ", 3)));
+    EXPECT_EQ(saver.UnwrittenNow(), 2);  // one per list, however many were queued
     {
       std::lock_guard<std::mutex> lock(mutex);
       released = true;
     }
     changed.notify_all();
     saver.Flush();
+    EXPECT_EQ(saver.UnwrittenNow(), 0);
     EXPECT_EQ(Titles(file, "PlayerList"), (std::vector<std::string>{"last 0", "last 1", "last 2"}));
     EXPECT_EQ(Titles(file, "RndList"), (std::vector<std::string>{"r 0"}));
     saver.Queue(SaveOf(file, "RndList", Songs("at the end ", 1)));

@@ -308,3 +308,23 @@ TEST(TYkConfig, ANameGb2312CannotHoldStillGivesAReadableFile) {
   EXPECT_EQ(cfg.ReadString("配置", "值", ""), "中");
   EXPECT_EQ(cfg.ReadString("Window/PLAY", "PATTERN", ""), "\xF0\x9F\x8E\xB5");
 }
+
+// The text kept for a later write is what a save writes, and taking it stops the store from
+// saving when freed (the caller writes it itself, later or never).
+TEST(TYkConfig, TakenTextIsWhatASaveWritesAndIsNotWrittenMeanwhile) {
+  TempDir dir;
+  const std::string file = dir.File("Orvane.xml");
+  std::string taken;
+  {
+    TYkConfig cfg(file, "MainConfig");
+    WriteAtClose(cfg, 30);
+    ASSERT_TRUE(cfg.TakeText(taken));
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));
+  {
+    TYkConfig cfg(file, "MainConfig");
+    WriteAtClose(cfg, 30);
+    ASSERT_TRUE(cfg.Save());
+  }
+  EXPECT_EQ(ReadFileBytes(file), taken);
+}

@@ -6,7 +6,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <fstream>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/SystemFault.h"
 #include "desktop/Folders.h"
@@ -17,20 +20,42 @@ std::string CrashRecordFile() {
   return desktop::GetSpecialFolder(133, false) + "Orvane/" + app::kCrashRecordName;
 }
 
+// Only a regular file is read, and never through a link: a FIFO or a device put in the record's
+// place would otherwise keep the reporter waiting, or feed it without end.
 std::string ReadCrashRecord(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return {};
-  std::string text(64 * 1024, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<size_t>(in.gcount()));
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return {};
+  struct stat status {};
+  std::string text;
+  if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    text.resize(kMostRecordBytes);
+    size_t length = 0;
+    while (length < text.size()) {
+      const ssize_t n = ::read(fd, text.data() + length, text.size() - length);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      length += static_cast<size_t>(n);
+    }
+    text.resize(length);
+  }
+  ::close(fd);
   return text;
+}
+
+bool RecordSaysSaved(const std::string& record) {
+  return record.find(std::string("\n") + app::kCrashRecordSavedLine + "yes\n") != std::string::npos;
+}
+
+QString CrashMessage(const std::string& record) {
+  return RecordSaysSaved(record) ? TBugReportDialog::tr("Orvane 遇到了问题，已经退出。播放列表和设置都已保存。")
+                                 : TBugReportDialog::tr("Orvane 遇到了问题，已经退出。最近的更改可能没有保存。");
 }
 
 TBugReportDialog::TBugReportDialog(const std::string& record, std::function<void()> restart, QWidget* parent)
     : QDialog(parent) {
   setWindowTitle(tr("Orvane 意外退出"));
   auto* layout = new QVBoxLayout(this);
-  auto* message = new QLabel(tr("Orvane 遇到了问题，已经退出。播放列表和设置都已保存。"), this);
+  auto* message = new QLabel(CrashMessage(record), this);
   message->setWordWrap(true);
   layout->addWidget(message);
   recordView = new QPlainTextEdit(this);
