@@ -246,29 +246,17 @@ void TNimMain::ApplyEffectPreset(int32_t index) {
 
 // The own command line goes through the block and the window's message, as a second start's
 // does, so it is handled once the event loop runs, that is after the saved lists are loaded.
+// The player's own files are carried out as a second start's would be, once the event loop runs,
+// that is after the saved lists have loaded, so they are appended after them. They go straight to
+// the handler rather than through the shared block: another start may hold the block right now,
+// and a command of our own must neither wait for it nor be lost to it.
 void TNimMain::PostOwnCommandLine(const std::vector<std::string>& args) {
-  if (const std::optional<TCommand> command = CommandFromArgs(args)) WriteOwnCommand(*command, 0);
-}
-
-// The block is locked for writers until the command is handled, as any writer's is. When a second
-// start is handing over right now (it holds the lock and waits for this window), its command goes
-// first and this one follows.
-void TNimMain::WriteOwnCommand(const TCommand& command, int attempt) {
-  constexpr int kRetryMs = 10;
-  constexpr int kMaxAttempts = kHandOffTimeoutMs / kRetryMs;
-  if (!commandBlock->TryLockForWriting() && attempt < kMaxAttempts) {
-    QTimer::singleShot(kRetryMs, this, [this, command, attempt] { WriteOwnCommand(command, attempt + 1); });
-    return;
-  }
-  commandBlock->Write(command.Code, command.Text);
+  std::vector<TCommand> commands = CommandsFromArgs(args);
+  if (commands.empty()) return;
   QMetaObject::invokeMethod(
       this,
-      [this] {
-        struct Unlock {
-          TCommandBlock& block;
-          ~Unlock() { block.UnlockForWriting(); }
-        } unlock{*commandBlock};
-        WMSharedCommand(TMessage{WM_SHAREDCOMMAND, 1, 1});
+      [this, commands = std::move(commands)] {
+        for (const TCommand& command : commands) WMSharedCommand(command.Code, command.Text, 1);
       },
       Qt::QueuedConnection);
 }

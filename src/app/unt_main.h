@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "app/ShellState.h"
+#include "app/UntAddFiles.h"
 #include "app/mapshare.h"
 #include "audio/DownloadCounters.h"
 #include "audio/IAudioEngine.h"
@@ -87,8 +88,6 @@ struct TRandomListEntry;
 
 namespace orvane::app {
 
-class TAddFilesThread;
-struct TAddedFile;
 class TMusicServerLink;
 class TRandomListFetch;
 
@@ -306,6 +305,10 @@ class TNimMain : public QObject {
   // Asks for files and starts adding them (the rows follow while their tags are read); true when
   // the user chose files.
   bool AddFilesFromDialog();
+  // "添加文件夹" (main menu and the empty-list hint): asks for a folder and adds its songs as a
+  // dropped folder's; starts the first when the list was empty.
+  Q_INVOKABLE void pmf_openfolderClick();
+  bool AddFolderFromDialog();
   // Songs and folders dropped onto the music list: added as the dialog adds them, folders searched
   // through for songs, in path order.
   Q_INVOKABLE void lstDefaultDragDrop(const QList<QUrl>& urls);
@@ -368,7 +371,7 @@ class TNimMain : public QObject {
 
   // ---- commands (unt_main_commands.cpp)
   // A message to the window, from another process (its socket) or from the window itself:
-  // WM_SHAREDCOMMAND and WM_CMDPLAY; the result is the answer the sender gets (0 for others).
+  // WM_SHAREDCOMMAND, WM_CMDPLAY and WM_RESTOREPLAYER (a start without files); the result is the answer the sender gets (0 for others).
   int32_t Perform(const TMessage& message);
   // WM_SHAREDCOMMAND: carries out the command in the shared block and clears the block.
   int32_t WMSharedCommand(const TMessage& message);
@@ -468,7 +471,6 @@ class TNimMain : public QObject {
   void LoadEffectPresets();
   void StartUpdateCheck();
   void PostOwnCommandLine(const std::vector<std::string>& args);
-  void WriteOwnCommand(const TCommand& command, int attempt);
   void ReportMovedAside(const QString& what, const std::string& movedTo);
   // The greeting shown as the title and on the desktop before anything plays (and as a lyric's
   // closing line), in the interface's language.
@@ -498,7 +500,8 @@ class TNimMain : public QObject {
   void ListSaved(const store::TListSaveResult& result);
   int AskYesNo(const std::string& message);
   QMenu* ListMenu();
-  void AddFiles(std::vector<std::string> paths, bool search);
+  uint64_t AddFiles(std::vector<std::string> paths, TAddFilesThread::TSearch search);
+  void PlayAddedRow(int row);
   void AddedFiles(std::vector<TAddedFile>& files);
   void AddingFinished();
   void SetAddProgress(const QString& text);
@@ -614,6 +617,8 @@ class TNimMain : public QObject {
 
   std::unique_ptr<TAddFilesThread> addFiles;
   std::set<uint64_t> startJobs;    // adds that start the first song if they fill an empty list
+  std::set<uint64_t> playJobs;     // handed-over adds whose first row plays once it is in
+  std::string lastAddedFolder;     // where "添加文件夹" opens next
   bool startOnAdd = false;         // the add being queued is one of them
   QString addProgressText;
 

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <QAction>
+#include <QDialog>
+#include <QWindow>
 #include <QMenu>
 #include <QTimer>
 #include <regex>
@@ -745,7 +747,8 @@ TEST_F(MainWindowTest, MainMenuHasItsItemsInOrder) {
       items.push_back(action->isSeparator() ? "-" : action->objectName().toStdString() + " " + action->text().toStdString());
     return items;
   };
-  EXPECT_EQ(describe(menu), (std::vector<std::string>{"pmm_tallo Tallo音乐分享平台", "-", "pmf_openfile 添加音乐", "-",
+  EXPECT_EQ(describe(menu), (std::vector<std::string>{"pmm_tallo Tallo音乐分享平台", "-", "pmf_openfile 添加音乐",
+                                                      "pmf_openfolder 添加文件夹", "-",
                                                       "pmp_play 播放/暂停", "pmp_previous 上一首", "pmp_next 下一首", "-",
                                                       "pmm_server 连接音乐服务器…", "-", " 帮助", "-", "pmm_close 退出"}));
   QMenu* help = menu->findChild<QMenu*>("pmm_help");
@@ -834,7 +837,10 @@ TEST_F(MainWindowTest, MessagesCarryOutTheBlocksCommandAndClearIt) {
   EXPECT_EQ(main.Perform({99, 1, 1}), 0);
 }
 
-TEST_F(MainWindowTest, TheOwnCommandLineWaitsForAHandOffUnderWay) {
+// The player's own files are added after its saved lists, all of them in order with the first
+// playing; they never go through the shared block, so another start's command waiting there is
+// neither overwritten nor waited for.
+TEST_F(MainWindowTest, TheOwnCommandLineLeavesAHandOffUnderWayAlone) {
   TempDir runtime;
   fs::permissions(runtime.Path(), fs::perms::owner_all, fs::perm_options::replace);
   auto folder = app::TRuntimeFolder::OpenWith(runtime.Path().c_str(), runtime.Path().string(), nullptr);
@@ -846,18 +852,96 @@ TEST_F(MainWindowTest, TheOwnCommandLineWaitsForAHandOffUnderWay) {
   ASSERT_TRUE(otherStart->LockForWriting(0));
   otherStart->Write(app::CMD_APPENDFILE, "/from/another/start.mp3");
 
+  WriteSavedLists(Songs(1));
   app::TNimMainServices services = Services();
   services.CommandBlock = shared;
   window = std::make_unique<app::TNimMain>(std::move(services));
-  window->FormCreate({"/l", "/own.mp3"});
-  ProcessEventsFor(100);
-  EXPECT_EQ(window->lstDefault().Count(), 0);
+  window->FormCreate({"/own/1.mp3", "/own/2.mp3"});
+  ASSERT_TRUE(ProcessEventsUntil([this] { return window->lstDefault().Count() == 3; }));
+  EXPECT_EQ(LastOpened(), "/own/1.mp3");
+  EXPECT_EQ(window->Shell().CurrentIndex, 1);
   EXPECT_EQ(shared->Text(), "/from/another/start.mp3");  // not overwritten
   window->Perform({app::WM_SHAREDCOMMAND, 1, 1});  // the other start's message arrives
   otherStart->UnlockForWriting();
-  ASSERT_TRUE(ProcessEventsUntil([this] { return window->lstDefault().Count() == 2; }));
-  EXPECT_EQ(window->lstDefault().Row(0).Location, "/from/another/start.mp3");
-  EXPECT_EQ(window->lstDefault().Row(1).Location, "/own.mp3");
+  ASSERT_EQ(window->lstDefault().Count(), 4);
+  EXPECT_EQ(window->lstDefault().Row(1).Location, "/own/1.mp3");
+  EXPECT_EQ(window->lstDefault().Row(2).Location, "/own/2.mp3");
+  EXPECT_EQ(window->lstDefault().Row(3).Location, "/from/another/start.mp3");
+
+  // "/l" adds them all and plays none.
+  window.reset();
+  std::filesystem::remove_all(DataFolder());
+  app::TNimMain& added = Create({"/l", "/own/3.mp3", "/own/4.mp3"});
+  ASSERT_TRUE(ProcessEventsUntil([&added] { return added.lstDefault().Count() == 2; }));
+  EXPECT_TRUE(engine->Opened.empty());
+}
+
+// Only "退出" (or the main window's own close) ends the player: a dialog opened from the tray menu
+// while the window is hidden is the last window when it closes, and the songs chosen in it are
+// added.
+TEST_F(MainWindowTest, ADialogFromTheTrayDoesNotEndThePlayer) {
+  TempDir songs;
+  WriteFileBytes(songs.File("a.mp3"), "x");
+  bool dialogShown = false;
+  AdjustServices = [&](app::TNimMainServices& services) {
+    services.ChooseFiles = [&](const std::string&) {
+      // A modal dialog as the desktop's file dialog is, closed by the user.
+      QDialog dialog;
+      QTimer::singleShot(30, &dialog, [&dialog, &dialogShown] {
+        dialogShown = dialog.isVisible();
+        dialog.accept();
+      });
+      dialog.exec();
+      return std::vector<std::string>{songs.File("a.mp3")};
+    };
+  };
+  app::TNimMain& main = Create();
+  QWindow shown;
+  shown.resize(100, 100);
+  shown.show();
+  main.SetWindow(&shown);
+  bool ended = false;
+  app::EndWhenMainWindowCloses(&shown, [&ended] { ended = true; });
+  ProcessEventsFor(20);
+  shown.hide();  // in the tray
+
+  main.pm_main()->findChild<QAction*>("pmf_openfile")->trigger();
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.Adding() && main.lstDefault().Count() == 1; }));
+  ProcessEventsFor(50);
+  EXPECT_TRUE(dialogShown);
+  EXPECT_FALSE(ended);
+  EXPECT_EQ(LastOpened(), songs.File("a.mp3"));
+
+  // Hiding to the tray is no close; the window manager closing the window is.
+  shown.show();
+  ProcessEventsFor(20);
+  shown.hide();
+  ProcessEventsFor(20);
+  EXPECT_FALSE(ended);
+  shown.show();
+  ProcessEventsFor(20);
+  shown.close();
+  EXPECT_TRUE(ProcessEventsUntil([&ended] { return ended; }, 2000));
+}
+
+// A start without files while the player is hidden in the tray brings its window back, as the
+// desktop's "Raise" does.
+TEST_F(MainWindowTest, AStartWithoutFilesRestoresTheHiddenWindow) {
+  app::TNimMain& main = Create();
+  QWindow shown;
+  shown.resize(100, 100);
+  shown.show();
+  main.SetWindow(&shown);
+  ProcessEventsFor(20);
+  shown.showMinimized();
+  shown.hide();
+  ProcessEventsFor(20);
+  ASSERT_FALSE(shown.isVisible());
+  EXPECT_EQ(main.Perform({app::WM_RESTOREPLAYER, 0, 0}), 0);
+  ProcessEventsFor(20);
+  EXPECT_TRUE(shown.isVisible());
+  EXPECT_FALSE(shown.windowState() & Qt::WindowMinimized);
+  EXPECT_EQ(main.lstDefault().Count(), 0);
 }
 
 TEST_F(MainWindowTest, SettingsReachTheDiskShortlyAfterAChange) {

@@ -1,13 +1,16 @@
 import QtQuick
 
-// The hint over an empty music list, with its button to add songs.
+// The hint over an empty music list, with its buttons to add songs and to add a folder of songs.
 Item {
     id: hint
 
     property alias text: message.text
     property alias buttonText: addButton.text
     property alias button: addButton
+    property alias folderButtonText: folderButton.text
+    property alias folderButton: folderButton
     signal addClicked()
+    signal addFolderClicked()
 
     SceneText {
         id: message
@@ -21,13 +24,24 @@ Item {
         color: Style.dimText
     }
 
-    TextButton {
-        id: addButton
+    Row {
         anchors.horizontalCenter: parent.horizontalCenter
         anchors.top: message.bottom
         anchors.topMargin: 4
-        width: 84
-        height: 26
-        onClicked: hint.addClicked()
+        spacing: 10
+
+        TextButton {
+            id: addButton
+            width: 84
+            height: 26
+            onClicked: hint.addClicked()
+        }
+
+        TextButton {
+            id: folderButton
+            width: 84
+            height: 26
+            onClicked: hint.addFolderClicked()
+        }
     }
 }
