@@ -126,6 +126,8 @@ void TNimMain::RunSharedCommand(uint8_t code, const std::string& text) {
     const bool connecting = engine && engine->State() == audio::StateConnecting;
     if (code == CMD_PLAYFILE && !connecting && engine) {
       NoteUserAction();
+      // The song asked for is the one to play, not the next after a song that failed before it.
+      lanErrTimer.stop();
       shell.ActiveList = 0;
       engine->Stop();
       RebuildTrackList(*musicList, true);

@@ -234,6 +234,7 @@ void TNimMain::StartFirstSong() {
 void TNimMain::PlayAddedRow(int row) {
   if (!engine || engine->State() == audio::StateConnecting || row < 0 || row >= musicList->Count()) return;
   NoteUserAction();
+  lanErrTimer.stop();  // as for a song handed over on its own
   shell.ActiveList = 0;
   engine->Stop();
   RebuildTrackList(*musicList, true);

@@ -472,6 +472,22 @@ TEST_F(MainWindowTest, ABrokenSongIsSkippedOneSecondLater) {
   EXPECT_FALSE(main.tmr_lanerr().isActive());
 }
 
+// A song asked for while the skip after a broken one is due is the one that plays: the skip is
+// not carried out on it.
+TEST_F(MainWindowTest, ASongAskedForBeforeTheSkipIsNotSkipped) {
+  WriteSavedLists(Songs(3));
+  app::TNimMain& main = Create();
+  engine->FailOpens = true;
+  PlayRow(0);
+  ASSERT_TRUE(main.tmr_lanerr().isActive());
+  engine->FailOpens = false;
+  main.WMSharedCommand(app::CMD_PLAYFILE, "/handed/over.mp3");
+  ASSERT_TRUE(ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; }));
+  ProcessEventsFor(1300);
+  EXPECT_EQ(LastOpened(), "/handed/over.mp3");
+  EXPECT_EQ(main.Shell().CurrentIndex, 3);
+}
+
 // A song that cannot be played is named in the notice before the player moves on; a list that
 // fails song after song gives one notice that counts them, not one per song, and none again for a
 // song already named.
@@ -902,12 +918,30 @@ TEST_F(MainWindowTest, ADialogFromTheTrayDoesNotEndThePlayer) {
   main.SetWindow(&shown);
   bool ended = false;
   app::EndWhenMainWindowCloses(&shown, [&ended] { ended = true; });
+  main.CloseDesktopLyrics();
   ProcessEventsFor(20);
   shown.hide();  // in the tray
 
-  main.pm_main()->findChild<QAction*>("pmf_openfile")->trigger();
-  ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.Adding() && main.lstDefault().Count() == 1; }));
+  // In the application's own event loop, where Qt reports the last window closed: the dialog is
+  // that window, and that report must not end the player.
+  int lastWindowClosed = 0;
+  const auto counter = QObject::connect(qApp, &QGuiApplication::lastWindowClosed, [&] { ++lastWindowClosed; });
+  QTimer::singleShot(0, &main, [&main] { main.pm_main()->findChild<QAction*>("pmf_openfile")->trigger(); });
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&main] {
+    if (!main.Adding() && main.lstDefault().Count() == 1) QCoreApplication::exit(0);
+  });
+  poll.start(20);
+  QTimer giveUp;
+  giveUp.setSingleShot(true);
+  QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  giveUp.start(5000);
+  ASSERT_EQ(QCoreApplication::exec(), 0);
+  poll.stop();
+  giveUp.stop();
+  QObject::disconnect(counter);
   ProcessEventsFor(50);
+  EXPECT_EQ(lastWindowClosed, 1);
   EXPECT_TRUE(dialogShown);
   EXPECT_FALSE(ended);
   EXPECT_EQ(LastOpened(), songs.File("a.mp3"));
