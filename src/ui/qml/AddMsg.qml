@@ -24,24 +24,26 @@ Item {
         color: Style.dimText
     }
 
-    Row {
-        anchors.horizontalCenter: parent.horizontalCenter
+    // Side by side below the text when there are two, the one alone centred; placed by bindings,
+    // not a Row, so a button is where it shows at once.
+    TextButton {
+        id: addButton
+        x: folderButton.visible ? Math.round(hint.width / 2 - width - 5) : Math.round((hint.width - width) / 2)
         anchors.top: message.bottom
         anchors.topMargin: 4
-        spacing: 10
+        width: 84
+        height: 26
+        onClicked: hint.addClicked()
+    }
 
-        TextButton {
-            id: addButton
-            width: 84
-            height: 26
-            onClicked: hint.addClicked()
-        }
-
-        TextButton {
-            id: folderButton
-            width: 84
-            height: 26
-            onClicked: hint.addFolderClicked()
-        }
+    TextButton {
+        id: folderButton
+        visible: text !== ""
+        x: Math.round(hint.width / 2 + 5)
+        anchors.top: message.bottom
+        anchors.topMargin: 4
+        width: 84
+        height: 26
+        onClicked: hint.addFolderClicked()
     }
 }
