@@ -33,6 +33,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -617,7 +618,9 @@ class TNimMain : public QObject {
 
   std::unique_ptr<TAddFilesThread> addFiles;
   std::set<uint64_t> startJobs;    // adds that start the first song if they fill an empty list
-  std::set<uint64_t> playJobs;     // handed-over adds whose first row plays once it is in
+  // Handed-over adds whose first row plays once it is in, with the user action they were; a later
+  // action of the user's (or a later song to play) takes their place.
+  std::map<uint64_t, uint64_t> playJobs;
   std::string lastAddedFolder;     // where "添加文件夹" opens next
   bool startOnAdd = false;         // the add being queued is one of them
   QString addProgressText;

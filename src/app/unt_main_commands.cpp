@@ -115,7 +115,11 @@ void TNimMain::RunSharedCommand(uint8_t code, const std::string& text) {
     // songs are being added there, later songs queue behind them, so every song joins the list in
     // the order it was handed over.
     const uint64_t job = AddFiles({text}, TAddFilesThread::TSearch::Folders);
-    if (job != 0 && code == CMD_PLAYFILE) playJobs.insert(job);
+    if (job != 0 && code == CMD_PLAYFILE) {
+      // It plays when its first song is in, unless the user has started something else by then.
+      NoteUserAction();
+      playJobs[job] = userActionSerial;
+    }
     return;
   }
   if (code == CMD_PLAYFILE || code == CMD_APPENDFILE) {

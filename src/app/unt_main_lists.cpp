@@ -216,7 +216,11 @@ void TNimMain::AddedFiles(std::vector<TAddedFile>& files) {
     if (shell.ActiveList == 0) RebuildTrackList(*musicList, true);
     // Songs added to an empty active list start playing, as soon as the first of them is in.
     if (startJobs.erase(job) > 0 && wasEmpty && !trackList.empty()) StartFirstSong();
-    if (playJobs.erase(job) > 0) PlayAddedRow(firstRow);
+    if (const auto play = playJobs.find(job); play != playJobs.end()) {
+      const bool current = play->second == userActionSerial;
+      playJobs.erase(play);
+      if (current) PlayAddedRow(firstRow);
+    }
   }
   UpdateListHint();
 }

@@ -163,6 +163,24 @@ TEST_F(MainWindowTest, HandedOverFoldersAddTheirSongsInOrder) {
   EXPECT_EQ(engine->Opened.size(), 1u);
 }
 
+// A folder to play that is still being read when the user starts another song: the user's song
+// keeps playing, the folder's songs are only added.
+TEST_F(MainWindowTest, AFolderToPlayDoesNotOverrideTheUsersLaterChoice) {
+  TempDir songs;
+  WriteFileBytes(songs.File("a.mp3"), "x");
+  WriteSavedLists(Songs(2));
+  app::TNimMain& main = Create();
+  Gate gate;
+  engine->BeforeReadTags = [released = gate.Waiter()](const std::string&) { released.wait(); };
+  main.WMSharedCommand(app::CMD_PLAYFILE, songs.Path().string());
+  PlayRow(1);
+  gate.Open();
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.Adding(); }));
+  EXPECT_EQ(main.lstDefault().Count(), 3);
+  EXPECT_EQ(LastOpened(), "/music/song2.mp3");
+  EXPECT_EQ(main.Shell().CurrentIndex, 1);
+}
+
 // "添加文件夹" in the main menu: the chosen folder's songs, in path order; into an empty list the
 // first of them starts, as with "添加音乐"; cancelling adds nothing.
 TEST_F(MainWindowTest, AddFolderMenuItemAddsTheChosenFoldersSongs) {
