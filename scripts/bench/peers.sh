@@ -14,7 +14,8 @@
 # Prints one table with the ratios Orvane/peer, and Orvane's threads (CPU and wake-ups a second).
 # A benchmark: it installs what is missing, prints, and always exits 0; it is not part of the tests.
 # Usage: scripts/bench/peers.sh [WINDOW seconds, default 20] [RUNS, default 3]
-#        (Release tree: $ORVANE_BENCH_BUILD, default build-bench)
+#        (Release tree: $ORVANE_BENCH_BUILD, default build-bench; ORVANE_PEERS="orvane mpv" measures
+#        only those players, e.g. ORVANE_PEERS=orvane for Orvane's row alone)
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
 dir=${ORVANE_BENCH_BUILD:-$root/build-bench}
@@ -43,7 +44,7 @@ install_peers() {
   done
   note "could not install ${missing[*]}; those columns stay empty"
 }
-install_peers
+[[ ${ORVANE_PEERS:-x} != orvane ]] && install_peers
 if ! ORVANE_BUILD_TARGETS=orvane "$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Release -DORVANE_SANITIZE=OFF \
   > /dev/null; then
   note "the Release build failed"
@@ -191,11 +192,11 @@ first_frame() {  # player
 
 have() { [[ $1 == orvane ]] || command -v "$1" > /dev/null; }
 
-players=(orvane qmmp audacious mpv)
+read -r -a players <<< "${ORVANE_PEERS:-orvane qmmp audacious mpv}"
 results="$work/results"
 : > "$results"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-prepare_audacious
+[[ " ${players[*]} " == *" audacious "* ]] && prepare_audacious
 for player in "${players[@]}"; do
   have "$player" || continue
   note "$player"

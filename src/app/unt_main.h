@@ -416,7 +416,6 @@ class TNimMain : public QObject {
   bool RandomListFetchRunning() const { return randomFetchSerial != 0; }
   const QTimer& tmr_lanerr() const { return lanErrTimer; }
   const QTimer& tmr_chk() const { return chkTimer; }
-  int32_t TickCount() const { return tickCount; }
 
   QString TitleText() const { return titleText; }
   int SeekMaximum() const { return seekMaximum; }
@@ -632,7 +631,6 @@ class TNimMain : public QObject {
   QTimer chkTimer;     // tmr_chk
   QTimer saveConfigTimer;
   QTimer karaokeTimer;  // moves the wipe while the current line is sung
-  int32_t tickCount = 0;
 
   // Controls of the settings page that the window keeps even while the page is not shown.
   bool showLrc = true;  // chkShowLrc

@@ -221,7 +221,7 @@ TAudioEngine::TAudioEngine(void* window, std::string pluginFolder, std::shared_p
   link->mainThread = mainThread->MakePoster();
   StartLibrary();
   // The tick runs only while the state is not 1001 (see SetState): stopped, it would do nothing,
-  // and an idle player should not wake twenty times a second for it.
+  // and an idle player should not wake for it at all.
   timer = std::make_unique<QTimer>();
   timer->setInterval(TickIntervalMs);
   QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [this] { Tick(); });

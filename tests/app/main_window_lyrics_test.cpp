@@ -20,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Ticks(app::TNimMain& main, int32_t positionMs, int count = 10) {
+void Ticks(app::TNimMain& main, int32_t positionMs, int count = 1) {
   audio::TSpectrumData spectrum{};
   audio::TWaveData wave{};
   for (int i = 0; i < count; ++i) main.EngineTick(audio::StatePlaying, 180000, positionMs, spectrum, wave);

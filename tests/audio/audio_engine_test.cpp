@@ -213,7 +213,7 @@ TEST_F(AudioEngineTest, TicksOutsideTheStoppedStateWithIdleBlocks) {
   engine->Pause();
   EXPECT_EQ(engine->State(), StatePaused);
   rec.tickStates.clear();
-  ProcessEventsFor(200);
+  ProcessEventsFor(TAudioEngine::TickIntervalMs + 200);
   ASSERT_FALSE(rec.tickStates.empty());
   for (int32_t s : rec.tickStates) EXPECT_EQ(s, StatePaused);
   EXPECT_TRUE(rec.tickBlocksZero);
