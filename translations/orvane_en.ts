@@ -11,6 +11,10 @@
         <source>添加歌曲</source>
         <translation>Add Songs</translation>
     </message>
+    <message>
+        <source>所有文件</source>
+        <translation>All files</translation>
+    </message>
 </context>
 <context>
     <name>DlrcButton</name>
@@ -37,6 +41,14 @@
 </context>
 <context>
     <name>Glossary</name>
+    <message>
+        <source>添加文件夹</source>
+        <translation type="vanished">Add Folder</translation>
+    </message>
+    <message>
+        <source>所有文件</source>
+        <translation type="vanished">All files</translation>
+    </message>
     <message>
         <source>保存</source>
         <translation type="vanished">Save</translation>
@@ -232,6 +244,10 @@
     <message>
         <source>连接音乐服务器…</source>
         <translation>Connect to a music server…</translation>
+    </message>
+    <message>
+        <source>添加文件夹</source>
+        <translation>Add Folder</translation>
     </message>
 </context>
 <context>
@@ -487,6 +503,10 @@
     <message>
         <source>没有可用的声音输出，恢复后接着播放</source>
         <translation>No sound output is available; playback goes on once it is back</translation>
+    </message>
+    <message>
+        <source>添加文件夹</source>
+        <translation>Add Folder</translation>
     </message>
 </context>
 <context>

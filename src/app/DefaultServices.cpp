@@ -32,7 +32,9 @@ QString DialogFilter(const std::string& filter) {
     if (pattern.toUpper() != pattern) patterns << pattern.toUpper();
   }
   const QString name = QCoreApplication::translate("DefaultServices", filter.substr(0, bar).c_str());
-  return name + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+  // Any file at all as the second choice: a song whose name has no known extension still plays.
+  return name + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QStringLiteral(");;") +
+         QCoreApplication::translate("DefaultServices", "所有文件") + QStringLiteral(" (*)");
 }
 
 std::vector<std::string> ChooseAudioFiles(const std::string& filter) {

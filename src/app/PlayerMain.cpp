@@ -83,7 +83,10 @@ extern "C" __attribute__((visibility("default"))) int OrvanePlayerMain(int argc,
   QQuickWindow::setDefaultAlphaBuffer(true);
   if (!std::getenv("QT_QUICK_BACKEND") && !std::getenv("QSG_RHI_BACKEND"))
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-  OrvaneApplication app(argc, argv);
+  // Qt sees the program's name only: it would take arguments such as "-style" or "-session" for
+  // its own, and here every argument after the options is a file (see CommandLine.h).
+  int qtArgc = argc > 0 ? 1 : 0;
+  OrvaneApplication app(qtArgc, argv);
   app.setQuitOnLastWindowClosed(false);
   // Before any window or scene exists, so every text is made in the interface's language.
   if (orvane::ui::InstallTranslation(app)) startUp->Screenshots.NameSuffix = "-en";
@@ -121,8 +124,9 @@ extern "C" __attribute__((visibility("default"))) int OrvanePlayerMain(int argc,
   }
 
   QObject::connect(&window, &TNimMain::closeRequested, &app, &QApplication::quit);
-  // The window closed some other way (the window manager's close): that ends the player too.
-  QObject::connect(&app, &QGuiApplication::lastWindowClosed, &window, [&window, &app] {
+  // The window closed some other way (the window manager's close): that ends the player too. Only
+  // that window's close does; a dialog closing while the window is hidden in the tray does not.
+  EndWhenMainWindowCloses(quickWindow, [&window, &app] {
     window.FormClose();
     app.quit();
   });

@@ -124,16 +124,23 @@ std::vector<std::string> FindSongs(const std::vector<std::string>& paths, const 
 namespace {
 // Often enough that rows appear as they are read, seldom enough that a thousand rows make a few
 // dozen insertions rather than a thousand.
-constexpr int kDrainIntervalMs = 40;
+constexpr int kDeliverIntervalMs = 40;
+
+// Tags are read from files only: a URL handed over with local files is added as it is.
+bool IsUrl(const std::string& path) {
+  const auto scheme = path.find("://");
+  return scheme != std::string::npos && scheme > 0 && path.find('/') > scheme;
+}
 }  // namespace
 
 TAddFilesThread::TAddFilesThread(TReadTags readTags, THandlers handlers)
     : readTags(std::move(readTags)), handlers(std::move(handlers)) {
-  drainTimer.setInterval(kDrainIntervalMs);
-  QObject::connect(&drainTimer, &QTimer::timeout, [this] { Drain(); });
+  deliverLater.setSingleShot(true);
+  QObject::connect(&deliverLater, &QTimer::timeout, [this] { Drain(); });
 }
 
 TAddFilesThread::~TAddFilesThread() {
+  relay.Close();
   {
     std::lock_guard lock(mutex);
     stopping = true;
@@ -144,34 +151,35 @@ TAddFilesThread::~TAddFilesThread() {
   if (worker.joinable()) worker.join();
 }
 
-uint64_t TAddFilesThread::Add(std::vector<std::string> paths, std::vector<std::string> extensions) {
+uint64_t TAddFilesThread::Add(std::vector<std::string> paths, std::vector<std::string> extensions, TSearch search) {
+  if (extensions.empty()) search = TSearch::None;
   std::lock_guard lock(mutex);
   const uint64_t id = ++nextJob;
-  if (!extensions.empty()) {
-    jobs.push_back({id, std::move(paths), std::move(extensions)});
-  } else {
-    // Known at once: the progress line shows the whole count from the start.
-    found += static_cast<int>(paths.size());
-    jobs.push_back({id, std::move(paths), {}});
-  }
+  // Known at once: the progress line shows the whole count from the start.
+  if (search == TSearch::None) found += static_cast<int>(paths.size());
+  jobs.push_back({id, std::move(paths), std::move(extensions), search});
   if (!worker.joinable()) worker = std::thread([this] { Run(); });
   wake.notify_one();
-  drainTimer.start();
+  active = true;
   return id;
 }
 
 void TAddFilesThread::Cancel() {
-  std::lock_guard lock(mutex);
-  ++generation;
-  jobs.clear();
-  pending.clear();
-  found = 0;
-  delivered = 0;
+  {
+    std::lock_guard lock(mutex);
+    ++generation;
+    jobs.clear();
+    pending.clear();
+    found = 0;
+    delivered = 0;
+  }
+  // An idle worker posts nothing more: the end of the work is reported from here.
+  if (active) PostDelivery();
 }
 
 bool TAddFilesThread::Busy() const {
   std::lock_guard lock(mutex);
-  return working || !jobs.empty() || !pending.empty() || drainTimer.isActive();
+  return working || !jobs.empty() || !pending.empty() || active;
 }
 
 void TAddFilesThread::Run() {
@@ -190,7 +198,35 @@ void TAddFilesThread::Run() {
     RunJob(job, jobGeneration);
     lock.lock();
     working = false;
+    if (jobs.empty()) {
+      // Idle: the main thread learns that everything is delivered.
+      lock.unlock();
+      PostDelivery();
+      lock.lock();
+    }
   }
+}
+
+std::vector<std::string> TAddFilesThread::JobFiles(const TJob& job, const std::function<bool()>& stale) const {
+  switch (job.Search) {
+    case TSearch::None:
+      return job.Paths;
+    case TSearch::All:
+      return FindSongs(job.Paths, job.Extensions, stale);
+    case TSearch::Folders:
+      break;
+  }
+  std::vector<std::string> files;
+  for (const std::string& path : job.Paths) {
+    std::error_code ec;
+    if (!IsUrl(path) && fs::is_directory(path, ec)) {
+      std::vector<std::string> songs = FindSongs({path}, job.Extensions, stale);
+      files.insert(files.end(), std::make_move_iterator(songs.begin()), std::make_move_iterator(songs.end()));
+    } else {
+      files.push_back(path);
+    }
+  }
+  return files;
 }
 
 void TAddFilesThread::RunJob(const TJob& job, uint64_t jobGeneration) {
@@ -198,19 +234,24 @@ void TAddFilesThread::RunJob(const TJob& job, uint64_t jobGeneration) {
     std::lock_guard lock(mutex);
     return stopping || generation != jobGeneration;
   };
-  std::vector<std::string> files = job.Paths;
-  if (!job.Extensions.empty()) {
-    files = FindSongs(job.Paths, job.Extensions, stale);
-    std::lock_guard lock(mutex);
-    if (generation != jobGeneration) return;
-    found += static_cast<int>(files.size());
+  std::vector<std::string> files = JobFiles(job, stale);
+  if (job.Search != TSearch::None) {
+    {
+      std::lock_guard lock(mutex);
+      if (generation != jobGeneration) return;
+      found += static_cast<int>(files.size());
+    }
+    PostDelivery();  // the progress line shows what was found
   }
   for (const std::string& file : files) {
     if (stale()) return;
     TAddedFile row = ReadFile(job.Id, file);
-    std::lock_guard lock(mutex);
-    if (stopping || generation != jobGeneration) return;
-    pending.push_back(std::move(row));
+    {
+      std::lock_guard lock(mutex);
+      if (stopping || generation != jobGeneration) return;
+      pending.push_back(std::move(row));
+    }
+    PostDelivery();
   }
 }
 
@@ -218,7 +259,7 @@ TAddedFile TAddFilesThread::ReadFile(uint64_t job, const std::string& path) cons
   TAddedFile row;
   row.Job = job;
   row.Path = path;
-  if (readTags && MayHoldTags(path)) {
+  if (readTags && !IsUrl(path) && MayHoldTags(path)) {
     try {
       readTags(path, row.Tags);
     } catch (...) {
@@ -228,12 +269,33 @@ TAddedFile TAddFilesThread::ReadFile(uint64_t job, const std::string& path) cons
   return row;
 }
 
+void TAddFilesThread::PostDelivery() {
+  {
+    std::lock_guard lock(mutex);
+    if (deliveryPosted) return;
+    deliveryPosted = true;
+  }
+  relay.Post([this] { Deliver(); });
+}
+
+void TAddFilesThread::Deliver() {
+  if (deliverLater.isActive()) return;  // the delayed one takes this news too
+  const qint64 since = lastDrain.isValid() ? lastDrain.elapsed() : kDeliverIntervalMs;
+  if (since >= kDeliverIntervalMs) {
+    Drain();
+    return;
+  }
+  deliverLater.start(static_cast<int>(kDeliverIntervalMs - since));
+}
+
 void TAddFilesThread::Drain() {
   std::vector<TAddedFile> rows;
   int done = 0, total = 0;
   bool finished = false;
   {
     std::lock_guard lock(mutex);
+    // From here on, news from the worker needs a hand-off of its own.
+    deliveryPosted = false;
     rows.swap(pending);
     delivered += static_cast<int>(rows.size());
     done = delivered;
@@ -244,11 +306,13 @@ void TAddFilesThread::Drain() {
       delivered = 0;
     }
   }
-  if (finished) drainTimer.stop();
+  if (!rows.empty()) lastDrain.restart();
+  const bool reportEnd = finished && active;
+  if (finished) active = false;
   if (!rows.empty() && handlers.Rows) handlers.Rows(rows);
-  if (finished) {
+  if (reportEnd) {
     if (handlers.Finished) handlers.Finished();
-  } else if (handlers.Progress) {
+  } else if (!finished && total > 0 && handlers.Progress) {
     handlers.Progress(done, total);
   }
 }

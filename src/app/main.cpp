@@ -6,32 +6,34 @@
 #include <dlfcn.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
+#include <vector>
 
+#include "app/CommandLine.h"
 #include "app/StartUp.h"
 #include "orvane_version.h"
 #include "text/ProgramFolders.h"
 
 int main(int argc, char** argv) {
   using namespace orvane::app;
-  TStartUp startUp;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--version") == 0) {
+  const TCommandLine line = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  switch (line.Action) {
+    case TCommandLine::TAction::Version:
       std::printf("Orvane %s\n", orvane::kVersion);
       return 0;
-    }
-    if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc) {
-      startUp.Screenshots.Folder = argv[++i];
-      continue;
-    }
-    if (std::strcmp(argv[i], "--screenshot-delay") == 0 && i + 1 < argc) {
-      startUp.Screenshots.DelayMs = std::atoi(argv[++i]);
-      continue;
-    }
-    startUp.Args.emplace_back(argv[i]);
+    case TCommandLine::TAction::Help:
+      std::fputs(kCommandLineHelp, stdout);
+      return 0;
+    case TCommandLine::TAction::Error:
+      std::fprintf(stderr, "orvane: %s\n%s", line.Error.c_str(), kCommandLineHelp);
+      return 2;
+    case TCommandLine::TAction::Run:
+      break;
   }
+  TStartUp startUp;
+  startUp.Args = line.Args;
+  startUp.Screenshots.Folder = line.ScreenshotFolder;
+  if (line.ScreenshotDelayMs >= 0) startUp.Screenshots.DelayMs = line.ScreenshotDelayMs;
 
   // 1. The shared command block. Without it the player cannot tell whether it already runs.
   std::string error;

@@ -377,18 +377,33 @@ std::string AbsolutePath(const std::string& text) {
   return folder + std::string(rest);
 }
 
-std::optional<TCommand> CommandFromArgs(const std::vector<std::string>& args) {
-  if (args.empty()) return std::nullopt;
-  if (args[0] == "/l") return TCommand{11, args.size() > 1 ? AbsolutePath(args[1]) : std::string()};
-  return TCommand{1, AbsolutePath(args[0])};
+std::vector<TCommand> CommandsFromArgs(const std::vector<std::string>& args) {
+  std::vector<TCommand> commands;
+  const bool addOnly = !args.empty() && args[0] == "/l";
+  for (size_t i = addOnly ? 1 : 0; i < args.size(); ++i) {
+    if (args[i].empty()) continue;
+    const uint8_t code = addOnly || !commands.empty() ? 11 : 1;
+    commands.push_back({code, AbsolutePath(args[i])});
+  }
+  return commands;
+}
+
+THandOff HandOverCommands(TCommandBlock& block, int fd, const std::vector<TCommand>& commands) {
+  if (!block.LockForWriting(kHandOffTimeoutMs)) return THandOff::BlockBusy;
+  THandOff result = THandOff::Delivered;
+  for (const TCommand& command : commands) {
+    block.Write(command.Code, command.Text);
+    if (!SendWindowMessage(fd, {WM_SHAREDCOMMAND, 1, 1}, kHandOffTimeoutMs)) {
+      result = THandOff::NoAnswer;
+      break;
+    }
+  }
+  block.UnlockForWriting();
+  return result;
 }
 
 THandOff HandOverCommand(TCommandBlock& block, int fd, const TCommand& command) {
-  if (!block.LockForWriting(kHandOffTimeoutMs)) return THandOff::BlockBusy;
-  block.Write(command.Code, command.Text);
-  const std::optional<int32_t> answer = SendWindowMessage(fd, {WM_SHAREDCOMMAND, 1, 1}, kHandOffTimeoutMs);
-  block.UnlockForWriting();
-  return answer ? THandOff::Delivered : THandOff::NoAnswer;
+  return HandOverCommands(block, fd, {command});
 }
 
 TSingleInstance CheckSingleInstance(const TRuntimeFolder& folder, TCommandBlock& block,
@@ -401,8 +416,14 @@ TSingleInstance CheckSingleInstance(const TRuntimeFolder& folder, TCommandBlock&
   };
   UniqueFd window = ConnectWindowSocket(folder, 200);
   if (TInstanceMutex::Create(folder, result.Mutex) == TInstanceMutex::State::First) return becomeFirst();
-  const std::optional<TCommand> command = CommandFromArgs(args);
-  if (!command) return result;
+  const std::vector<TCommand> commands = CommandsFromArgs(args);
+  if (commands.empty()) {
+    // Nothing to hand over: the player comes forward. One that is still starting shows its window
+    // anyway, so there is nothing to wait for.
+    if (window.Valid() && !SendWindowMessage(window.Get(), {WM_RESTOREPLAYER, 0, 0}, kHandOffTimeoutMs))
+      result.Note = "the running player did not answer in time";
+    return result;
+  }
   // The lock is taken but nobody listens: the first instance is still starting (it listens in a
   // moment) or just ending (then this start takes its place).
   const auto deadline = Clock::now() + std::chrono::milliseconds(connectRetryMs);
@@ -415,7 +436,7 @@ TSingleInstance CheckSingleInstance(const TRuntimeFolder& folder, TCommandBlock&
     result.Note = "the running player cannot be reached; the command was not handed over";
     return result;
   }
-  switch (HandOverCommand(block, window.Get(), *command)) {
+  switch (HandOverCommands(block, window.Get(), commands)) {
     case THandOff::Delivered:
       break;
     case THandOff::NoAnswer:

@@ -36,6 +36,9 @@ inline constexpr size_t kCommandTextMax = 65535;
 
 // The message that tells the running player a command waits in the block (wParam 1, lParam 1).
 inline constexpr int32_t WM_SHAREDCOMMAND = 2734;
+// The message a start without files sends: the running player restores and raises its window, as
+// launching a running application does on a Linux desktop (wParam and lParam 0).
+inline constexpr int32_t WM_RESTOREPLAYER = 2735;
 
 // How long a writer waits for the block and for the running player's answer; a player that does
 // not answer in this time is taken as hung, and the writer gives up.
@@ -167,17 +170,21 @@ std::optional<int32_t> SendWindowMessage(int fd, const TMessage& message, int ti
 // ("scheme://…") and the empty text stay as they are.
 std::string AbsolutePath(const std::string& path);
 
-// The command a command line stands for: code 11 with argument 2 (empty when there is none) after
-// "/l" exactly, else code 1 with argument 1; paths made absolute. Empty without arguments.
+// The commands a command line stands for, one per file, paths made absolute: after "/l" (exactly,
+// as argument 1) every file is added (code 11); otherwise the first is played (code 1) and the
+// others added (code 11), so all of them join the list in order and the first one plays. Empty
+// arguments name nothing and are skipped; no files, no commands.
 struct TCommand {
   uint8_t Code = 0;
   std::string Text;
 };
-std::optional<TCommand> CommandFromArgs(const std::vector<std::string>& args);
+std::vector<TCommand> CommandsFromArgs(const std::vector<std::string>& args);
 
-// Writes a command to the block and tells the running player (connected on fd), waiting for its
-// answer; the block is locked for writers throughout.
+// Writes commands to the block one after the other and tells the running player (connected on fd)
+// of each, waiting for its answer; the block is locked for writers throughout, so another start's
+// commands never land between them.
 enum class THandOff { Delivered, NoAnswer, BlockBusy };
+THandOff HandOverCommands(TCommandBlock& block, int fd, const std::vector<TCommand>& commands);
 THandOff HandOverCommand(TCommandBlock& block, int fd, const TCommand& command);
 
 // Start-up step 4.
@@ -188,8 +195,8 @@ struct TSingleInstance {
   std::string Note;                       // why a later start dropped its command, for stderr
 };
 // The first instance (First) gets the lock and its listening socket. A later start hands its
-// command line over to the running player and ends; with no arguments it only ends. A later start
-// with arguments that finds the lock taken but no socket (the first is still starting, or ending)
+// command line over to the running player and ends; without files it asks the player to show its
+// window (WM_RESTOREPLAYER) and ends. A later start with files that finds the lock taken but no socket (the first is still starting, or ending)
 // keeps trying for connectRetryMs: it hands over as soon as the socket answers, or becomes the
 // first instance itself when the lock comes free.
 TSingleInstance CheckSingleInstance(const TRuntimeFolder& folder, TCommandBlock& block,

@@ -259,40 +259,17 @@ void TNimMain::ApplyEffectPreset(int32_t index) {
     audio::ApplyEffectPreset(store::TXmlReader::FromFile(shell.ShareFolder + audio::EffectPresetFileName), index, *engine);
 }
 
-// The own command line goes through the block and the window's message, as a second start's
-// does, so it is handled once the event loop runs, that is after the saved lists are loaded.
+// The player's own files are carried out as a second start's would be, once the event loop runs,
+// that is after the saved lists have loaded, so they are appended after them. They go straight to
+// the handler rather than through the shared block: another start may hold the block right now,
+// and a command of our own must neither wait for it nor be lost to it.
 void TNimMain::PostOwnCommandLine(const std::vector<std::string>& args) {
-  if (const std::optional<TCommand> command = CommandFromArgs(args)) WriteOwnCommand(*command, 0);
-}
-
-// The block is locked for writers until the command is handled, as any writer's is. When a second
-// start is handing over right now (it holds the lock and waits for this window), its command goes
-// first and this one follows. A writer that keeps the lock longer than any hand-off takes is stuck
-// or hostile: the block is left to it, and the own command goes to the handler directly, so it is
-// neither lost nor written over the other writer's.
-void TNimMain::WriteOwnCommand(const TCommand& command, int attempt) {
-  constexpr int kRetryMs = 10;
-  constexpr int kMaxAttempts = kHandOffTimeoutMs / kRetryMs;
-  if (!commandBlock->TryLockForWriting()) {
-    if (attempt < kMaxAttempts) {
-      QTimer::singleShot(kRetryMs, this, [this, command, attempt] { WriteOwnCommand(command, attempt + 1); });
-      return;
-    }
-    std::fprintf(stderr, "orvane: the command block stayed locked for %d s; the own command line is handled "
-                 "without it\n", kHandOffTimeoutMs / 1000);
-    QMetaObject::invokeMethod(
-        this, [this, command] { WMSharedCommand(command.Code, command.Text, 1); }, Qt::QueuedConnection);
-    return;
-  }
-  commandBlock->Write(command.Code, command.Text);
+  std::vector<TCommand> commands = CommandsFromArgs(args);
+  if (commands.empty()) return;
   QMetaObject::invokeMethod(
       this,
-      [this] {
-        struct Unlock {
-          TCommandBlock& block;
-          ~Unlock() { block.UnlockForWriting(); }
-        } unlock{*commandBlock};
-        WMSharedCommand(TMessage{WM_SHAREDCOMMAND, 1, 1});
+      [this, commands = std::move(commands)] {
+        for (const TCommand& command : commands) WMSharedCommand(command.Code, command.Text, 1);
       },
       Qt::QueuedConnection);
 }

@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -42,6 +43,7 @@
 #include <vector>
 
 #include "app/ShellState.h"
+#include "app/UntAddFiles.h"
 #include "app/mapshare.h"
 #include "audio/DownloadCounters.h"
 #include "audio/IAudioEngine.h"
@@ -91,8 +93,6 @@ struct TRandomListEntry;
 
 namespace orvane::app {
 
-class TAddFilesThread;
-struct TAddedFile;
 class TMusicServerLink;
 class TRandomListFetch;
 
@@ -327,6 +327,10 @@ class TNimMain : public QObject {
   // Asks for files and starts adding them (the rows follow while their tags are read); true when
   // the user chose files.
   bool AddFilesFromDialog();
+  // "添加文件夹" (main menu and the empty-list hint): asks for a folder and adds its songs as a
+  // dropped folder's; starts the first when the list was empty.
+  Q_INVOKABLE void pmf_openfolderClick();
+  bool AddFolderFromDialog();
   // Songs and folders dropped onto the music list: added as the dialog adds them, folders searched
   // through for songs, in path order.
   Q_INVOKABLE void lstDefaultDragDrop(const QList<QUrl>& urls);
@@ -401,7 +405,7 @@ class TNimMain : public QObject {
 
   // ---- commands (unt_main_commands.cpp)
   // A message to the window, from another process (its socket) or from the window itself:
-  // WM_SHAREDCOMMAND and WM_CMDPLAY; the result is the answer the sender gets (0 for others).
+  // WM_SHAREDCOMMAND, WM_CMDPLAY and WM_RESTOREPLAYER (a start without files); the result is the answer the sender gets (0 for others).
   int32_t Perform(const TMessage& message);
   // WM_SHAREDCOMMAND: carries out the command in the shared block and clears the block.
   int32_t WMSharedCommand(const TMessage& message);
@@ -503,7 +507,6 @@ class TNimMain : public QObject {
   void LoadEffectPresets();
   void StartUpdateCheck();
   void PostOwnCommandLine(const std::vector<std::string>& args);
-  void WriteOwnCommand(const TCommand& command, int attempt);
   void ReportMovedAside(const QString& what, const std::string& movedTo);
   void ReportUntrustedPlugins();
   // The greeting shown as the title and on the desktop before anything plays (and as a lyric's
@@ -539,7 +542,8 @@ class TNimMain : public QObject {
   void DeleteSong(const store::TSong& song);
   void ClearMusicList();
   QMenu* ListMenu();
-  void AddFiles(std::vector<std::string> paths, bool search);
+  uint64_t AddFiles(std::vector<std::string> paths, TAddFilesThread::TSearch search);
+  void PlayAddedRow(int row);
   void AddedFiles(std::vector<TAddedFile>& files);
   void AddingFinished();
   void SetAddProgress(const QString& text);
@@ -658,6 +662,10 @@ class TNimMain : public QObject {
 
   std::unique_ptr<TAddFilesThread> addFiles;
   std::set<uint64_t> startJobs;    // adds that start the first song if they fill an empty list
+  // Handed-over adds whose first row plays once it is in, with the user action they were; a later
+  // action of the user's (or a later song to play) takes their place.
+  std::map<uint64_t, uint64_t> playJobs;
+  std::string lastAddedFolder;     // where "添加文件夹" opens next
   bool startOnAdd = false;         // the add being queued is one of them
   QString addProgressText;
 

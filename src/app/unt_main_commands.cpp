@@ -19,6 +19,11 @@ bool IsRegularFile(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 }  // namespace
 
 std::string TNimMain::GetField(const std::string& text, int n, char separator) {
@@ -31,6 +36,9 @@ int32_t TNimMain::Perform(const TMessage& message) {
       return WMSharedCommand(message);
     case WM_CMDPLAY:
       return WMCMDPLAY(message.WParam, message.LParam);
+    case WM_RESTOREPLAYER:
+      RestoreWindow();
+      return 0;
     default:
       return 0;
   }
@@ -102,6 +110,18 @@ void TNimMain::RunSharedCommand(uint8_t code, const std::string& text) {
     }
   } saveAtEnd{*this};
 
+  if ((code == CMD_PLAYFILE || code == CMD_APPENDFILE) && (IsFolder(text) || Adding())) {
+    // A folder is searched through for songs on the adding worker, as a dropped one is; while
+    // songs are being added there, later songs queue behind them, so every song joins the list in
+    // the order it was handed over.
+    const uint64_t job = AddFiles({text}, TAddFilesThread::TSearch::Folders);
+    if (job != 0 && code == CMD_PLAYFILE) {
+      // It plays when its first song is in, unless the user has started something else by then.
+      NoteUserAction();
+      playJobs[job] = userActionSerial;
+    }
+    return;
+  }
   if (code == CMD_PLAYFILE || code == CMD_APPENDFILE) {
     const int n = musicList->Count();
     audio::TTags tags;
@@ -110,6 +130,8 @@ void TNimMain::RunSharedCommand(uint8_t code, const std::string& text) {
     const bool connecting = engine && engine->State() == audio::StateConnecting;
     if (code == CMD_PLAYFILE && !connecting && engine) {
       NoteUserAction();
+      // The song asked for is the one to play, not the next after a song that failed before it.
+      lanErrTimer.stop();
       shell.ActiveList = 0;
       engine->Stop();
       RebuildTrackList(*musicList, true);

@@ -160,13 +160,23 @@ bool TNimMain::AddFilesFromDialog() {
   if (!services.ChooseFiles) return false;
   std::vector<std::string> files = services.ChooseFiles(engine ? engine->FileFilter() : std::string());
   if (files.empty()) return false;
-  AddFiles(std::move(files), false);
+  AddFiles(std::move(files), TAddFilesThread::TSearch::None);
   return true;
 }
 
+// "添加文件夹": the songs in the chosen folder and below it, in path order, as a dropped folder's.
+bool TNimMain::AddFolderFromDialog() {
+  if (!services.BrowseForFolder) return false;
+  std::string folder = lastAddedFolder;
+  if (!services.BrowseForFolder(tr("添加文件夹").toStdString(), folder) || folder.empty()) return false;
+  lastAddedFolder = folder;
+  return AddFiles({folder}, TAddFilesThread::TSearch::All) != 0;
+}
+
 // Adding runs on a worker: tags are read there and the rows arrive in order while the window goes
-// on working. The list is saved once, when the last row is in.
-void TNimMain::AddFiles(std::vector<std::string> paths, bool search) {
+// on working. The list is saved once, when the last row is in. Returns the job, 0 when nothing was
+// queued.
+uint64_t TNimMain::AddFiles(std::vector<std::string> paths, TAddFilesThread::TSearch search) {
   if (!addFiles) {
     audio::IAudioEngine* tagReader = engine.get();  // the worker is stopped before the engine goes
     TAddFilesThread::THandlers handlers;
@@ -182,12 +192,13 @@ void TNimMain::AddFiles(std::vector<std::string> paths, bool search) {
         std::move(handlers));
   }
   std::vector<std::string> extensions;
-  if (search) {
+  if (search != TAddFilesThread::TSearch::None) {
     extensions = FilterExtensions(engine ? engine->FileFilter() : std::string());
-    if (extensions.empty()) return;
+    if (extensions.empty()) return 0;
   }
-  const uint64_t job = addFiles->Add(std::move(paths), std::move(extensions));
+  const uint64_t job = addFiles->Add(std::move(paths), std::move(extensions), search);
   if (startOnAdd) startJobs.insert(job);
+  return job;
 }
 
 bool TNimMain::Adding() const { return addFiles && addFiles->Busy(); }
@@ -202,12 +213,18 @@ void TNimMain::AddedFiles(std::vector<TAddedFile>& files) {
       songs.push_back(store::MakeSong(std::move(title), std::move(file.Tags.Artist), std::move(file.Path)));
     }
     const bool wasEmpty = trackList.empty();
+    const int firstRow = musicList->Count();
     musicList->AddSongs(std::move(songs));
     // The mirror follows the music list's rows; it is pointed at them again after a random list
     // that brought nothing had left it empty.
     if (shell.ActiveList == 0) RebuildTrackList(*musicList, true);
     // Songs added to an empty active list start playing, as soon as the first of them is in.
     if (startJobs.erase(job) > 0 && wasEmpty && !trackList.empty()) StartFirstSong();
+    if (const auto play = playJobs.find(job); play != playJobs.end()) {
+      const bool current = play->second == userActionSerial;
+      playJobs.erase(play);
+      if (current) PlayAddedRow(firstRow);
+    }
   }
   UpdateListHint();
 }
@@ -220,8 +237,22 @@ void TNimMain::StartFirstSong() {
   engine->Open(trackList[0].Location);
 }
 
+// A handed-over song or folder to play: its first row plays once it is in, as a song handed over
+// on its own plays at once (unless a stream is being connected).
+void TNimMain::PlayAddedRow(int row) {
+  if (!engine || engine->State() == audio::StateConnecting || row < 0 || row >= musicList->Count()) return;
+  NoteUserAction();
+  lanErrTimer.stop();  // as for a song handed over on its own
+  shell.ActiveList = 0;
+  engine->Stop();
+  RebuildTrackList(*musicList, true);
+  shell.CurrentIndex = row;
+  engine->Open(trackList[static_cast<size_t>(row)].Location);
+}
+
 void TNimMain::AddingFinished() {
   startJobs.clear();
+  playJobs.clear();
   SetAddProgress({});
   if (!closed) SaveList(0);
 }
@@ -238,13 +269,19 @@ void TNimMain::lbl_openClick() {
   startOnAdd = false;
 }
 
+void TNimMain::pmf_openfolderClick() {
+  startOnAdd = trackList.empty();
+  AddFolderFromDialog();
+  startOnAdd = false;
+}
+
 void TNimMain::lstDefaultDragDrop(const QList<QUrl>& urls) {
   std::vector<std::string> paths;
   for (const QUrl& url : urls)
     if (url.isLocalFile()) paths.push_back(LocalFileBytes(url));
   if (paths.empty()) return;
   startOnAdd = trackList.empty();
-  AddFiles(std::move(paths), true);
+  AddFiles(std::move(paths), TAddFilesThread::TSearch::All);
   startOnAdd = false;
 }
 
@@ -325,6 +362,7 @@ void TNimMain::ClearMusicList() {
   // Songs still being added would refill the list the user just emptied.
   if (addFiles) addFiles->Cancel();
   startJobs.clear();
+  playJobs.clear();
   SetAddProgress({});
   musicList->Clear();
   if (shell.ActiveList == 0) trackList.clear();

@@ -26,6 +26,7 @@ QMenu* TNimMain::MainMenu() {
   menu->addSeparator();
   // Adds to the music list whichever tab is shown.
   item(menu, "pmf_openfile", tr("添加音乐"), &TNimMain::lbl_openClick);
+  item(menu, "pmf_openfolder", tr("添加文件夹"), &TNimMain::pmf_openfolderClick);
   menu->addSeparator();
   item(menu, "pmp_play", tr("播放/暂停"), &TNimMain::btn_playClick);
   item(menu, "pmp_previous", tr("上一首"), &TNimMain::btn_previousClick);

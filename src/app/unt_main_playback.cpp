@@ -225,6 +225,8 @@ void TNimMain::EngineStateChanged(int32_t state) {
       return;
     case StatePlaying:
       unplayable.clear();  // a run of songs that could not be played has ended
+      // A song plays: the skip due for an earlier one that failed would now skip this one.
+      lanErrTimer.stop();
       break;
     default:
       return;

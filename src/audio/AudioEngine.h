@@ -50,8 +50,10 @@ class TAudioEngine final : public IAudioEngine {
   static constexpr const char* BaseFileFilter =
       "所有音乐|*.mp1;*.mp2;*.mp3;*.wav;*.ogg;*.mod;*.s3m;*.it;*.umx;*.mo3;*.mtm;*.xm;*.aif";
   // What the decoder module plays beyond that list; the filter lists them right after it, as it
-  // lists a format plug-in's formats, so FLAC, AAC, WMA, Musepack and Opus songs show in the dialog.
-  static constexpr const char* DecoderFormats = "*.flac;*.m4a;*.aac;*.wma;*.oga;*.mpc;*.mpp;*.opus";
+  // lists a format plug-in's formats, so FLAC, AAC, WMA, Musepack, Opus, WavPack, AC-3, Matroska
+  // and WebM audio and audiobooks show in the dialog.
+  static constexpr const char* DecoderFormats =
+      "*.flac;*.m4a;*.aac;*.wma;*.oga;*.mpc;*.mpp;*.opus;*.aiff;*.aifc;*.wv;*.mka;*.webm;*.ac3;*.m4b";
 
   // window: the main window's id, handed to BASS_Init. pluginFolder: the folder searched for
   // "b_*.so" format plug-ins, ending in "/". counters: the song cache's byte counters, which the

@@ -16,7 +16,7 @@ std::string AutoRunEntry(const std::string& exe) {
          "Type=Application\n"
          "Version=1.4\n"
          "Name=Orvane\n"
-         "Exec=" + ExecValue(exe) + "\n"
+         "Exec=" + ExecValue(LaunchPath(exe)) + "\n"
          "Icon=" + EntryIcon(exe) + "\n"
          "Terminal=false\n";
 }

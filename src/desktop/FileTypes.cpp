@@ -85,13 +85,14 @@ std::string JoinTypes(const std::vector<std::string>& types) {
   return joined;
 }
 
-std::string FileTypeEntry(const std::string& exe, const std::vector<std::string>& types) {
+// exe is what Exec starts (LaunchPath); icon, the player's icon beside its real executable.
+std::string FileTypeEntry(const std::string& exe, const std::string& icon, const std::vector<std::string>& types) {
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Version=1.4\n"
          "Name=Orvane\n"
          "Exec=" + ExecValue(exe, "%F") + "\n"
-         "Icon=" + EntryIcon(exe) + "\n"
+         "Icon=" + icon + "\n"
          "Terminal=false\n"
          "StartupWMClass=Orvane\n"
          "Categories=AudioVideo;Audio;Player;\n"
@@ -100,16 +101,16 @@ std::string FileTypeEntry(const std::string& exe, const std::vector<std::string>
          "\n"
          "[Desktop Action PlayList]\n"
          "Name=Orvane播放列表\n"
-         "Exec=" + ExecValue(exe, "/l %f") + "\n";
+         "Exec=" + ExecValue(exe, "/l %F") + "\n";
 }
 
-std::string PlayListEntry(const std::string& exe, const std::vector<std::string>& types) {
+std::string PlayListEntry(const std::string& exe, const std::string& icon, const std::vector<std::string>& types) {
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Version=1.4\n"
          "Name=Orvane播放列表\n"
-         "Exec=" + ExecValue(exe, "/l %f") + "\n"
-         "Icon=" + EntryIcon(exe) + "\n"
+         "Exec=" + ExecValue(exe, "/l %F") + "\n"
+         "Icon=" + icon + "\n"
          "Terminal=false\n"
          "NoDisplay=true\n"
          "StartupWMClass=Orvane\n"
@@ -177,9 +178,11 @@ bool Register(const std::vector<std::string>& entryTypes, const std::vector<std:
   bool ok = true;
   bool entriesChanged = false;
   bool changed = false;
-  ok = UpdateUserFile(DesktopEntryFile(), FileTypeEntry(exe, entryTypes), changed) && ok;
+  const std::string launch = LaunchPath(exe);
+  const std::string icon = EntryIcon(exe);
+  ok = UpdateUserFile(DesktopEntryFile(), FileTypeEntry(launch, icon, entryTypes), changed) && ok;
   entriesChanged = entriesChanged || changed;
-  ok = UpdateUserFile(PlayListEntryFile(), PlayListEntry(exe, entryTypes), changed) && ok;
+  ok = UpdateUserFile(PlayListEntryFile(), PlayListEntry(launch, icon, entryTypes), changed) && ok;
   entriesChanged = entriesChanged || changed;
   bool packageChanged = false;
   const std::string package = MimePackage(entryTypes);

@@ -1,7 +1,7 @@
 #pragma once
 // Registering the player for its 21 audio file types on a freedesktop desktop: a desktop entry
 // whose MimeType= lists the types, with "open" as Exec=<exe> %F and the add-to-list command as the
-// desktop action "PlayList" (<exe> /l %f); a hidden second entry with the same types whose Exec adds
+// desktop action "PlayList" (<exe> /l %F); a hidden second entry with the same types whose Exec adds
 // to the list, so file managers offer it under "Open With"; the player as default application of
 // each type in mimeapps.list; a shared-mime-info package for the extensions that have no standard
 // type; then update-desktop-database and update-mime-database, where installed, so desktops see it.

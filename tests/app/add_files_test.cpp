@@ -2,6 +2,8 @@
 // a progress line, one save at the end; songs and folders dropped onto the list.
 #include <sys/stat.h>
 
+#include <QAction>
+#include <QMenu>
 #include <QThread>
 #include <atomic>
 #include <filesystem>
@@ -126,6 +128,89 @@ TEST_F(MainWindowTest, DroppedFolderAddsItsSongsInPathOrder) {
   EXPECT_EQ(SavedMusicRows(main), 6);
   // Dropped onto an empty list, the first song starts as with the add button.
   EXPECT_EQ(LastOpened(), (root / "a" / "2 two.mp3").string());
+}
+
+// A folder handed over (a later start, orvanectl, the desktop's media controls) is searched through
+// like a dropped one; a song handed over after it waits its turn, so the list keeps the order the
+// user gave; a folder to play plays its first song once that is in.
+TEST_F(MainWindowTest, HandedOverFoldersAddTheirSongsInOrder) {
+  TempDir songs;
+  const fs::path album = songs.Path() / "album";
+  fs::create_directories(album / "cd2");
+  for (const char* name : {"cd2/1 one.mp3", "10 ten.mp3", "2 two.mp3", "notes.txt"})
+    WriteFileBytes((album / name).string(), "x");
+  WriteFileBytes(songs.File("single.mp3"), "x");
+  WriteFileBytes(songs.File("later.txt"), "x");  // named on its own: added although no song's type
+
+  WriteSavedLists(Songs(1));
+  app::TNimMain& main = Create();
+  main.WMSharedCommand(app::CMD_PLAYFILE, album.string());
+  main.WMSharedCommand(app::CMD_APPENDFILE, songs.File("later.txt"));
+  main.WMSharedCommand(app::CMD_APPENDFILE, songs.File("single.mp3"));
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.Adding(); }));
+  EXPECT_EQ(Captions(main.lstDefault()),
+            (std::vector<std::string>{"歌1 - 歌手", "2 two", "10 ten", "1 one", "later", "single"}));
+  EXPECT_EQ(LastOpened(), (album / "2 two.mp3").string());
+  EXPECT_EQ(main.Shell().CurrentIndex, 1);
+  EXPECT_EQ(SavedMusicRows(main), 6);
+
+  // Only added: nothing new plays; a folder without songs adds nothing.
+  fs::create_directories(songs.Path() / "empty");
+  main.WMSharedCommand(app::CMD_APPENDFILE, album.string());
+  main.WMSharedCommand(app::CMD_PLAYFILE, (songs.Path() / "empty").string());
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.Adding(); }));
+  EXPECT_EQ(main.lstDefault().Count(), 9);
+  EXPECT_EQ(engine->Opened.size(), 1u);
+}
+
+// A folder to play that is still being read when the user starts another song: the user's song
+// keeps playing, the folder's songs are only added.
+TEST_F(MainWindowTest, AFolderToPlayDoesNotOverrideTheUsersLaterChoice) {
+  TempDir songs;
+  WriteFileBytes(songs.File("a.mp3"), "x");
+  WriteSavedLists(Songs(2));
+  app::TNimMain& main = Create();
+  Gate gate;
+  engine->BeforeReadTags = [released = gate.Waiter()](const std::string&) { released.wait(); };
+  main.WMSharedCommand(app::CMD_PLAYFILE, songs.Path().string());
+  PlayRow(1);
+  gate.Open();
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.Adding(); }));
+  EXPECT_EQ(main.lstDefault().Count(), 3);
+  EXPECT_EQ(LastOpened(), "/music/song2.mp3");
+  EXPECT_EQ(main.Shell().CurrentIndex, 1);
+}
+
+// "添加文件夹" in the main menu: the chosen folder's songs, in path order; into an empty list the
+// first of them starts, as with "添加音乐"; cancelling adds nothing.
+TEST_F(MainWindowTest, AddFolderMenuItemAddsTheChosenFoldersSongs) {
+  TempDir songs;
+  for (const char* name : {"b.mp3", "a/x.ogg"}) {
+    fs::create_directories((songs.Path() / name).parent_path());
+    WriteFileBytes((songs.Path() / name).string(), "x");
+  }
+  std::vector<std::string> titles;
+  std::string chosen;
+  AdjustServices = [&](app::TNimMainServices& services) {
+    services.BrowseForFolder = [&](const std::string& title, std::string& folder) {
+      titles.push_back(title);
+      if (chosen.empty()) return false;
+      folder = chosen;
+      return true;
+    };
+  };
+  app::TNimMain& main = Create();
+  QAction* item = main.pm_main()->findChild<QAction*>("pmf_openfolder");
+  ASSERT_NE(item, nullptr);
+  item->trigger();
+  ProcessEventsFor(20);
+  EXPECT_EQ(main.lstDefault().Count(), 0);
+  chosen = songs.Path().string();
+  item->trigger();
+  ASSERT_TRUE(ProcessEventsUntil([&main] { return !main.Adding() && main.lstDefault().Count() > 0; }));
+  EXPECT_EQ(Captions(main.lstDefault()), (std::vector<std::string>{"x", "b"}));
+  EXPECT_EQ(LastOpened(), (songs.Path() / "a" / "x.ogg").string());
+  EXPECT_EQ(titles, (std::vector<std::string>{"添加文件夹", "添加文件夹"}));
 }
 
 TEST(AddFiles, FilterExtensions) {

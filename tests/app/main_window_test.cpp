@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <QAction>
+#include <QDialog>
+#include <QWindow>
 #include <QMenu>
 #include <QTimer>
 #include <regex>
@@ -605,6 +607,22 @@ TEST_F(MainWindowTest, ABrokenSongIsSkippedOneSecondLater) {
   EXPECT_FALSE(main.tmr_lanerr().isActive());
 }
 
+// A song asked for while the skip after a broken one is due is the one that plays: the skip is
+// not carried out on it.
+TEST_F(MainWindowTest, ASongAskedForBeforeTheSkipIsNotSkipped) {
+  WriteSavedLists(Songs(3));
+  app::TNimMain& main = Create();
+  engine->FailOpens = true;
+  PlayRow(0);
+  ASSERT_TRUE(main.tmr_lanerr().isActive());
+  engine->FailOpens = false;
+  main.WMSharedCommand(app::CMD_PLAYFILE, "/handed/over.mp3");
+  ASSERT_TRUE(ProcessEventsUntil([this] { return engine->State() == audio::StatePlaying; }));
+  ProcessEventsFor(1300);
+  EXPECT_EQ(LastOpened(), "/handed/over.mp3");
+  EXPECT_EQ(main.Shell().CurrentIndex, 3);
+}
+
 // A song that cannot be played is named in the notice before the player moves on; a list that
 // fails song after song gives one notice that counts them, not one per song, and none again for a
 // song already named.
@@ -876,7 +894,8 @@ TEST_F(MainWindowTest, MainMenuHasItsItemsInOrder) {
       items.push_back(action->isSeparator() ? "-" : action->objectName().toStdString() + " " + action->text().toStdString());
     return items;
   };
-  EXPECT_EQ(describe(menu), (std::vector<std::string>{"pmm_tallo Tallo音乐分享平台", "-", "pmf_openfile 添加音乐", "-",
+  EXPECT_EQ(describe(menu), (std::vector<std::string>{"pmm_tallo Tallo音乐分享平台", "-", "pmf_openfile 添加音乐",
+                                                      "pmf_openfolder 添加文件夹", "-",
                                                       "pmp_play 播放/暂停", "pmp_previous 上一首", "pmp_next 下一首", "-",
                                                       "pmm_server 连接音乐服务器…", "-", " 帮助", "-", "pmm_close 退出"}));
   QMenu* help = menu->findChild<QMenu*>("pmm_help");
@@ -965,7 +984,10 @@ TEST_F(MainWindowTest, MessagesCarryOutTheBlocksCommandAndClearIt) {
   EXPECT_EQ(main.Perform({99, 1, 1}), 0);
 }
 
-TEST_F(MainWindowTest, TheOwnCommandLineWaitsForAHandOffUnderWay) {
+// The player's own files are added after its saved lists, all of them in order with the first
+// playing; they never go through the shared block, so another start's command waiting there is
+// neither overwritten nor waited for.
+TEST_F(MainWindowTest, TheOwnCommandLineLeavesAHandOffUnderWayAlone) {
   TempDir runtime;
   fs::permissions(runtime.Path(), fs::perms::owner_all, fs::perm_options::replace);
   auto folder = app::TRuntimeFolder::OpenWith(runtime.Path().c_str(), runtime.Path().string(), nullptr);
@@ -977,18 +999,114 @@ TEST_F(MainWindowTest, TheOwnCommandLineWaitsForAHandOffUnderWay) {
   ASSERT_TRUE(otherStart->LockForWriting(0));
   otherStart->Write(app::CMD_APPENDFILE, "/from/another/start.mp3");
 
+  WriteSavedLists(Songs(1));
   app::TNimMainServices services = Services();
   services.CommandBlock = shared;
   window = std::make_unique<app::TNimMain>(std::move(services));
-  window->FormCreate({"/l", "/own.mp3"});
-  ProcessEventsFor(100);
-  EXPECT_EQ(window->lstDefault().Count(), 0);
+  window->FormCreate({"/own/1.mp3", "/own/2.mp3"});
+  ASSERT_TRUE(ProcessEventsUntil([this] { return window->lstDefault().Count() == 3; }));
+  EXPECT_EQ(LastOpened(), "/own/1.mp3");
+  EXPECT_EQ(window->Shell().CurrentIndex, 1);
   EXPECT_EQ(shared->Text(), "/from/another/start.mp3");  // not overwritten
   window->Perform({app::WM_SHAREDCOMMAND, 1, 1});  // the other start's message arrives
   otherStart->UnlockForWriting();
-  ASSERT_TRUE(ProcessEventsUntil([this] { return window->lstDefault().Count() == 2; }));
-  EXPECT_EQ(window->lstDefault().Row(0).Location, "/from/another/start.mp3");
-  EXPECT_EQ(window->lstDefault().Row(1).Location, "/own.mp3");
+  ASSERT_EQ(window->lstDefault().Count(), 4);
+  EXPECT_EQ(window->lstDefault().Row(1).Location, "/own/1.mp3");
+  EXPECT_EQ(window->lstDefault().Row(2).Location, "/own/2.mp3");
+  EXPECT_EQ(window->lstDefault().Row(3).Location, "/from/another/start.mp3");
+
+  // "/l" adds them all and plays none.
+  window.reset();
+  std::filesystem::remove_all(DataFolder());
+  app::TNimMain& added = Create({"/l", "/own/3.mp3", "/own/4.mp3"});
+  ASSERT_TRUE(ProcessEventsUntil([&added] { return added.lstDefault().Count() == 2; }));
+  EXPECT_TRUE(engine->Opened.empty());
+}
+
+// Only "退出" (or the main window's own close) ends the player: a dialog opened from the tray menu
+// while the window is hidden is the last window when it closes, and the songs chosen in it are
+// added.
+TEST_F(MainWindowTest, ADialogFromTheTrayDoesNotEndThePlayer) {
+  TempDir songs;
+  WriteFileBytes(songs.File("a.mp3"), "x");
+  bool dialogShown = false;
+  AdjustServices = [&](app::TNimMainServices& services) {
+    services.ChooseFiles = [&](const std::string&) {
+      // A modal dialog as the desktop's file dialog is, closed by the user.
+      QDialog dialog;
+      QTimer::singleShot(30, &dialog, [&dialog, &dialogShown] {
+        dialogShown = dialog.isVisible();
+        dialog.accept();
+      });
+      dialog.exec();
+      return std::vector<std::string>{songs.File("a.mp3")};
+    };
+  };
+  app::TNimMain& main = Create();
+  QWindow shown;
+  shown.resize(100, 100);
+  shown.show();
+  main.SetWindow(&shown);
+  bool ended = false;
+  app::EndWhenMainWindowCloses(&shown, [&ended] { ended = true; });
+  main.CloseDesktopLyrics();
+  ProcessEventsFor(20);
+  shown.hide();  // in the tray
+
+  // In the application's own event loop, where Qt reports the last window closed: the dialog is
+  // that window, and that report must not end the player.
+  int lastWindowClosed = 0;
+  const auto counter = QObject::connect(qApp, &QGuiApplication::lastWindowClosed, [&] { ++lastWindowClosed; });
+  QTimer::singleShot(0, &main, [&main] { main.pm_main()->findChild<QAction*>("pmf_openfile")->trigger(); });
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&main] {
+    if (!main.Adding() && main.lstDefault().Count() == 1) QCoreApplication::exit(0);
+  });
+  poll.start(20);
+  QTimer giveUp;
+  giveUp.setSingleShot(true);
+  QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  giveUp.start(5000);
+  ASSERT_EQ(QCoreApplication::exec(), 0);
+  poll.stop();
+  giveUp.stop();
+  QObject::disconnect(counter);
+  ProcessEventsFor(50);
+  EXPECT_EQ(lastWindowClosed, 1);
+  EXPECT_TRUE(dialogShown);
+  EXPECT_FALSE(ended);
+  EXPECT_EQ(LastOpened(), songs.File("a.mp3"));
+
+  // Hiding to the tray is no close; the window manager closing the window is.
+  shown.show();
+  ProcessEventsFor(20);
+  shown.hide();
+  ProcessEventsFor(20);
+  EXPECT_FALSE(ended);
+  shown.show();
+  ProcessEventsFor(20);
+  shown.close();
+  EXPECT_TRUE(ProcessEventsUntil([&ended] { return ended; }, 2000));
+}
+
+// A start without files while the player is hidden in the tray brings its window back, as the
+// desktop's "Raise" does.
+TEST_F(MainWindowTest, AStartWithoutFilesRestoresTheHiddenWindow) {
+  app::TNimMain& main = Create();
+  QWindow shown;
+  shown.resize(100, 100);
+  shown.show();
+  main.SetWindow(&shown);
+  ProcessEventsFor(20);
+  shown.showMinimized();
+  shown.hide();
+  ProcessEventsFor(20);
+  ASSERT_FALSE(shown.isVisible());
+  EXPECT_EQ(main.Perform({app::WM_RESTOREPLAYER, 0, 0}), 0);
+  ProcessEventsFor(20);
+  EXPECT_TRUE(shown.isVisible());
+  EXPECT_FALSE(shown.windowState() & Qt::WindowMinimized);
+  EXPECT_EQ(main.lstDefault().Count(), 0);
 }
 
 TEST_F(MainWindowTest, TheOwnCommandLineIsNotLostToAWriterThatNeverLetsGo) {
@@ -1006,8 +1124,7 @@ TEST_F(MainWindowTest, TheOwnCommandLineIsNotLostToAWriterThatNeverLetsGo) {
   services.CommandBlock = shared;
   window = std::make_unique<app::TNimMain>(std::move(services));
   window->FormCreate({"/l", "/own.mp3"});
-  // After the longest a hand-off may take, the own command is carried out without the block,
-  // which stays the stuck writer's.
+  // The own command is carried out without the block, which stays the stuck writer's.
   ASSERT_TRUE(ProcessEventsUntil([this] { return window->lstDefault().Count() == 1; }, app::kHandOffTimeoutMs + 5000));
   EXPECT_EQ(window->lstDefault().Row(0).Location, "/own.mp3");
   EXPECT_EQ(shared->Text(), "/stuck/writer.mp3");

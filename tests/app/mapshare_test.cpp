@@ -15,6 +15,7 @@
 #include <future>
 #include <thread>
 
+#include "app/CommandLine.h"
 #include "app/mapshare.h"
 #include "support/temp_dir.h"
 
@@ -132,52 +133,109 @@ TEST_F(MapshareTest, AStaleSocketDoesNotBlockTheNextPlayer) {
   EXPECT_TRUE(ConnectWindowSocket(*folder, 100).Valid());
 }
 
+TEST(CommandLine, OptionsComeFirstAndEveryArgumentAfterThemIsAFile) {
+  using TAction = TCommandLine::TAction;
+  struct Case {
+    std::vector<std::string> Args;
+    TAction Action;
+    std::vector<std::string> Files;  // the player's arguments
+    std::string Folder = {};
+    int DelayMs = -1;
+  };
+  const Case cases[] = {
+      {{}, TAction::Run, {}},
+      {{"--version"}, TAction::Version, {}},
+      {{"--help"}, TAction::Help, {}},
+      {{"a.mp3", "b.mp3"}, TAction::Run, {"a.mp3", "b.mp3"}},
+      // After the first file or "--", options are files: a song may be named "--version".
+      {{"a.mp3", "--version"}, TAction::Run, {"a.mp3", "--version"}},
+      {{"--", "--version"}, TAction::Run, {"--version"}},
+      {{"--", "/l", "a.mp3"}, TAction::Run, {"/./l", "a.mp3"}},  // after "--" even "/l" is a file
+      {{"/l", "--", "-x.mp3"}, TAction::Run, {"/l", "-x.mp3"}},
+      {{"/l", "--screenshots", "a.mp3"}, TAction::Run, {"/l", "--screenshots", "a.mp3"}},
+      {{"/l"}, TAction::Run, {"/l"}},
+      {{"-"}, TAction::Run, {"-"}},
+      // Options take their value, in either form, and nothing more.
+      {{"--screenshots", "shots", "a.mp3"}, TAction::Run, {"a.mp3"}, "shots"},
+      {{"--screenshots=shots", "--screenshot-delay", "50", "a.mp3"}, TAction::Run, {"a.mp3"}, "shots", 50},
+      {{"a.mp3", "--screenshots", "b.mp3"}, TAction::Run, {"a.mp3", "--screenshots", "b.mp3"}},
+      {{"--screenshots"}, TAction::Error, {}},
+      {{"--screenshots", "--", "a.mp3"}, TAction::Error, {}},
+      {{"--screenshots="}, TAction::Error, {}},
+      {{"--screenshot-delay", "soon"}, TAction::Error, {}},
+      {{"--screenshot-delay", "-5"}, TAction::Error, {}},
+      {{"--frob", "a.mp3"}, TAction::Error, {}},
+      {{"a.mp3", ""}, TAction::Error, {}},
+      {{""}, TAction::Error, {}},
+  };
+  for (const Case& c : cases) {
+    const TCommandLine line = ParseCommandLine(c.Args);
+    SCOPED_TRACE(::testing::PrintToString(c.Args));
+    EXPECT_EQ(line.Action, c.Action) << line.Error;
+    if (line.Action == TAction::Error) {
+      EXPECT_FALSE(line.Error.empty());
+      continue;
+    }
+    EXPECT_EQ(line.Args, c.Files);
+    EXPECT_EQ(line.ScreenshotFolder, c.Folder);
+    EXPECT_EQ(line.ScreenshotDelayMs, c.DelayMs);
+  }
+}
+
 TEST_F(MapshareTest, CommandLinesBecomeCommandsWithAbsolutePaths) {
   char* cwd = ::getcwd(nullptr, 0);
   const std::string here = cwd;
   std::free(cwd);
   struct Case {
     std::vector<std::string> Args;
-    std::optional<TCommand> Command;
+    std::vector<TCommand> Commands;
   };
   const Case cases[] = {
-      {{}, std::nullopt},
-      {{"/music/a.mp3"}, TCommand{1, "/music/a.mp3"}},
-      {{"a.mp3"}, TCommand{1, here + "/a.mp3"}},
-      {{"./sub/a.mp3", "ignored"}, TCommand{1, here + "/sub/a.mp3"}},
-      {{"http://host/a.mp3"}, TCommand{1, "http://host/a.mp3"}},
-      {{"file:///music/a%20b%E6%AD%8C.mp3"}, TCommand{1, "/music/a b歌.mp3"}},
-      {{"file://elsewhere/a.mp3"}, TCommand{1, "file://elsewhere/a.mp3"}},
-      {{"/l", "a.mp3"}, TCommand{11, here + "/a.mp3"}},
-      {{"/l"}, TCommand{11, ""}},
-      {{"/L", "a.mp3"}, TCommand{1, "/L"}},  // only "/l" exactly is the switch
+      {{}, {}},
+      {{"/music/a.mp3"}, {{1, "/music/a.mp3"}}},
+      {{"a.mp3"}, {{1, here + "/a.mp3"}}},
+      // Every argument is a file: all are added in order, the first plays.
+      {{"./sub/a.mp3", "b.mp3", "/music/c.mp3"}, {{1, here + "/sub/a.mp3"}, {11, here + "/b.mp3"}, {11, "/music/c.mp3"}}},
+      {{"http://host/a.mp3"}, {{1, "http://host/a.mp3"}}},
+      {{"file:///music/a%20b%E6%AD%8C.mp3"}, {{1, "/music/a b歌.mp3"}}},
+      {{"file://elsewhere/a.mp3"}, {{1, "file://elsewhere/a.mp3"}}},
+      {{"/l", "a.mp3", "/music/b.mp3"}, {{11, here + "/a.mp3"}, {11, "/music/b.mp3"}}},
+      {{"/l"}, {}},                               // nothing to add: no dead row
+      {{"", "a.mp3"}, {{1, here + "/a.mp3"}}},    // an empty argument names nothing
+      {{"/L", "a.mp3"}, {{1, "/L"}, {11, here + "/a.mp3"}}},  // only "/l" exactly is the switch
   };
   for (const Case& c : cases) {
-    const std::optional<TCommand> command = CommandFromArgs(c.Args);
-    ASSERT_EQ(command.has_value(), c.Command.has_value()) << ::testing::PrintToString(c.Args);
-    if (!command) continue;
-    EXPECT_EQ(command->Code, c.Command->Code) << ::testing::PrintToString(c.Args);
-    EXPECT_EQ(command->Text, c.Command->Text) << ::testing::PrintToString(c.Args);
+    const std::vector<TCommand> commands = CommandsFromArgs(c.Args);
+    ASSERT_EQ(commands.size(), c.Commands.size()) << ::testing::PrintToString(c.Args);
+    for (size_t i = 0; i < commands.size(); ++i) {
+      EXPECT_EQ(commands[i].Code, c.Commands[i].Code) << ::testing::PrintToString(c.Args);
+      EXPECT_EQ(commands[i].Text, c.Commands[i].Text) << ::testing::PrintToString(c.Args);
+    }
   }
 }
 
-// A stand-in for the running player: answers one message after reading the block. received (when
-// given) is set once the message is in, before the delay.
+// A stand-in for the running player: answers the messages of one connection (at most `count`)
+// after reading the block, each seen as "message/code/text", joined by " ". received (when given)
+// is set once the first message is in, before the delay.
 std::future<std::string> AnswerOnce(int listening, TCommandBlock& block, std::chrono::milliseconds delay,
-                                    std::promise<void>* received = nullptr) {
-  return std::async(std::launch::async, [listening, &block, delay, received] {
+                                    std::promise<void>* received = nullptr, int count = 1) {
+  return std::async(std::launch::async, [listening, &block, delay, received, count] {
     pollfd entry{listening, POLLIN, 0};
     ::poll(&entry, 1, 5000);
     UniqueFd client(::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC));
-    unsigned char bytes[kMessageBytes];
-    if (::recv(client.Get(), bytes, sizeof bytes, MSG_WAITALL) != sizeof bytes) return std::string("no message");
-    if (received) received->set_value();
-    std::this_thread::sleep_for(delay);
-    const TMessage message = DecodeMessage(bytes);
-    const std::string seen = std::to_string(message.Msg) + "/" + std::to_string(block.Code()) + "/" + block.Text();
-    block.Clear();
-    const unsigned char answer[4] = {0, 0, 0, 0};
-    ::send(client.Get(), answer, sizeof answer, MSG_NOSIGNAL);
+    std::string seen;
+    for (int i = 0; i < count; ++i) {
+      unsigned char bytes[kMessageBytes];
+      if (::recv(client.Get(), bytes, sizeof bytes, MSG_WAITALL) != sizeof bytes) return seen + "no message";
+      if (received && i == 0) received->set_value();
+      std::this_thread::sleep_for(delay);
+      const TMessage message = DecodeMessage(bytes);
+      if (!seen.empty()) seen += " ";
+      seen += std::to_string(message.Msg) + "/" + std::to_string(block.Code()) + "/" + block.Text();
+      block.Clear();
+      const unsigned char answer[4] = {0, 0, 0, 0};
+      ::send(client.Get(), answer, sizeof answer, MSG_NOSIGNAL);
+    }
     return seen;
   });
 }
@@ -216,9 +274,17 @@ TEST_F(MapshareTest, ASecondStartHandsOverAndEnds) {
   EXPECT_TRUE(second.Note.empty()) << second.Note;
   EXPECT_EQ(player.get(), "2734/11//music/b.mp3");
 
-  // Without arguments a later start only ends; with arguments but nobody listening, it gives up
-  // after its retries and says so.
+  // Every file, in order, over one connection, the first to play.
+  player = AnswerOnce(first.WindowSocket.Get(), *playerView, std::chrono::milliseconds(0), nullptr, 3);
+  EXPECT_FALSE(CheckSingleInstance(*folder, *block, {"/music/1.mp3", "/music/2.mp3", "/music/3.mp3"}).First);
+  EXPECT_EQ(player.get(), "2734/1//music/1.mp3 2734/11//music/2.mp3 2734/11//music/3.mp3");
+
+  // Without files a later start asks the player to come forward, and ends.
+  player = AnswerOnce(first.WindowSocket.Get(), *playerView, std::chrono::milliseconds(0));
   EXPECT_FALSE(CheckSingleInstance(*folder, *block, {}).First);
+  EXPECT_EQ(player.get(), "2735/0/");
+
+  // With files but nobody listening, it gives up after its retries and says so.
   first.WindowSocket.Reset();
   ::unlink(folder->File(kWindowSocketName).c_str());
   const TSingleInstance lost = CheckSingleInstance(*folder, *block, {"/music/c.mp3"}, 50);

@@ -122,6 +122,7 @@ TEST_F(EnglishWindowTest, TheSceneSpeaksEnglish) {
   EXPECT_TRUE(texts.contains(QStringLiteral("My Music"))) << texts.join(u'|').toStdString();
   EXPECT_TRUE(texts.contains(QStringLiteral("Random")));
   EXPECT_TRUE(texts.contains(QStringLiteral("Add Songs")));
+  EXPECT_TRUE(texts.contains(QStringLiteral("Add Folder")));
   EXPECT_EQ(main.TitleText(), QStringLiteral("Orvane: music, differently"));
   EXPECT_EQ(main.DeskLrc()->ShownText(), "Orvane: music, differently");
   // The idle title reads whole on its line.
@@ -168,7 +169,7 @@ TEST_F(EnglishWindowTest, MenusQuestionsAndNoticesSpeakEnglish) {
   for (QAction* action : menu->actions())
     if (!action->isSeparator()) items << action->text();
   menu->close();
-  EXPECT_EQ(items, (QStringList{"Tallo Music Sharing", "Add Music", "Play/Pause", "Previous Song", "Next Song",
+  EXPECT_EQ(items, (QStringList{"Tallo Music Sharing", "Add Music", "Add Folder", "Play/Pause", "Previous Song", "Next Song",
                                 "Connect to a music server…", "Help", "Quit"}));
 
   main.lstDefault().SetSelectedIndex(0);

@@ -74,6 +74,13 @@ TEST(BassDecode, EveryFormatOpensByContentAtFullLevel) {
       {"tone.aac", stereo, {"-c:a", "aac", "-f", "adts"}, false},
       {"tone.m4a", stereo, {"-c:a", "aac"}, false},
       {"tone.wma", stereo, {"-c:a", "wmav2", "-f", "asf"}, false},
+      // The further types the add dialog lists.
+      {"tone.aiff", stereo, {"-c:a", "pcm_s16be", "-f", "aiff"}, true},
+      {"tone.wv", stereo, {"-c:a", "wavpack"}, true},
+      {"tone.mka", stereo, {"-c:a", "libvorbis", "-f", "matroska"}, false},
+      {"tone.webm", stereo48k, {"-c:a", "libopus", "-f", "webm"}, false},
+      {"tone.ac3", stereo48k, {"-c:a", "ac3", "-f", "ac3"}, false},
+      {"tone.m4b", stereo, {"-c:a", "aac", "-f", "mp4"}, false},
       {"vorbis-named.mp3", stereo, {"-c:a", "libvorbis", "-f", "ogg"}, false},  // content decides
   };
   for (const FormatCase& c : cases) {

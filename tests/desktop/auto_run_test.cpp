@@ -1,4 +1,5 @@
 #include "desktop/AutoRun.h"
+#include "desktop/DesktopEntry.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ TEST(SetAutoRun, WritesAndDeletesTheAutostartEntry) {
             "Type=Application\n"
             "Version=1.4\n"
             "Name=Orvane\n"
-            "Exec=\"/opt/My Apps/orvane\"\n"
+            "Exec=" + home.Data() + "/orvane/bin/orvane\n"
             "Icon=orvane\n"
             "Terminal=false\n");
 
@@ -34,7 +35,7 @@ TEST(SetAutoRun, WritesAndDeletesTheAutostartEntry) {
 
   // Without a path: the running executable.
   ASSERT_TRUE(SetAutoRun(true));
-  EXPECT_NE(ReadFileBytes(file).find("\nExec=\"" + ExecutablePath() + "\"\n"), std::string::npos);
+  EXPECT_NE(ReadFileBytes(file).find("\nExec=" + ExecValue(LaunchPath(ExecutablePath())) + "\n"), std::string::npos);
 }
 
 TEST(SetAutoRun, FallsBackToDotConfigWithoutXdgConfigHome) {

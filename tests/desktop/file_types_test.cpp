@@ -50,16 +50,19 @@ std::size_t CountOf(const std::string& text, const std::string& part) {
   return count;
 }
 
-TEST(RegisterFileTypes, WritesBothEntriesForAPathWithBlanks) {
+// The program stands bare in Exec, as every launcher reads it (Debian 12's xdg-open splits Exec
+// at blanks and takes a quoted program for a name with quotes in it); a path that would need quotes
+// is reached through a link of plain name.
+TEST(RegisterFileTypes, WritesBothEntriesWithAProgramEveryLauncherCanRun) {
   DesktopHome home;
   FakeTools tools;
-  ASSERT_TRUE(RegisterFileTypes("/opt/My Apps/orvane", 1));
+  ASSERT_TRUE(RegisterFileTypes("/opt/orvane/orvane", 1));
   EXPECT_EQ(ReadFileBytes(DesktopEntryFile()),
             "[Desktop Entry]\n"
             "Type=Application\n"
             "Version=1.4\n"
             "Name=Orvane\n"
-            "Exec=\"/opt/My Apps/orvane\" %F\n"
+            "Exec=/opt/orvane/orvane %F\n"
             "Icon=orvane\n"
             "Terminal=false\n"
             "StartupWMClass=Orvane\n"
@@ -69,19 +72,41 @@ TEST(RegisterFileTypes, WritesBothEntriesForAPathWithBlanks) {
             "\n"
             "[Desktop Action PlayList]\n"
             "Name=Orvane播放列表\n"
-            "Exec=\"/opt/My Apps/orvane\" /l %f\n");
+            "Exec=/opt/orvane/orvane /l %F\n");
   EXPECT_EQ(ReadFileBytes(PlayListEntryFile()),
             "[Desktop Entry]\n"
             "Type=Application\n"
             "Version=1.4\n"
             "Name=Orvane播放列表\n"
-            "Exec=\"/opt/My Apps/orvane\" /l %f\n"
+            "Exec=/opt/orvane/orvane /l %F\n"
             "Icon=orvane\n"
             "Terminal=false\n"
             "NoDisplay=true\n"
             "StartupWMClass=Orvane\n"
             "MimeType=" + kAllTypes + "\n");
   EXPECT_EQ(DesktopEntryFile(), home.Data() + "/applications/orvane.desktop");
+
+  // A path with blanks: the entries start a link to it.
+  ASSERT_TRUE(RegisterFileTypes("/opt/My Apps/orvane", 1));
+  const std::string link = home.Data() + "/orvane/bin/orvane";
+  EXPECT_EQ(fs::read_symlink(link), "/opt/My Apps/orvane");
+  EXPECT_NE(ReadFileBytes(DesktopEntryFile()).find("\nExec=" + link + " %F\n"), std::string::npos);
+  EXPECT_NE(ReadFileBytes(PlayListEntryFile()).find("\nExec=" + link + " /l %F\n"), std::string::npos);
+}
+
+// What the desktop's own checker says of the entries, for a plain path and for one with blanks.
+TEST(RegisterFileTypes, EntriesPassTheDesktopsValidator) {
+  if (FindProgram("desktop-file-validate").empty()) GTEST_SKIP() << "desktop-file-validate is not installed";
+  for (const char* exe : {"/usr/bin/orvane", "/opt/My Apps/100% $pure/orvane"}) {
+    DesktopHome home;
+    FakeTools tools;
+    ASSERT_TRUE(RegisterFileTypes(exe, 1));
+    for (const std::string& entry : {DesktopEntryFile(), PlayListEntryFile()}) {
+      const std::string out = home.Data() + "/validate.txt";
+      const std::string command = "desktop-file-validate '" + entry + "' > '" + out + "' 2>&1";
+      EXPECT_EQ(std::system(command.c_str()), 0) << exe << "\n" << ReadFileBytes(out);
+    }
+  }
 }
 
 TEST(RegisterFileTypes, UsesAnIconBesideTheExecutable) {

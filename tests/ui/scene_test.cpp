@@ -239,7 +239,10 @@ TEST_F(SceneTest, EmptyListShowsTheHintWithItsButton) {
   QQuickItem* add = Item("btnAddFiles");
   EXPECT_EQ(add->property("text").toString(), QStringLiteral("添加歌曲"));
   QTest::mouseClick(window, Qt::LeftButton, {}, Centre(add));
-  EXPECT_EQ(stand.calls, QStringList{QStringLiteral("lbl_openClick")});
+  QQuickItem* folder = Item("btnAddFolder");
+  EXPECT_EQ(folder->property("text").toString(), QStringLiteral("添加文件夹"));
+  QTest::mouseClick(window, Qt::LeftButton, {}, Centre(folder));
+  EXPECT_EQ(stand.calls, (QStringList{QStringLiteral("lbl_openClick"), QStringLiteral("pmf_openfolderClick")}));
 }
 
 // A random tab that found nothing says why, with a button to the server dialog; over a list that

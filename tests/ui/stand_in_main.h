@@ -66,6 +66,7 @@ class StandInMain : public QObject {
   Q_INVOKABLE void btn_previousClick() { Record("btn_previousClick"); }
   Q_INVOKABLE void tbrmainMouseDown(double x, double barWidth);
   Q_INVOKABLE void lbl_openClick() { Record("lbl_openClick"); }
+  Q_INVOKABLE void pmf_openfolderClick() { Record("pmf_openfolderClick"); }
   Q_INVOKABLE void pmdel_delselectClick() { Record("pmdel_delselectClick"); }
   Q_INVOKABLE void pmdel_clearlistClick() { Record("pmdel_clearlistClick"); }
   Q_INVOKABLE void showListMenu(double screenX, double screenY);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/mapshare.h"
 
@@ -25,7 +26,7 @@ constexpr int32_t CMDPLAY_COUNT = 50;
 constexpr int32_t CMDPLAY_INDEX = 51;
 
 const char kHelp[] =
-    "Usage: orvanectl COMMAND [ARGUMENT]\n"
+    "Usage: orvanectl COMMAND [ARGUMENT...]\n"
     "Controls the running Orvane player.\n"
     "\n"
     "Commands:\n"
@@ -34,18 +35,21 @@ const char kHelp[] =
     "  previous            play the previous song\n"
     "  count               print the number of songs in the active list\n"
     "  index               print the current song's index in the active list (from 0)\n"
-    "  play FILE           add FILE to the music list and play it\n"
-    "  add FILE            add FILE to the music list\n"
+    "  play FILE...        add the files to the music list and play the first\n"
+    "  add FILE...         add the files to the music list\n"
     "  play-online TEXT    add a list of online songs to the music list and play the first\n"
     "  add-online TEXT     add a list of online songs to the music list\n"
     "  --help              show this help\n"
     "\n"
+    "A FILE may be a folder: the songs in it and below it are added. Every argument after the\n"
+    "command is a file, whatever it looks like; an empty one is refused.\n"
+    "\n"
     "Exit status: 0 done, 1 no player runs (or it did not answer), 2 bad usage.\n";
 
 struct TRequest {
-  std::optional<int32_t> Remote;    // a WM_CMDPLAY command
-  std::optional<TCommand> Command;  // a command for the block
-  bool Print = false;               // print the answer
+  std::optional<int32_t> Remote;  // a WM_CMDPLAY command
+  std::vector<TCommand> Commands; // commands for the block, handed over together
+  bool Print = false;             // print the answer
 };
 
 std::optional<TRequest> ParseRequest(int argc, char** argv) {
@@ -75,9 +79,19 @@ std::optional<TRequest> ParseRequest(int argc, char** argv) {
   static const Handed handed[] = {{"play", 1, true}, {"add", 11, true}, {"play-online", 2, false}, {"add-online", 22, false}};
   for (const Handed& command : handed) {
     if (name != command.Name) continue;
-    if (argc != 3) return std::nullopt;
+    if (argc < 3 || (!command.IsPath && argc != 3)) return std::nullopt;
     TRequest request;
-    request.Command = TCommand{command.Code, command.IsPath ? AbsolutePath(argv[2]) : std::string(argv[2])};
+    if (!command.IsPath) {
+      request.Commands.push_back(TCommand{command.Code, argv[2]});
+      return request;
+    }
+    for (int i = 2; i < argc; ++i) {
+      // An empty path names no file: it would only add a row that can never play.
+      if (argv[i][0] == '\0') return std::nullopt;
+      // The first file plays (with "play"); all of them join the list in order.
+      const uint8_t code = command.Code == 1 && i > 2 ? 11 : command.Code;
+      request.Commands.push_back(TCommand{code, AbsolutePath(argv[i])});
+    }
     return request;
   }
   return std::nullopt;
@@ -113,7 +127,7 @@ int main(int argc, char** argv) {
   }
   const std::unique_ptr<TCommandBlock> block = TCommandBlock::Open(*folder, false);
   if (!block) return NoPlayer("no Orvane player is running");
-  switch (HandOverCommand(*block, window.Get(), *request->Command)) {
+  switch (HandOverCommands(*block, window.Get(), request->Commands)) {
     case THandOff::Delivered:
       return kOk;
     case THandOff::BlockBusy:

@@ -1,13 +1,16 @@
 import QtQuick
 
-// The hint over an empty music list, with its button to add songs.
+// The hint over an empty music list, with its buttons to add songs and to add a folder of songs.
 Item {
     id: hint
 
     property alias text: message.text
     property alias buttonText: addButton.text
     property alias button: addButton
+    property alias folderButtonText: folderButton.text
+    property alias folderButton: folderButton
     signal addClicked()
+    signal addFolderClicked()
 
     SceneText {
         id: message
@@ -21,13 +24,26 @@ Item {
         color: Style.dimText
     }
 
+    // Side by side below the text when there are two, the one alone centred; placed by bindings,
+    // not a Row, so a button is where it shows at once.
     TextButton {
         id: addButton
-        anchors.horizontalCenter: parent.horizontalCenter
+        x: folderButton.visible ? Math.round(hint.width / 2 - width - 5) : Math.round((hint.width - width) / 2)
         anchors.top: message.bottom
         anchors.topMargin: 4
         width: 84
         height: 26
         onClicked: hint.addClicked()
+    }
+
+    TextButton {
+        id: folderButton
+        visible: text !== ""
+        x: Math.round(hint.width / 2 + 5)
+        anchors.top: message.bottom
+        anchors.topMargin: 4
+        width: 84
+        height: 26
+        onClicked: hint.addFolderClicked()
     }
 }

@@ -364,7 +364,10 @@ Window {
                                     text: qsTr("歌曲列表里面没有歌曲，赶快添加歌曲开始不一样的音乐体验！\n")
                                     buttonText: qsTr("添加歌曲")
                                     button.objectName: "btnAddFiles"
+                                    folderButtonText: qsTr("添加文件夹")
+                                    folderButton.objectName: "btnAddFolder"
                                     onAddClicked: main.lbl_openClick()
+                                    onAddFolderClicked: main.pmf_openfolderClick()
                                 }
 
                                 // Songs and folders dropped from a file manager join the list.
