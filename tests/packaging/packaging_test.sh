@@ -102,7 +102,8 @@ sys.exit(0 if samples and max(abs(s) for s in samples) > 0.05 else 1)
 PY
   for entry in "$XDG_DATA_HOME"/applications/orvane.desktop "$XDG_DATA_HOME"/applications/orvane-playlist.desktop; do
     validate_entry "$entry"
-    grep -q "^Exec=\"$installed/bin/orvane\"" "$entry" || fail "$entry does not start the installed player"
+    # The program stands unquoted where its path allows it (launchers split Exec at blanks).
+    grep -qxE "Exec=$installed/bin/orvane( .*)?" "$entry" || fail "$entry does not start the installed player"
   done
 }
 
