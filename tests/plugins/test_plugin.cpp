@@ -2,7 +2,6 @@
 // (FLAVOUR_<name>). Each appends "<name> <message>" to the file $ORVANE_TEST_PLUGIN_LOG for every
 // call it gets, and "<name>" to $ORVANE_TEST_PLUGIN_CONSTRUCTED as soon as it is loaded (its
 // constructor runs then, before the host could ask it anything).
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
